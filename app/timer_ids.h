@@ -1,0 +1,14 @@
+// Window timers of the main window.
+#ifndef FERNWOODVIEW_TIMER_IDS_H
+#define FERNWOODVIEW_TIMER_IDS_H
+
+constexpr unsigned TIMER_FPS = 16001;            // 500 ms, frame-rate readout
+constexpr unsigned TIMER_CURSOR_HIDE = 16002;    // 2000 ms, fullscreen cursor
+constexpr unsigned TIMER_RECORD_STATS = 16003;   // 500 ms, recording counters
+constexpr unsigned TIMER_SCHEDULE_START = 23001; // 10000 ms each, scheduled recording
+constexpr unsigned TIMER_SCHEDULE_STOP = 23002;
+
+constexpr unsigned kFpsInterval = 500;
+constexpr unsigned kScheduleInterval = 10000;
+
+#endif

@@ -1,0 +1,34 @@
+# The viewer, its Windows tests and the testbed.
+enable_language(RC)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+if(NOT MSVC)
+  # One self-contained executable: no MinGW runtime DLLs beside it.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-exec)
+endif()
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+add_library(fernwood_viewer STATIC
+  app/command_menu.cpp
+  app/main_window.cpp
+  capture/capture_graph.cpp
+  capture/devices.cpp
+  record/record_timer.cpp
+  record/recording.cpp
+  settings/save_folders.cpp
+  settings/settings_file.cpp
+  still/still_picture.cpp
+  view/fullscreen.cpp
+  view/video_layout.cpp)
+target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid)
+
+set(FERNWOOD_RESOURCES ${CMAKE_SOURCE_DIR}/resources/fernwoodview.rc)
+set_source_files_properties(${FERNWOOD_RESOURCES} PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_SOURCE_DIR}/resources/timer_dialog.rc.inc;${CMAKE_SOURCE_DIR}/resources/fernwoodview.ico;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+
+add_executable(fernwoodview WIN32 app/main.cpp ${FERNWOOD_RESOURCES})
+target_link_libraries(fernwoodview PRIVATE fernwood_viewer)
+
+add_subdirectory(tests/windows)

@@ -1,0 +1,6 @@
+#include "record/recording.h"
+
+RecordingState recording_state;
+
+void ToggleRecording() {}
+void UpdateRecordStats() {}

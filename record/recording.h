@@ -1,0 +1,16 @@
+// Recording start and stop, counters and auto-stop.
+#ifndef FERNWOODVIEW_RECORDING_H
+#define FERNWOODVIEW_RECORDING_H
+
+struct RecordingState {
+    int recording = 0;
+    int no_preview_active = 0;
+    int auto_stopped = 0;
+};
+
+extern RecordingState recording_state;
+
+void ToggleRecording();
+void UpdateRecordStats();
+
+#endif

@@ -1,0 +1,54 @@
+// Command ids of the popup menu and control ids of the timer dialog.
+// Shared by the resource script and the code, so only preprocessor defines.
+#ifndef FERNWOODVIEW_RESOURCE_IDS_H
+#define FERNWOODVIEW_RESOURCE_IDS_H
+
+#define IDM_VIDEO_DEVICE_ANCHOR 1001
+#define IDM_VIDEO_DEVICE_FIRST 1002
+#define IDM_AUDIO_NONE 2001
+#define IDM_AUDIO_DEVICE_FIRST 2002
+#define IDM_MODE_VMR9 3001
+#define IDM_MODE_VMR7 3002
+#define IDM_RES_720 4001
+#define IDM_RES_1080 4002
+#define IDM_ASPECT_16_9 5001
+#define IDM_ASPECT_4_3 5002
+#define IDM_SIZE_HALF 6001
+#define IDM_SIZE_ONE 6002
+#define IDM_SIZE_FULLSCREEN 6003
+#define IDM_CLIPPING 7001
+#define IDM_TOPMOST 8001
+#define IDM_RECORD 9001
+#define IDM_COMPRESSOR_NONE 10001
+#define IDM_COMPRESSOR_FIRST 10002
+#define IDM_CAPTURE_PATH 11001
+#define IDM_STILL 12001
+#define IDM_PICTURE_PATH 13001
+#define IDM_FRAME_RATE 14001
+#define IDM_EXIT 15001
+#define IDM_AUDIO_44K 17001
+#define IDM_AUDIO_48K 17002
+#define IDM_NO_PREVIEW 18001
+#define IDM_RECORDED_FRAMES 19001
+#define IDM_DROPPED_FRAMES 19002
+#define IDM_AUTO_STOP 20001
+#define IDM_TIMER_START 21001
+#define IDM_TIMER_STOP 21002
+
+// Timer dialog: the id of each radio button encodes its value.
+#define IDC_START_NONE 1001
+#define IDC_START_MONTH_BASE 2000
+#define IDC_START_DAY_BASE 3000
+#define IDC_START_HOUR_BASE 4000
+#define IDC_START_MINUTE_BASE 5000
+#define IDC_STOP_NONE 6001
+#define IDC_STOP_MONTH_BASE 7000
+#define IDC_STOP_DAY_BASE 8000
+#define IDC_STOP_HOUR_BASE 9000
+#define IDC_STOP_MINUTE_BASE 10000
+#define IDC_START_GROUP 65535
+#define IDC_STOP_GROUP 65534
+#define IDC_TIMER_SET 22001
+#define IDC_TIMER_CANCEL 22002
+
+#endif

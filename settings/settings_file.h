@@ -1,0 +1,20 @@
+// setting.ini in the start-up directory: read during start-up, written once at shutdown.
+#ifndef FERNWOODVIEW_SETTINGS_FILE_H
+#define FERNWOODVIEW_SETTINGS_FILE_H
+
+#include <windows.h>
+
+// Empty when the start-up directory is too long to name the file: the
+// program then runs on defaults and writes nothing.
+extern char settings_path[260];
+
+void InitSettingsPath();
+int ReadSettingInt(const char* section, const char* key, int default_value);
+void ReadSettingText(const char* section, const char* key, char* buffer, int size);
+void WriteSettingInt(const char* section, const char* key, int value);
+void WriteSettingText(const char* section, const char* key, const char* text);
+
+void ApplySettingsToMenu(HWND hwnd);
+void SaveSettings();
+
+#endif

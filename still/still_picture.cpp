@@ -1,0 +1,3 @@
+#include "still/still_picture.h"
+
+void TakeStillPicture() {}

@@ -1,0 +1,254 @@
+#include <windows.h>
+
+#include <string>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
+#include "settings/save_folders.h"
+#include "view/video_layout.h"
+#include "viewer_harness.h"
+
+namespace {
+
+using SettingsTest = ViewerTest;
+
+// KillTimer succeeds only for a timer that was running.
+bool TimerRuns(UINT id)
+{
+    return KillTimer(main_window, id) != 0;
+}
+
+TEST_F(SettingsTest, FirstStartWithoutSettingsFile)
+{
+    StartViewer();
+    SIZE client = ClientSize();
+    EXPECT_EQ(1280, client.cx);
+    EXPECT_EQ(720, client.cy);
+
+    EXPECT_EQ(0u, IsMenuChecked(IDM_AUDIO_44K));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_AUDIO_48K));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_RES_720));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_RES_1080));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_MODE_VMR7));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_ASPECT_16_9));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_SIZE_ONE));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_SIZE_HALF));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_SIZE_FULLSCREEN));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_NO_PREVIEW));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_AUTO_STOP));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_CLIPPING));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+
+    EXPECT_EQ(Folder(), save_folders.path_capture);
+    EXPECT_EQ(Folder(), save_folders.path_picture);
+    wchar_t wide_folder[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, Folder().c_str(), -1, wide_folder, MAX_PATH);
+    EXPECT_EQ(wide_folder, MenuText(CommandMenu, IDM_CAPTURE_PATH));
+    EXPECT_EQ(wide_folder, MenuText(CommandMenu, IDM_PICTURE_PATH));
+
+    EXPECT_TRUE(TimerRuns(TIMER_FPS));
+    EXPECT_FALSE(TimerRuns(TIMER_SCHEDULE_START));
+    EXPECT_FALSE(TimerRuns(TIMER_SCHEDULE_STOP));
+}
+
+TEST_F(SettingsTest, FourThreeAspectSizesTheClientFromItsHeight)
+{
+    WriteSetting("menu", "aspect_ratio", "5002");
+    WriteSetting("client_rect", "bottom", "540");
+    WriteSetting("client_rect", "right", "9999");  // never read
+    StartViewer();
+    SIZE client = ClientSize();
+    EXPECT_EQ(720, client.cx);
+    EXPECT_EQ(540, client.cy);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_ASPECT_4_3));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_ASPECT_16_9));
+}
+
+TEST_F(SettingsTest, SavedWindowPositionIsUsed)
+{
+    WriteSetting("window_position", "left", "40");
+    WriteSetting("window_position", "top", "30");
+    StartViewer();
+    RECT rect;
+    GetWindowRect(main_window, &rect);
+    EXPECT_EQ(40, rect.left);
+    EXPECT_EQ(30, rect.top);
+}
+
+TEST_F(SettingsTest, SaveWritesEveryKeyInOrderOnANewFile)
+{
+    StartViewer();
+    CloseViewer();
+    EXPECT_EQ(0, quit_code_);
+
+    struct Expected {
+        const char* section;
+        const char* key;
+        const char* value;  // nullptr: any value
+    };
+    const Expected menu[] = {
+        {"menu", "capture_device", "1002"}, {"menu", "audio_device", "2002"}, {"menu", "sampling_rate", "17003"},
+        {"menu", "resolution", "4001"},     {"menu", "renderer", "3001"},     {"menu", "aspect_ratio", "5001"},
+        {"menu", "size", "6002"},           {"menu", "clipping", "0"},        {"menu", "topmost", "0"},
+        {"menu", "no_preview", "0"},        {"menu", "auto_stop", "0"},       {"menu", "compressor", "10002"},
+        {"menu", "path_capture", nullptr},  {"menu", "path_picture", nullptr},
+    };
+    auto sections = ReadSettingsFile();
+    std::vector<std::string> names;
+    for (auto& section : sections)
+        names.push_back(section.first);
+    EXPECT_EQ((std::vector<std::string>{"menu", "client_rect", "maximize", "SAVE_ID", "timer_start", "timer_stop",
+                                        "window_position"}),
+              names);
+    ASSERT_EQ(7u, sections.size());
+
+    auto& menu_keys = sections[0].second;
+    ASSERT_EQ(std::size(menu), menu_keys.size());
+    for (size_t i = 0; i < menu_keys.size(); ++i) {
+        EXPECT_EQ(menu[i].key, menu_keys[i].first);
+        if (menu[i].value) {
+            EXPECT_EQ(menu[i].value, menu_keys[i].second) << menu[i].key;
+        }
+    }
+    EXPECT_EQ(Folder(), menu_keys[12].second);
+    EXPECT_EQ(Folder(), menu_keys[13].second);
+
+    using Keys = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ((Keys{{"top", "0"}, {"left", "0"}, {"right", "1280"}, {"bottom", "720"}}), sections[1].second);
+    EXPECT_EQ((Keys{{"maximize", "0"}}), sections[2].second);
+    EXPECT_EQ((Keys{{"SAVE_ID", "0"}}), sections[3].second);
+    Keys no_time{{"month", "0"}, {"day", "0"}, {"hour", "0"}, {"minute", "0"}};
+    EXPECT_EQ(no_time, sections[4].second);
+    EXPECT_EQ(no_time, sections[5].second);
+    ASSERT_EQ(2u, sections[6].second.size());
+    EXPECT_EQ("top", sections[6].second[0].first);
+    EXPECT_EQ("left", sections[6].second[1].first);
+}
+
+TEST_F(SettingsTest, ChangedChoicesSurviveInTheFile)
+{
+    WriteSetting("menu", "sampling_rate", "17002");
+    WriteSetting("menu", "resolution", "4002");
+    WriteSetting("menu", "renderer", "3002");
+    WriteSetting("menu", "aspect_ratio", "5002");
+    WriteSetting("menu", "size", "6001");
+    WriteSetting("SAVE_ID", "SAVE_ID", "6002");
+    WriteSetting("timer_stop", "month", "3");
+    WriteSetting("timer_stop", "day", "4");
+    WriteSetting("timer_stop", "hour", "5");
+    WriteSetting("timer_stop", "minute", "50");
+    StartViewer();
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
+    // A recording greys its choices checked (11): they are still choices.
+    SetMenuState(IDM_AUDIO_48K, MENU_CHECKED_GRAYED);
+    SetMenuState(IDM_NO_PREVIEW, MENU_CHECKED_GRAYED);
+    CloseViewer();
+
+    auto value = [&](const char* section, const char* key) {
+        char text[100];
+        GetPrivateProfileStringA(section, key, "<none>", text, sizeof text, SettingsPath().c_str());
+        return std::string(text);
+    };
+    EXPECT_EQ("17002", value("menu", "sampling_rate"));
+    EXPECT_EQ("4002", value("menu", "resolution"));
+    EXPECT_EQ("3002", value("menu", "renderer"));
+    EXPECT_EQ("5002", value("menu", "aspect_ratio"));
+    EXPECT_EQ("6001", value("menu", "size"));
+    EXPECT_EQ("6002", value("SAVE_ID", "SAVE_ID"));
+    EXPECT_EQ("8", value("menu", "no_preview"));
+    EXPECT_EQ("8", value("menu", "auto_stop"));
+    EXPECT_EQ("3", value("timer_stop", "month"));
+    EXPECT_EQ("50", value("timer_stop", "minute"));
+    EXPECT_EQ("0", value("timer_start", "month"));
+    EXPECT_EQ("720", value("client_rect", "bottom"));
+    EXPECT_EQ("960", value("client_rect", "right"));
+}
+
+TEST_F(SettingsTest, StoredFoldersAreCutToNinetyNineBytesAtACharacterBoundary)
+{
+    std::string long_folder = "C:\\" + std::string(120, 'm');
+    WriteSetting("menu", "path_capture", long_folder.c_str());
+    // 98 single bytes, then a double-byte character across the 99-byte limit.
+    std::string japanese = std::string(98, 'p') + "\x82\xA0" + "tail";
+    WriteSetting("menu", "path_picture", japanese.c_str());
+    StartViewer();
+    EXPECT_EQ(long_folder.substr(0, 99), save_folders.path_capture);
+    EXPECT_EQ(std::string(98, 'p'), save_folders.path_picture);
+}
+
+TEST_F(SettingsTest, OnlyAStopTimeShowsItsCaptionAndStartsNoTimer)
+{
+    WriteSetting("timer_stop", "month", "12");
+    WriteSetting("timer_stop", "day", "31");
+    WriteSetting("timer_stop", "hour", "23");
+    WriteSetting("timer_stop", "minute", "50");
+    StartViewer();
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　12月 31日 23時 50分", MenuText(CommandMenu, IDM_TIMER_STOP));
+    EXPECT_FALSE(TimerRuns(TIMER_SCHEDULE_START));
+    EXPECT_FALSE(TimerRuns(TIMER_SCHEDULE_STOP));
+}
+
+TEST_F(SettingsTest, AStartTimeArmsTheScheduleWithDefaultsForMissingFields)
+{
+    WriteSetting("timer_start", "month", "7");
+    StartViewer();
+    EXPECT_EQ(L"開始　7月 1日 0時 0分", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_TRUE(TimerRuns(TIMER_SCHEDULE_START));
+}
+
+TEST_F(SettingsTest, SecondRendererGreysTheFrameRateReadout)
+{
+    WriteSetting("menu", "renderer", "3002");
+    StartViewer();
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR7));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_EQ(L"平均 - fps", MenuText(CommandMenu, IDM_FRAME_RATE));
+    EXPECT_FALSE(TimerRuns(TIMER_FPS));
+}
+
+TEST_F(SettingsTest, GarbageNeverCrashesAndChecksNoStrayItem)
+{
+    WriteSetting("menu", "sampling_rate", "15001");  // the exit item
+    WriteSetting("menu", "resolution", "8001");      // the topmost item
+    WriteSetting("menu", "renderer", "abc");
+    WriteSetting("menu", "aspect_ratio", "-5001");
+    WriteSetting("menu", "size", "99999999999999");
+    WriteSetting("menu", "no_preview", "1024");      // MF_BYPOSITION if passed on as a flag
+    WriteSetting("menu", "auto_stop", "-8");
+    WriteSetting("SAVE_ID", "SAVE_ID", "15001");
+    WriteSetting("client_rect", "bottom", "-720");
+    WriteSetting("window_position", "left", "-99999999");
+    WriteSetting("window_position", "top", "99999999");
+    WriteSetting("timer_start", "month", "zz");
+    WriteSetting("timer_stop", "month", "65536");
+    StartViewer();
+
+    EXPECT_TRUE(IsWindow(main_window));
+    for (UINT id : {IDM_AUDIO_44K, IDM_AUDIO_48K, IDM_RES_720, IDM_RES_1080, IDM_MODE_VMR9, IDM_MODE_VMR7,
+                    IDM_TOPMOST, IDM_EXIT, IDM_NO_PREVIEW, IDM_AUTO_STOP, IDM_SIZE_HALF, IDM_SIZE_ONE,
+                    IDM_SIZE_FULLSCREEN, IDM_ASPECT_16_9})
+        EXPECT_EQ(0u, IsMenuChecked(id)) << id;
+    EXPECT_EQ(8u, IsMenuChecked(IDM_ASPECT_4_3));  // any value but 5001 is 4:3
+    EXPECT_EQ(0, window_size_state.pending_size_command);
+    SIZE client = ClientSize();
+    EXPECT_EQ(720, client.cy);
+    EXPECT_EQ(960, client.cx);
+
+    RECT window, desktop;
+    GetWindowRect(main_window, &window);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    RECT visible;
+    EXPECT_TRUE(IntersectRect(&visible, &window, &desktop));
+
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+    EXPECT_FALSE(TimerRuns(TIMER_SCHEDULE_START));
+}
+
+}  // namespace

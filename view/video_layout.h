@@ -1,0 +1,39 @@
+// Where and how large the picture is drawn, and how large the window is.
+#ifndef FERNWOODVIEW_VIDEO_LAYOUT_H
+#define FERNWOODVIEW_VIDEO_LAYOUT_H
+
+#include <windows.h>
+
+struct VideoRects {
+    RECT source_rect{};
+    RECT dest_rect{};
+    int native_width = 0;
+    int native_height = 0;
+    int clip_x = 0;
+    int clip_y = 0;
+    double aspect = 16.0 / 9.0;
+};
+
+struct WindowSizeState {
+    RECT client_rect{};            // client area at the last restored size outside fullscreen
+    int pending_size_command = 0;  // 0, IDM_SIZE_HALF or IDM_SIZE_ONE
+    bool resize_pending = false;
+};
+
+extern VideoRects video_rects;
+extern WindowSizeState window_size_state;
+
+void SetVideoToClient();
+void ApplyVideoLayout();
+void ResizeClientToHeight(int height);
+void RelayoutAfterGraphChange();
+
+void OnSize(HWND hwnd, WPARAM kind);
+void OnSizing(HWND hwnd, WPARAM edge, RECT* rect);
+void OnPaint(HWND hwnd);
+void OnResolutionCommand(UINT id);
+void OnAspectCommand(UINT id);
+void OnSizePresetCommand(UINT id);
+void OnClippingCommand();
+
+#endif
