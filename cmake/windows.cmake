@@ -31,4 +31,12 @@ set_source_files_properties(${FERNWOOD_RESOURCES} PROPERTIES OBJECT_DEPENDS
 add_executable(fernwoodview WIN32 app/main.cpp ${FERNWOOD_RESOURCES})
 target_link_libraries(fernwoodview PRIVATE fernwood_viewer)
 
+# Registers each test of a gtest executable as its own CTest test, run under Wine
+# in a process of its own (the viewer's state is process-wide).
+function(fernwood_add_wine_tests target)
+  gtest_add_tests(TARGET ${target} SOURCES ${ARGN} TEST_LIST tests)
+  set_tests_properties(${tests} PROPERTIES TIMEOUT 180)
+endfunction()
+
 add_subdirectory(tests/windows)
+add_subdirectory(testbed)
