@@ -10,19 +10,14 @@ if(NOT MSVC)
 endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
-add_library(fernwood_viewer STATIC
-  app/command_menu.cpp
-  app/main_window.cpp
-  capture/capture_graph.cpp
-  capture/devices.cpp
-  record/record_timer.cpp
-  record/recording.cpp
-  settings/save_folders.cpp
-  settings/settings_file.cpp
-  still/still_picture.cpp
-  view/fullscreen.cpp
-  view/video_layout.cpp)
-target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid)
+file(GLOB FERNWOOD_VIEWER_SOURCES CONFIGURE_DEPENDS
+  app/*.cpp settings/*.cpp capture/*.cpp view/*.cpp record/*.cpp still/*.cpp)
+list(REMOVE_ITEM FERNWOOD_VIEWER_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
+foreach(portable ${FERNWOOD_PORTABLE_SOURCES})
+  list(REMOVE_ITEM FERNWOOD_VIEWER_SOURCES ${CMAKE_SOURCE_DIR}/${portable})
+endforeach()
+add_library(fernwood_viewer STATIC ${FERNWOOD_VIEWER_SOURCES})
+target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid strmiids)
 
 set(FERNWOOD_RESOURCES ${CMAKE_SOURCE_DIR}/resources/fernwoodview.rc)
 set_source_files_properties(${FERNWOOD_RESOURCES} PROPERTIES OBJECT_DEPENDS
