@@ -3,23 +3,25 @@
 #include <objbase.h>
 
 CaptureGraph capture_graph;
+static bool com_initialized = false;
 
 void BuildCaptureGraph()
 {
     // The shell's folder browser and every DirectShow object need the
     // single-threaded apartment on this thread.
-    capture_graph.com_initialized = SUCCEEDED(CoInitialize(nullptr));
+    com_initialized = SUCCEEDED(CoInitialize(nullptr));
     capture_graph.graph_ready = 1;
 }
 
+void ConnectPreview() {}
+void RefreshSourceRect() {}
+void DisconnectFilterPins(IBaseFilter*) {}
+void SwitchRenderMode(UINT) {}
+void UpdateFrameRateReadout() {}
+
 void ReleaseCaptureGraph()
 {
-    capture_graph.graph_ready = 0;
-    if (capture_graph.com_initialized)
+    if (com_initialized)
         CoUninitialize();
-    capture_graph.com_initialized = false;
+    com_initialized = false;
 }
-
-void SwitchRenderMode(UINT) {}
-
-void UpdateFrameRateReadout() {}

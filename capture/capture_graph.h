@@ -4,17 +4,49 @@
 
 #include <windows.h>
 
+#include <dshow.h>
+#include <vmr9.h>
+
+// Every pointer is null until created and released exactly once; a Part that
+// releases a member early sets it back to null.
 struct CaptureGraph {
+    IGraphBuilder* graph = nullptr;
+    ICaptureGraphBuilder2* builder = nullptr;
+    IMediaControl* media_control = nullptr;
+    IBaseFilter* vmr9 = nullptr;
+    IVMRFilterConfig9* vmr9_config = nullptr;
+    IVMRWindowlessControl9* vmr9_windowless = nullptr;
+    IBaseFilter* vmr7 = nullptr;
+    IVMRFilterConfig* vmr7_config = nullptr;
+    IVMRWindowlessControl* vmr7_windowless = nullptr;
+    IBaseFilter* avi_decompressor_1 = nullptr;
+    IBaseFilter* avi_decompressor_2 = nullptr;
+    IBaseFilter* color_converter = nullptr;
+    ICreateDevEnum* device_enum = nullptr;
+    IBaseFilter* video_capture = nullptr;
+    IAMStreamConfig* video_config = nullptr;
+    IBaseFilter* audio_capture = nullptr;
+    IAMStreamConfig* audio_config = nullptr;
+    IBaseFilter* pin_tee = nullptr;
+    IBaseFilter* compressor = nullptr;
+    IBaseFilter* avi_mux = nullptr;
+    IFileSinkFilter* file_sink = nullptr;
+    IAMDroppedFrames* dropped_frames = nullptr;
+    IBaseFilter* sample_grabber = nullptr;
+    IBaseFilter* null_renderer = nullptr;
+
     int graph_ready = 0;
     int dx9_missing = 0;
-    bool com_initialized = false;
 };
 
 extern CaptureGraph capture_graph;
 
 void BuildCaptureGraph();
-void ReleaseCaptureGraph();
+void ConnectPreview();
+void RefreshSourceRect();
+void DisconnectFilterPins(IBaseFilter* filter);
 void SwitchRenderMode(UINT id);
 void UpdateFrameRateReadout();
+void ReleaseCaptureGraph();
 
 #endif

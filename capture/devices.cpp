@@ -12,3 +12,4 @@ void SelectAudioDevice(UINT) {}
 void DisableAudio() {}
 void SwitchAudioRateCommand(UINT) {}
 void SelectCompressor(UINT) {}
+void SwitchVideoFormat(int, int) {}

@@ -11,6 +11,11 @@ extern int audio_device_count;
 extern int compressor_index;    // -1: uncompressed
 extern int compressor_count;
 
+// Rebuilds the video branch with device `index`; height 720 selects the
+// 1280×720 format, any other value 1920×1080. Leaves native size and
+// source_rect updated but does not hand them to the renderer.
+void SwitchVideoFormat(int index, int height);
+
 void SelectVideoDevice(UINT id);
 void SelectAudioDevice(UINT id);
 void DisableAudio();
