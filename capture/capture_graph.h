@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <d3d9.h>
 #include <dshow.h>
 #include <vmr9.h>
 
