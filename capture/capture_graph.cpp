@@ -1,26 +1,253 @@
 #include "capture/capture_graph.h"
 
-#include <objbase.h>
+#include <cwchar>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
+#include "capture/devices.h"
+#include "view/video_layout.h"
 
 CaptureGraph capture_graph;
 static bool com_initialized = false;
 
+static const DWORD kInprocContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+void FreeMediaType(AM_MEDIA_TYPE* type)
+{
+    if (!type)
+        return;
+    if (type->cbFormat)
+        CoTaskMemFree(type->pbFormat);
+    if (type->pUnk)
+        type->pUnk->Release();
+    CoTaskMemFree(type);
+}
+
+static IBaseFilter* AddNewFilter(REFCLSID clsid, DWORD context, const wchar_t* name, HRESULT* result = nullptr)
+{
+    IBaseFilter* filter = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, context, IID_IBaseFilter, reinterpret_cast<void**>(&filter));
+    if (result)
+        *result = hr;
+    if (hr != S_OK) {
+        SafeRelease(filter);
+        return nullptr;
+    }
+    capture_graph.graph->AddFilter(filter, name);
+    return filter;
+}
+
+static bool CreateGraphCore()
+{
+    CaptureGraph& g = capture_graph;
+    CoCreateInstance(CLSID_FilterGraph, nullptr, kInprocContext, IID_IGraphBuilder, reinterpret_cast<void**>(&g.graph));
+    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kInprocContext, IID_ICaptureGraphBuilder2,
+                     reinterpret_cast<void**>(&g.builder));
+    if (!g.graph || !g.builder)
+        return false;
+    g.builder->SetFiltergraph(g.graph);
+    g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&g.media_control));
+    return g.media_control != nullptr;
+}
+
+static void AddRenderers()
+{
+    CaptureGraph& g = capture_graph;
+    if (g.vmr9->QueryInterface(IID_IVMRFilterConfig9, reinterpret_cast<void**>(&g.vmr9_config)) == S_OK)
+        g.vmr9_config->SetRenderingMode(VMR9Mode_Windowless);
+    if (g.vmr9->QueryInterface(IID_IVMRWindowlessControl9, reinterpret_cast<void**>(&g.vmr9_windowless)) == S_OK)
+        g.vmr9_windowless->SetVideoClippingWindow(main_window);
+
+    g.vmr7 = AddNewFilter(CLSID_VideoMixingRenderer, kInprocContext, L"Video Mixing Renderer7");
+    if (!g.vmr7)
+        return;
+    if (g.vmr7->QueryInterface(IID_IVMRFilterConfig, reinterpret_cast<void**>(&g.vmr7_config)) == S_OK)
+        g.vmr7_config->SetRenderingMode(VMRMode_Windowless);
+    if (g.vmr7->QueryInterface(IID_IVMRWindowlessControl, reinterpret_cast<void**>(&g.vmr7_windowless)) == S_OK)
+        g.vmr7_windowless->SetVideoClippingWindow(main_window);
+}
+
 void BuildCaptureGraph()
 {
+    CaptureGraph& g = capture_graph;
     // The shell's folder browser and every DirectShow object need the
     // single-threaded apartment on this thread.
     com_initialized = SUCCEEDED(CoInitialize(nullptr));
-    capture_graph.graph_ready = 1;
+    if (!CreateGraphCore()) {
+        MessageBoxW(main_window, L"DirectShowを初期化できませんでした", L"エラー", MB_OK);
+        return;
+    }
+    HRESULT vmr9_result;
+    g.vmr9 = AddNewFilter(CLSID_VideoMixingRenderer9, kInprocContext, L"Video Mixing Renderer9", &vmr9_result);
+    if (!g.vmr9) {
+        MessageBoxW(main_window, L"DirectX9をインストールしてください", L"エラー", MB_OK);
+        g.dx9_missing = 1;
+        DestroyWindow(main_window);
+        return;
+    }
+    AddRenderers();
+    g.avi_decompressor_1 = AddNewFilter(CLSID_AVIDec, kInprocContext, L"AviDecompressor1");
+    g.avi_decompressor_2 = AddNewFilter(CLSID_AVIDec, kInprocContext, L"AviDecompressor2");
+    g.color_converter = AddNewFilter(CLSID_Colour, kInprocContext, L"Color Space Converter");
+    CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                     reinterpret_cast<void**>(&g.device_enum));
+
+    EnumerateCaptureDevices();
+    EnumerateCompressors();
+    SelectCompressor(compressor_index + IDM_COMPRESSOR_FIRST);
+    AddVideoDevice(video_device_index, IsMenuChecked(IDM_RES_720) == MENU_CHECKED ? 720 : 1080);
+    if (audio_device_index != -1)
+        AddAudioDevice(audio_device_index);
+    else
+        DisableRateItems();
+    g.media_control->Run();
+    g.graph_ready = 1;
+    ReportMissingVideoDevice();
 }
 
-void ConnectPreview() {}
-void RefreshSourceRect() {}
-void DisconnectFilterPins(IBaseFilter*) {}
-void SwitchRenderMode(UINT) {}
-void UpdateFrameRateReadout() {}
+void ConnectPreview()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.builder || !g.video_capture)
+        return;
+    bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
+    if (vmr9_path) {
+        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1,
+                                g.color_converter);
+        g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
+    } else {
+        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1, g.vmr7);
+    }
+    LONG width = 0, height = 0;
+    HRESULT hr = E_POINTER;
+    if (vmr9_path && g.vmr9_windowless)
+        hr = g.vmr9_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
+    else if (!vmr9_path && g.vmr7_windowless)
+        hr = g.vmr7_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
+    if (SUCCEEDED(hr)) {
+        video_rects.native_width = width;
+        video_rects.native_height = height;
+    }
+}
+
+void RefreshSourceRect()
+{
+    VideoRects& r = video_rects;
+    r.source_rect = RECT{r.clip_x, r.clip_y, r.native_width - r.clip_x, r.native_height - r.clip_y};
+}
+
+void DisconnectFilterPins(IBaseFilter* filter)
+{
+    if (!filter || !capture_graph.graph)
+        return;
+    IEnumPins* pins = nullptr;
+    if (filter->EnumPins(&pins) != S_OK || !pins)
+        return;
+    pins->Reset();
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        IPin* peer = nullptr;
+        if (pin->ConnectedTo(&peer) == S_OK) {
+            capture_graph.graph->Disconnect(pin);
+            capture_graph.graph->Disconnect(peer);
+            peer->Release();
+        }
+        pin->Release();
+    }
+    pins->Release();
+}
+
+void StopGraph()
+{
+    if (capture_graph.media_control)
+        capture_graph.media_control->Stop();
+}
+
+void RunGraph()
+{
+    if (capture_graph.media_control)
+        capture_graph.media_control->Run();
+}
+
+static void ShowNoFrameRate()
+{
+    SetMenuState(IDM_FRAME_RATE, MENU_GRAYED);
+    SetMenuText(IDM_FRAME_RATE, L"平均 - fps");
+}
+
+void SwitchRenderMode(UINT id)
+{
+    if (IsMenuChecked(id) != MENU_ENABLED)
+        return;
+    CaptureGraph& g = capture_graph;
+    bool to_vmr9 = id == IDM_MODE_VMR9;
+    CheckMenuItem(CommandMenu, IDM_MODE_VMR9, MF_BYCOMMAND | (to_vmr9 ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(CommandMenu, IDM_MODE_VMR7, MF_BYCOMMAND | (to_vmr9 ? MF_UNCHECKED : MF_CHECKED));
+    if (to_vmr9) {
+        SetTimer(main_window, TIMER_FPS, kFpsInterval, nullptr);
+        SetMenuState(IDM_FRAME_RATE, MENU_ENABLED);
+    } else {
+        KillTimer(main_window, TIMER_FPS);
+        ShowNoFrameRate();
+    }
+    StopGraph();
+    if (!to_vmr9)
+        DisconnectFilterPins(g.color_converter);
+    DisconnectFilterPins(g.avi_decompressor_1);
+    DisconnectFilterPins(g.video_capture);
+    ConnectPreview();
+    RefreshSourceRect();
+    RunGraph();
+    RelayoutAfterGraphChange();
+}
+
+void UpdateFrameRateReadout()
+{
+    IQualProp* quality = nullptr;
+    int rate = 0;
+    bool known = capture_graph.vmr9 &&
+                 capture_graph.vmr9->QueryInterface(IID_IQualProp, reinterpret_cast<void**>(&quality)) == S_OK &&
+                 quality->get_AvgFrameRate(&rate) == S_OK;
+    SafeRelease(quality);
+    if (!known) {
+        // A renderer that keeps no statistics: say so rather than show a stale number.
+        SetMenuText(IDM_FRAME_RATE, L"平均 - fps");
+        return;
+    }
+    wchar_t caption[100];
+    std::swprintf(caption, 100, L"平均 %d fps", rate / 100);
+    SetMenuText(IDM_FRAME_RATE, caption);
+}
 
 void ReleaseCaptureGraph()
 {
+    CaptureGraph& g = capture_graph;
+    StopGraph();
+    SafeRelease(g.sample_grabber);
+    SafeRelease(g.dropped_frames);
+    SafeRelease(g.compressor);
+    SafeRelease(g.avi_mux);
+    SafeRelease(g.pin_tee);
+    SafeRelease(g.file_sink);
+    SafeRelease(g.vmr7_config);
+    SafeRelease(g.vmr9_config);
+    SafeRelease(g.vmr7);
+    SafeRelease(g.vmr9);
+    SafeRelease(g.audio_config);
+    SafeRelease(g.video_config);
+    SafeRelease(g.null_renderer);
+    SafeRelease(g.color_converter);
+    SafeRelease(g.avi_decompressor_1);
+    SafeRelease(g.avi_decompressor_2);
+    SafeRelease(g.audio_capture);
+    SafeRelease(g.video_capture);
+    SafeRelease(g.vmr7_windowless);
+    SafeRelease(g.vmr9_windowless);
+    SafeRelease(g.device_enum);
+    SafeRelease(g.media_control);
+    SafeRelease(g.builder);
+    SafeRelease(g.graph);
     if (com_initialized)
         CoUninitialize();
     com_initialized = false;

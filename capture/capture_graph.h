@@ -42,6 +42,21 @@ struct CaptureGraph {
 
 extern CaptureGraph capture_graph;
 
+template <class T>
+void SafeRelease(T*& pointer)
+{
+    if (pointer)
+        pointer->Release();
+    pointer = nullptr;
+}
+
+// Frees a media type returned by the platform (format block, object, record).
+void FreeMediaType(AM_MEDIA_TYPE* type);
+
+// The re-wiring pattern's first and last steps; nothing happens without a graph.
+void StopGraph();
+void RunGraph();
+
 void BuildCaptureGraph();
 void ConnectPreview();
 void RefreshSourceRect();

@@ -1,9 +1,22 @@
-// Chosen capture devices and compressor: menu id = first id + index.
+// Capture devices, the capture format, the audio branch and the compressor.
+// A listed entry's menu id is its first id + index, and the index is its
+// position in a fresh enumeration of its category.
 #ifndef FERNWOODVIEW_DEVICES_H
 #define FERNWOODVIEW_DEVICES_H
 
 #include <windows.h>
 
+#include <dshow.h>
+
+#include "capture/selection_rules.h"
+
+struct DeviceList {
+    char video_names[10][kNameSlotBytes];
+    char audio_names[10][kNameSlotBytes];
+    char compressor_names[50][kNameSlotBytes];
+};
+
+extern DeviceList device_list;
 extern int video_device_index;  // 0-based
 extern int video_device_count;
 extern int audio_device_index;  // -1: no audio device
@@ -11,15 +24,29 @@ extern int audio_device_count;
 extern int compressor_index;    // -1: uncompressed
 extern int compressor_count;
 
+// Shared by the three lists.
+int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], int slots, UINT first_id, UINT anchor_id);
+IMoniker* FindDeviceMoniker(REFCLSID category, int index);  // caller releases; null if gone
+
+void EnumerateCaptureDevices();
+void AddVideoDevice(int index, int height);
 // Rebuilds the video branch with device `index`; height 720 selects the
 // 1280×720 format, any other value 1920×1080. Leaves native size and
 // source_rect updated but does not hand them to the renderer.
 void SwitchVideoFormat(int index, int height);
-
 void SelectVideoDevice(UINT id);
+// Tells the user once when there is no picture to show because no capture device could be opened.
+void ReportMissingVideoDevice();
+
+void AddAudioDevice(int index);
+HRESULT SetAudioFormat(int rate);
+void SwitchAudioRate(int index);
 void SelectAudioDevice(UINT id);
 void DisableAudio();
+void DisableRateItems();
 void SwitchAudioRateCommand(UINT id);
+
+void EnumerateCompressors();
 void SelectCompressor(UINT id);
 
 #endif

@@ -3,4 +3,5 @@
 set(FERNWOOD_PORTABLE_SOURCES
   record/timer_spec.cpp
   settings/settings_rules.cpp
+  capture/selection_rules.cpp
 )

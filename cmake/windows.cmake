@@ -8,7 +8,7 @@ if(NOT MSVC)
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-exec)
 endif()
-add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 STRSAFE_NO_DEPRECATE)
 
 file(GLOB FERNWOOD_VIEWER_SOURCES CONFIGURE_DEPENDS
   app/*.cpp settings/*.cpp capture/*.cpp view/*.cpp record/*.cpp still/*.cpp)
@@ -34,4 +34,7 @@ function(fernwood_add_wine_tests target)
 endfunction()
 
 add_subdirectory(tests/windows)
-add_subdirectory(testbed)
+option(FERNWOOD_BUILD_TESTBED "Build the test filters of the testbed" ON)
+if(FERNWOOD_BUILD_TESTBED)
+  add_subdirectory(testbed)
+endif()

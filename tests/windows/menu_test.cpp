@@ -5,6 +5,7 @@
 
 #include "app/command_menu.h"
 #include "app/main_window.h"
+#include "app/timer_ids.h"
 #include "record/recording.h"
 #include "viewer_harness.h"
 
@@ -38,11 +39,16 @@ void DescribeMenu(HMENU menu, std::vector<std::wstring>* lines)
     }
 }
 
-TEST_F(MenuTest, PopupHoldsEveryItemInResourceOrder)
+TEST(MenuResource, PopupHoldsEveryItemInResourceOrder)
 {
-    StartViewer();
+    HMENU resource = LoadMenuW(GetModuleHandleW(nullptr), L"FERNWOODVIEW_MENU");
+    ASSERT_NE(nullptr, resource);
+    ASSERT_EQ(1, GetMenuItemCount(resource));
+    wchar_t top[32];
+    GetMenuStringW(resource, 0, top, 32, MF_BYPOSITION);
+    EXPECT_STREQ(L"PopupMenu1", top);
     std::vector<std::wstring> lines;
-    DescribeMenu(CommandMenu, &lines);
+    DescribeMenu(GetSubMenu(resource, 0), &lines);
     const std::vector<std::wstring> expected = {
         L"[キャプチャデバイス選択", L"- 1001", L"]",
         L"[オーディオデバイス選択", L"2001 オーディオデバイスを使わない", L"-", L"17002 48.0kHz", L"17001 44.1kHz", L"]",
@@ -55,20 +61,13 @@ TEST_F(MenuTest, PopupHoldsEveryItemInResourceOrder)
         L"-", L"9001 録画開始　　　　Ctrl+R", L"18001 プレビュー無し", L"20001 欠落フレーム検知で停止",
         L"[タイマー", L"21001 開始　設定無し", L"21002 停止　設定無し", L"]",
         L"[圧縮", L"10001 非圧縮", L"]",
-        L"[保存先", L"11001 " + MenuText(CommandMenu, IDM_CAPTURE_PATH), L"]",
+        L"[保存先", L"11001 パス", L"]",
         L"-", L"12001 静止画取得　　　Ctrl+P",
-        L"[保存先", L"13001 " + MenuText(CommandMenu, IDM_PICTURE_PATH), L"]",
+        L"[保存先", L"13001 パス", L"]",
         L"-", L"14001 フレームレート",
         L"-", L"15001 終了",
     };
     EXPECT_EQ(expected, lines);
-
-    HMENU resource = LoadMenuW(GetModuleHandleW(nullptr), L"FERNWOODVIEW_MENU");
-    ASSERT_NE(nullptr, resource);
-    ASSERT_EQ(1, GetMenuItemCount(resource));
-    wchar_t top[32];
-    GetMenuStringW(resource, 0, top, 32, MF_BYPOSITION);
-    EXPECT_STREQ(L"PopupMenu1", top);
     DestroyMenu(resource);
 }
 
@@ -96,19 +95,20 @@ TEST_F(MenuTest, StateOperationsFollowTheStateValues)
 TEST_F(MenuTest, InsertedItemsKeepTheirOrderBeforeTheAnchor)
 {
     StartViewer();
-    InsertMenuItemBefore(IDM_COMPRESSOR_NONE, 10002, L"圧縮その一");
-    InsertMenuItemBefore(IDM_COMPRESSOR_NONE, 10003, L"second");
-    HMENU compressors = nullptr;
+    InsertMenuItemBefore(IDM_TIMER_STOP, 30001, L"その一");
+    InsertMenuItemBefore(IDM_TIMER_STOP, 30002, L"second");
+    HMENU timer = nullptr;
     for (int i = 0; i < GetMenuItemCount(CommandMenu); ++i) {
         HMENU sub = GetSubMenu(CommandMenu, i);
-        if (sub && GetMenuItemID(sub, GetMenuItemCount(sub) - 1) == IDM_COMPRESSOR_NONE)
-            compressors = sub;
+        if (sub && GetMenuItemID(sub, 0) == IDM_TIMER_START)
+            timer = sub;
     }
-    ASSERT_NE(nullptr, compressors);
-    ASSERT_EQ(3, GetMenuItemCount(compressors));
-    EXPECT_EQ(10002u, GetMenuItemID(compressors, 0));
-    EXPECT_EQ(10003u, GetMenuItemID(compressors, 1));
-    EXPECT_EQ(L"圧縮その一", MenuText(CommandMenu, 10002));
+    ASSERT_NE(nullptr, timer);
+    ASSERT_EQ(4, GetMenuItemCount(timer));
+    EXPECT_EQ(30001u, GetMenuItemID(timer, 1));
+    EXPECT_EQ(30002u, GetMenuItemID(timer, 2));
+    EXPECT_EQ(static_cast<UINT>(IDM_TIMER_STOP), GetMenuItemID(timer, 3));
+    EXPECT_EQ(L"その一", MenuText(CommandMenu, 30001));
 
     SetMenuText(IDM_FRAME_RATE, "ascii caption");
     EXPECT_EQ(L"ascii caption", MenuText(CommandMenu, IDM_FRAME_RATE));
@@ -128,10 +128,14 @@ TEST_F(MenuTest, TogglesAndInertItems)
     SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
     EXPECT_EQ(0u, IsMenuChecked(IDM_AUTO_STOP));
 
+    KillTimer(main_window, TIMER_FPS);  // its tick would rewrite the caption
+    std::wstring readout = MenuText(CommandMenu, IDM_FRAME_RATE);
+    UINT readout_state = IsMenuChecked(IDM_FRAME_RATE);
     for (UINT id : {IDM_FRAME_RATE, IDM_RECORDED_FRAMES, IDM_DROPPED_FRAMES, 4711})
         SendMessageA(main_window, WM_COMMAND, id, 0);
     EXPECT_TRUE(IsWindow(main_window));
-    EXPECT_EQ(L"フレームレート", MenuText(CommandMenu, IDM_FRAME_RATE));
+    EXPECT_EQ(readout, MenuText(CommandMenu, IDM_FRAME_RATE));
+    EXPECT_EQ(readout_state, IsMenuChecked(IDM_FRAME_RATE));
 }
 
 // Records the commands that reach the main window, then lets the viewer handle them.

@@ -33,8 +33,45 @@ void RemoveFolder(const std::string& folder)
     SHFileOperationA(&operation);
 }
 
+static std::vector<std::wstring> caught_message_boxes;
+
+static BOOL CALLBACK AnswerMessageBox(HWND window, LPARAM)
+{
+    wchar_t class_name[16];
+    if (!IsWindowVisible(window) || !GetClassNameW(window, class_name, 16) || lstrcmpW(class_name, L"#32770") != 0)
+        return TRUE;
+    wchar_t text[512] = L"";
+    GetDlgItemTextW(window, 0xFFFF, text, 512);  // the message text of a message box
+    caught_message_boxes.push_back(text);
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
+static void CALLBACK CatchMessageBoxes(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(GetCurrentThreadId(), AnswerMessageBox, 0);
+}
+
+void StartMessageBoxCatcher()
+{
+    static UINT_PTR timer = 0;
+    if (!timer)
+        timer = SetTimer(nullptr, 0, 100, CatchMessageBoxes);
+}
+
+const std::vector<std::wstring>& CaughtMessageBoxes()
+{
+    return caught_message_boxes;
+}
+
+void ClearCaughtMessageBoxes()
+{
+    caught_message_boxes.clear();
+}
+
 void ViewerTest::SetUp()
 {
+    StartMessageBoxCatcher();
     char current[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, current);
     previous_folder_ = current;

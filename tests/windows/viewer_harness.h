@@ -42,6 +42,12 @@ private:
     std::string previous_folder_;
 };
 
+// Message boxes the viewer shows on this thread are answered with OK by a
+// thread timer (it runs inside their modal loops) and their texts collected.
+void StartMessageBoxCatcher();
+const std::vector<std::wstring>& CaughtMessageBoxes();
+void ClearCaughtMessageBoxes();
+
 // Wide text of a menu item, by command.
 std::wstring MenuText(HMENU menu, UINT id);
 

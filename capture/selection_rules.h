@@ -1,0 +1,38 @@
+// Rules of the device and compressor choices that need no Windows API.
+#ifndef FERNWOODVIEW_SELECTION_RULES_H
+#define FERNWOODVIEW_SELECTION_RULES_H
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kNameSlotBytes = 100;
+
+// Saved menu ids read back: the index to use, or -1 for "none"/"uncompressed".
+int SavedVideoIndex(int saved_id, int count);       // 1002 + index; out of range: 0
+int SavedAudioIndex(int saved_id, int count);       // 2001 = none; out of range: 0, or none without devices
+int SavedCompressorIndex(int saved_id, int count);  // 10001 = uncompressed; out of range: uncompressed
+
+// What the two-rate probe of an audio device does to the rate items.
+constexpr int kStateUnchanged = -1;
+struct RateOutcome {
+    int state_44k;        // new MenuItemState of the 44.1 kHz item, or kStateUnchanged
+    int state_48k;        // the same for 48 kHz
+    bool reapply_44k;     // the device must be set back to 44.1 kHz
+    int rate;             // the rate the device is left at; 0 if neither works
+};
+RateOutcome ResolveRateProbe(bool ok_44k, bool ok_48k, unsigned state_44k_before);
+
+// The capture formats the program supports.
+struct VideoFormat {
+    int32_t width;
+    int32_t height;
+    int64_t avg_time_per_frame;  // 100 ns units
+};
+VideoFormat VideoFormatForHeight(int height);  // 720, anything else 1080
+uint32_t ImageSizeBytes(int32_t width, uint16_t bit_count, int32_t height);
+
+// Cuts `text` so that it has at most `max_bytes` bytes without splitting a
+// double-byte character; returns the new length.
+size_t CutAtCharacterBoundary(char* text, size_t max_bytes, bool (*is_lead_byte)(unsigned char));
+
+#endif

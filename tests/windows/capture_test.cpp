@@ -1,0 +1,182 @@
+#include <windows.h>
+
+#include <string>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
+#include "capture/capture_graph.h"
+#include "capture/devices.h"
+#include "viewer_harness.h"
+
+namespace {
+
+using CaptureTest = ViewerTest;
+
+bool InGraph(const wchar_t* name)
+{
+    IBaseFilter* filter = nullptr;
+    if (capture_graph.graph->FindFilterByName(name, &filter) != S_OK)
+        return false;
+    filter->Release();
+    return true;
+}
+
+OAFilterState GraphState()
+{
+    OAFilterState state = -1;
+    capture_graph.media_control->GetState(5000, &state);
+    return state;
+}
+
+TEST_F(CaptureTest, GraphHoldsRenderersDecompressorsAndConverterAndRuns)
+{
+    StartViewer();
+    ASSERT_EQ(1, capture_graph.graph_ready);
+    for (const wchar_t* name : {L"Video Mixing Renderer9", L"Video Mixing Renderer7", L"AviDecompressor1",
+                                L"AviDecompressor2"})
+        EXPECT_TRUE(InGraph(name)) << name;
+    EXPECT_NE(nullptr, capture_graph.vmr9_windowless);
+    EXPECT_NE(nullptr, capture_graph.vmr7_windowless);
+    EXPECT_NE(nullptr, capture_graph.device_enum);
+    EXPECT_EQ(State_Running, GraphState());
+}
+
+TEST_F(CaptureTest, NoVideoDeviceIsReportedOnceAndTheProgramGoesOn)
+{
+    StartViewer();
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    EXPECT_EQ(std::vector<std::wstring>{L"ビデオキャプチャデバイスが見つかりません"}, CaughtMessageBoxes());
+    EXPECT_EQ(0, video_device_count);
+    EXPECT_EQ(nullptr, capture_graph.video_capture);
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_VIDEO_DEVICE_ANCHOR)) << "the anchor is deleted after listing";
+
+    ClearCaughtMessageBoxes();
+    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+    SwitchVideoFormat(0, 1080);
+    Pump(300);
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
+    EXPECT_TRUE(IsWindow(main_window));
+}
+
+TEST_F(CaptureTest, RenderModeSwitchesFollowTheMenu)
+{
+    StartViewer();
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR9, 0);  // already checked: nothing
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_FRAME_RATE));
+
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    EXPECT_EQ(0u, IsMenuChecked(IDM_MODE_VMR9));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR7));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_EQ(L"平均 - fps", MenuText(CommandMenu, IDM_FRAME_RATE));
+    EXPECT_FALSE(KillTimer(main_window, TIMER_FPS)) << "no readout in the second mode";
+    EXPECT_EQ(State_Running, GraphState());
+
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR9, 0);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_MODE_VMR7));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_TRUE(KillTimer(main_window, TIMER_FPS));
+    EXPECT_EQ(State_Running, GraphState());
+
+    SetMenuState(IDM_MODE_VMR7, MENU_GRAYED);  // as while recording
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
+}
+
+TEST_F(CaptureTest, ReadoutWithoutRendererStatisticsShowsADash)
+{
+    StartViewer();
+    IQualProp* quality = nullptr;
+    bool has_statistics = capture_graph.vmr9->QueryInterface(IID_IQualProp, reinterpret_cast<void**>(&quality)) == S_OK;
+    SafeRelease(quality);
+    SendMessageA(main_window, WM_TIMER, TIMER_FPS, 0);
+    std::wstring caption = MenuText(CommandMenu, IDM_FRAME_RATE);
+    if (has_statistics)
+        EXPECT_EQ(0u, caption.rfind(L"平均 ", 0)) << "a number from the renderer";
+    else
+        EXPECT_EQ(L"平均 - fps", caption);
+}
+
+// The platform lists compressors of its own; they come before "uncompressed".
+TEST_F(CaptureTest, CompressorsAreListedBeforeUncompressedWhichIsTheDefault)
+{
+    StartViewer();
+    ASSERT_GT(compressor_count, 0);
+    for (int i = 0; i < compressor_count; ++i) {
+        EXPECT_EQ(0u, IsMenuChecked(IDM_COMPRESSOR_FIRST + i));
+        EXPECT_NE(L"<no item>", MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i));
+    }
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_COMPRESSOR_FIRST + compressor_count));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_COMPRESSOR_NONE));
+    EXPECT_EQ(-1, compressor_index);
+    EXPECT_FALSE(InGraph(L"ビデオコンプレッサ"));
+}
+
+TEST_F(CaptureTest, SavedCompressorIsBoundWithoutADialog)
+{
+    WriteSetting("menu", "compressor", "10002");
+    StartViewer();
+    ASSERT_GE(compressor_count, 1);
+    EXPECT_EQ(0, compressor_index);
+    EXPECT_EQ(8u, IsMenuChecked(10002));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_COMPRESSOR_NONE));
+    EXPECT_TRUE(InGraph(L"ビデオコンプレッサ"));
+}
+
+TEST_F(CaptureTest, SavedCompressorNoLongerListedSettlesOnUncompressed)
+{
+    WriteSetting("menu", "compressor", "10051");
+    StartViewer();
+    EXPECT_EQ(-1, compressor_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_COMPRESSOR_NONE));
+    EXPECT_FALSE(InGraph(L"ビデオコンプレッサ"));
+    CloseViewer();
+    EXPECT_EQ(10001u, GetPrivateProfileIntA("menu", "compressor", 0, SettingsPath().c_str()));
+}
+
+TEST_F(CaptureTest, UncompressedAfterACompressorKeepsTheFilterInTheGraph)
+{
+    StartViewer();
+    ASSERT_GT(compressor_count, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST, 0);
+    EXPECT_EQ(0, compressor_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_COMPRESSOR_FIRST));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_COMPRESSOR_NONE));
+    ASSERT_TRUE(InGraph(L"ビデオコンプレッサ"));
+    IBaseFilter* chosen = capture_graph.compressor;
+
+    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST, 0);  // again: only its dialog
+    EXPECT_EQ(chosen, capture_graph.compressor);
+
+    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_NONE, 0);
+    EXPECT_EQ(-1, compressor_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_COMPRESSOR_NONE));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_COMPRESSOR_FIRST));
+    EXPECT_TRUE(InGraph(L"ビデオコンプレッサ"));
+    CloseViewer();
+    EXPECT_EQ(10001u, GetPrivateProfileIntA("menu", "compressor", 0, SettingsPath().c_str()));
+}
+
+TEST_F(CaptureTest, NoAudioChosenGreysBothRatesAndSurvivesARestart)
+{
+    WriteSetting("menu", "audio_device", "2001");
+    StartViewer();
+    EXPECT_EQ(-1, audio_device_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_AUDIO_NONE));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_AUDIO_44K));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_AUDIO_48K));
+    EXPECT_EQ(nullptr, capture_graph.audio_capture);
+
+    // Re-enabled rate items (as after a recording) without a device change nothing in the graph.
+    SetMenuState(IDM_AUDIO_44K, MENU_ENABLED);
+    SendMessageA(main_window, WM_COMMAND, IDM_AUDIO_44K, 0);
+    EXPECT_EQ(nullptr, capture_graph.audio_capture);
+    EXPECT_EQ(State_Running, GraphState());
+    CloseViewer();
+    EXPECT_EQ(2001u, GetPrivateProfileIntA("menu", "audio_device", 0, SettingsPath().c_str()));
+}
+
+}  // namespace
