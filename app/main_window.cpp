@@ -156,6 +156,7 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
         ShowCommandMenu(hwnd, lparam);
         break;
     case WM_SIZING: OnSizing(hwnd, wparam, reinterpret_cast<RECT*>(lparam)); break;
+    case WM_GRAPH_EVENT: OnGraphEvent(); break;
     default: return DefWindowProcA(hwnd, message, wparam, lparam);
     }
     return 0;

@@ -2,6 +2,7 @@
 # tested natively under the sanitizers. One file per line.
 set(FERNWOOD_PORTABLE_SOURCES
   record/timer_spec.cpp
+  record/movie_file.cpp
   settings/settings_rules.cpp
   capture/selection_rules.cpp
 )

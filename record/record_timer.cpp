@@ -1,8 +1,11 @@
 #include "record/record_timer.h"
 
 #include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
 
 RecordTimer record_timer;
+static int dialog_initialized = 0;
 
 void ShowTimerCaption(bool is_start)
 {
@@ -11,6 +14,178 @@ void ShowTimerCaption(bool is_start)
     SetMenuText(is_start ? IDM_TIMER_START : IDM_TIMER_STOP, caption);
 }
 
-void OpenTimerDialog(HWND) {}
-void OnScheduleStartTick() {}
-void OnScheduleStopTick() {}
+// The buttons of one side: "設定無し" and the four groups, ids ascending.
+struct TimerSide {
+    int none_id;
+    int month_base, day_base, hour_base, minute_base;
+};
+static const TimerSide kStartSide{IDC_START_NONE, IDC_START_MONTH_BASE, IDC_START_DAY_BASE, IDC_START_HOUR_BASE,
+                                  IDC_START_MINUTE_BASE};
+static const TimerSide kStopSide{IDC_STOP_NONE, IDC_STOP_MONTH_BASE, IDC_STOP_DAY_BASE, IDC_STOP_HOUR_BASE,
+                                 IDC_STOP_MINUTE_BASE};
+
+struct ButtonGroup {
+    int first, last, step;
+};
+static ButtonGroup MonthGroup(const TimerSide& s) { return {s.month_base + 1, s.month_base + 12, 1}; }
+static ButtonGroup DayGroup(const TimerSide& s) { return {s.day_base + 1, s.day_base + 31, 1}; }
+static ButtonGroup HourGroup(const TimerSide& s) { return {s.hour_base, s.hour_base + 23, 1}; }
+static ButtonGroup MinuteGroup(const TimerSide& s) { return {s.minute_base, s.minute_base + 50, 10}; }
+
+static bool InGroup(const ButtonGroup& group, int id)
+{
+    return id >= group.first && id <= group.last && (id - group.first) % group.step == 0;
+}
+
+static void SetGroup(HWND dialog, const ButtonGroup& group, int checked_id)
+{
+    for (int id = group.first; id <= group.last; id += group.step)
+        SendDlgItemMessageW(dialog, id, BM_SETCHECK, id == checked_id ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+// The last checked button of the group, as its value, or kNotChosen.
+static int ChosenValue(HWND dialog, const ButtonGroup& group, int base)
+{
+    int value = kNotChosen;
+    for (int id = group.first; id <= group.last; id += group.step)
+        if (IsDlgButtonChecked(dialog, id) == BST_CHECKED)
+            value = id - base;
+    return value;
+}
+
+static TimerChoice ReadSide(HWND dialog, const TimerSide& side)
+{
+    TimerChoice choice;
+    choice.none = IsDlgButtonChecked(dialog, side.none_id) == BST_CHECKED;
+    if (choice.none)
+        return choice;
+    choice.month = ChosenValue(dialog, MonthGroup(side), side.month_base);
+    choice.day = ChosenValue(dialog, DayGroup(side), side.day_base);
+    choice.hour = ChosenValue(dialog, HourGroup(side), side.hour_base);
+    choice.minute = ChosenValue(dialog, MinuteGroup(side), side.minute_base);
+    return choice;
+}
+
+static void CheckButton(HWND dialog, int id)
+{
+    SendDlgItemMessageW(dialog, id, BM_SETCHECK, BST_CHECKED, 0);
+}
+
+static void ShowStoredSide(HWND dialog, const TimerSide& side, const TimerSpec& spec)
+{
+    if (spec.month == 0) {
+        CheckButton(dialog, side.none_id);
+        return;
+    }
+    CheckButton(dialog, side.month_base + spec.month);
+    CheckButton(dialog, side.day_base + spec.day);
+    CheckButton(dialog, side.hour_base + spec.hour);
+    CheckButton(dialog, side.minute_base + spec.minute);
+}
+
+// True when the id belonged to the side.
+static bool ClickSide(HWND dialog, const TimerSide& side, int id)
+{
+    const ButtonGroup groups[] = {MonthGroup(side), DayGroup(side), HourGroup(side), MinuteGroup(side)};
+    if (id == side.none_id) {
+        CheckButton(dialog, side.none_id);
+        for (const ButtonGroup& group : groups)
+            SetGroup(dialog, group, 0);
+        return true;
+    }
+    for (const ButtonGroup& group : groups) {
+        if (InGroup(group, id)) {
+            SendDlgItemMessageW(dialog, side.none_id, BM_SETCHECK, BST_UNCHECKED, 0);
+            SetGroup(dialog, group, id);
+            return true;
+        }
+    }
+    return false;
+}
+
+static void Commit(HWND dialog)
+{
+    TimerSpec start, stop;
+    switch (CheckTimerChoices(ReadSide(dialog, kStartSide), ReadSide(dialog, kStopSide), &start, &stop)) {
+    case TimerVerdict::Incomplete: MessageBoxW(dialog, L"設定が不十分です 　", L"", MB_OK); return;
+    case TimerVerdict::StopNotLater:
+        MessageBoxW(dialog, L"停止時間が開始時間より早くなっています 　", L"", MB_OK);
+        return;
+    case TimerVerdict::SameTimes: MessageBoxW(dialog, L"開始時間と停止時間が同じです 　", L"", MB_OK); return;
+    case TimerVerdict::Accepted: break;
+    }
+    record_timer.start = start;
+    record_timer.stop = stop;
+    EndDialog(dialog, IDC_TIMER_SET);
+}
+
+static INT_PTR CALLBACK TimerDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+{
+    if (message == WM_ACTIVATE) {
+        if (!dialog_initialized) {
+            dialog_initialized = 1;
+            ShowStoredSide(dialog, kStartSide, record_timer.start);
+            ShowStoredSide(dialog, kStopSide, record_timer.stop);
+        }
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    int id = LOWORD(wparam);
+    if (id == IDC_TIMER_SET)
+        Commit(dialog);
+    else if (id == IDC_TIMER_CANCEL)
+        EndDialog(dialog, IDC_TIMER_CANCEL);
+    else if (!ClickSide(dialog, kStartSide, id))
+        ClickSide(dialog, kStopSide, id);
+    return TRUE;
+}
+
+static bool RecordingRuns()
+{
+    UINT state = IsMenuChecked(IDM_NO_PREVIEW);
+    return state == MENU_GRAYED || state == MENU_CHECKED_GRAYED;
+}
+
+void OpenTimerDialog(HWND hwnd)
+{
+    dialog_initialized = 0;
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hwnd, GWLP_HINSTANCE));
+    if (DialogBoxParamW(instance, L"TIMER_SETTING", hwnd, TimerDialog, 0) != IDC_TIMER_SET)
+        return;
+    ShowTimerCaption(true);
+    ShowTimerCaption(false);
+    if (record_timer.start.month != 0) {
+        record_timer.start_pending = 1;
+        if (!RecordingRuns())
+            SetTimer(hwnd, TIMER_SCHEDULE_START, kScheduleInterval, nullptr);
+    }
+    if (record_timer.stop.month != 0 && RecordingRuns())
+        SetTimer(hwnd, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
+}
+
+static bool NowMatches(const TimerSpec& spec)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return TimerMatches(spec, now.wMonth, now.wDay, now.wHour, now.wMinute);
+}
+
+void OnScheduleStartTick()
+{
+    if (!NowMatches(record_timer.start))
+        return;
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    record_timer.start_pending = 0;
+    record_timer.start = TimerSpec{};
+    ShowTimerCaption(true);
+}
+
+void OnScheduleStopTick()
+{
+    if (!NowMatches(record_timer.stop))
+        return;
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    record_timer.stop = TimerSpec{};
+    ShowTimerCaption(false);
+}

@@ -1,6 +1,315 @@
 #include "record/recording.h"
 
+#include <cwchar>
+#include <functional>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
+#include "capture/capture_graph.h"
+#include "capture/devices.h"
+#include "record/movie_file.h"
+#include "record/record_timer.h"
+#include "record/wide_path.h"
+#include "settings/save_folders.h"
+#include "view/fullscreen.h"
+
 RecordingState recording_state;
 
-void ToggleRecording() {}
-void UpdateRecordStats() {}
+// Every item whose change would re-wire the graph, in locking order.
+static void ForEachLockedItem(const std::function<void(UINT)>& apply)
+{
+    for (int i = 0; i < video_device_count; ++i)
+        apply(IDM_VIDEO_DEVICE_FIRST + i);
+    for (int i = 0; i <= audio_device_count; ++i)
+        apply(IDM_AUDIO_NONE + i);
+    for (UINT id : {IDM_AUDIO_44K, IDM_AUDIO_48K, IDM_MODE_VMR9, IDM_MODE_VMR7, IDM_RES_720, IDM_RES_1080,
+                    IDM_NO_PREVIEW, IDM_AUTO_STOP})
+        apply(id);
+    for (int i = 0; i <= compressor_count; ++i)
+        apply(IDM_COMPRESSOR_NONE + i);
+}
+
+static void LockRecordingMenu(bool lock)
+{
+    ForEachLockedItem([lock](UINT id) {
+        if (lock)
+            LockMenuItem(id, MENU_CHECKED, MENU_CHECKED_GRAYED, MENU_GRAYED);
+        else
+            LockMenuItem(id, MENU_CHECKED_GRAYED, MENU_CHECKED, MENU_ENABLED);
+    });
+    for (UINT id : {IDM_CAPTURE_PATH, IDM_STILL, IDM_PICTURE_PATH})
+        SetMenuState(id, lock ? MENU_GRAYED : MENU_ENABLED);
+}
+
+static IPin* FirstOutputPin(IBaseFilter* filter)
+{
+    IEnumPins* pins = nullptr;
+    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
+        return nullptr;
+    pins->Reset();
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
+            break;
+        SafeRelease(pin);
+    }
+    pins->Release();
+    return pin;
+}
+
+static void ShowError(const wchar_t* text)
+{
+    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONERROR);
+}
+
+// Refuses, before anything changes, a movie that could not be written: a
+// folder too long for the path, missing or unwritable, or a name that would
+// overwrite an earlier recording.
+static bool PrepareMoviePath()
+{
+    RecordingState& r = recording_state;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LocalTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    FormatMovieFileName(r.file_name, sizeof r.file_name, time);
+    if (!JoinMoviePath(r.movie_path, sizeof r.movie_path, save_folders.path_capture, r.file_name)) {
+        ShowError(L"録画を開始できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        return false;
+    }
+    HANDLE probe = CreateFileA(r.movie_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        ShowError(error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                      ? L"録画を開始できませんでした。\n同じ名前の録画ファイルが既にあります。"
+                      : L"録画を開始できませんでした。\n保存先のフォルダにファイルを作れません。フォルダがあるか、書き込めるかを確かめてください。");
+        return false;
+    }
+    CloseHandle(probe);
+    DeleteFileA(r.movie_path);
+    return true;
+}
+
+static void CutPreview()
+{
+    CaptureGraph& g = capture_graph;
+    DisconnectFilterPins(g.vmr7);
+    DisconnectFilterPins(g.color_converter);
+    recording_state.no_preview_active = 1;
+    InvalidateRect(main_window, nullptr, TRUE);
+    if (IPin* monitor = FirstOutputPin(g.pin_tee)) {
+        IPin* peer = nullptr;
+        if (monitor->ConnectedTo(&peer) == S_OK) {
+            g.graph->Disconnect(monitor);
+            g.graph->Disconnect(peer);
+            peer->Release();
+        }
+        monitor->Release();
+    }
+    KillTimer(main_window, TIMER_FPS);
+    SetMenuState(IDM_FRAME_RATE, MENU_GRAYED);
+    SetMenuText(IDM_FRAME_RATE, L"平均 - fps");
+}
+
+static void RestorePreview()
+{
+    CaptureGraph& g = capture_graph;
+    bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
+    if (vmr9_path)
+        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9);
+    else
+        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
+    recording_state.no_preview_active = 0;
+    if (IPin* monitor = FirstOutputPin(g.pin_tee)) {
+        g.graph->Render(monitor);
+        monitor->Release();
+    }
+    if (vmr9_path) {
+        SetTimer(main_window, TIMER_FPS, kFpsInterval, nullptr);
+        SetMenuState(IDM_FRAME_RATE, MENU_ENABLED);
+    }
+    InvalidateRect(main_window, nullptr, TRUE);
+}
+
+static void ShowCounters()
+{
+    CaptureGraph& g = capture_graph;
+    if (g.builder->FindInterface(nullptr, nullptr, g.avi_mux, IID_IAMDroppedFrames,
+                                 reinterpret_cast<void**>(&g.dropped_frames)) != S_OK ||
+        !g.dropped_frames) {
+        SafeRelease(g.dropped_frames);
+        return;
+    }
+    InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_RECORDED_FRAMES, L"");
+    InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_DROPPED_FRAMES, L"");
+    SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
+}
+
+static void ListenToGraphEvents()
+{
+    IMediaEventEx* events = nullptr;
+    if (capture_graph.graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events)) == S_OK) {
+        events->SetNotifyWindow(reinterpret_cast<OAHWND>(main_window), WM_GRAPH_EVENT, 0);
+        events->Release();
+    }
+}
+
+// Wires the recording branch; returns the first failure, or S_OK.
+static HRESULT WireRecording()
+{
+    CaptureGraph& g = capture_graph;
+    RecordingState& r = recording_state;
+    if (!g.builder || !g.video_capture)
+        return VFW_E_NOT_CONNECTED;
+    WidePath wide;
+    HRESULT hr = g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, wide.Convert(r.movie_path), &g.avi_mux, &g.file_sink);
+    if (FAILED(hr) || !g.avi_mux)
+        return FAILED(hr) ? hr : E_POINTER;
+    IBaseFilter* through = compressor_index == -1 ? nullptr : g.compressor;
+    hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, through, g.avi_mux);
+    if (FAILED(hr))
+        return hr;
+    if (g.pin_tee) {
+        hr = g.builder->RenderStream(nullptr, nullptr, g.pin_tee, nullptr, g.avi_mux);
+        // Only a device in use must reach the file; a tee left without one has nothing to give.
+        if (FAILED(hr) && g.audio_capture && audio_device_index != -1)
+            return hr;
+    }
+    return S_OK;
+}
+
+static void StopRecording();
+
+static void StartRecording()
+{
+    RecordingState& r = recording_state;
+    if (!capture_graph.graph || !PrepareMoviePath())
+        return;
+    r.recording = 1;
+    SetMenuText(IDM_RECORD, L"録画停止　　　　Ctrl+S");
+    LockRecordingMenu(true);
+    StopGraph();
+    HRESULT hr;
+    try {
+        hr = WireRecording();
+    } catch (const HresultError& error) {
+        hr = error.hr;
+    }
+    if (SUCCEEDED(hr)) {
+        if (IsMenuChecked(IDM_NO_PREVIEW) == MENU_CHECKED_GRAYED)
+            CutPreview();
+        ShowCounters();
+        KillTimer(main_window, TIMER_SCHEDULE_START);
+        if (record_timer.stop.month != 0)
+            SetTimer(main_window, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
+        ListenToGraphEvents();
+        hr = capture_graph.media_control->Run();
+    }
+    if (FAILED(hr)) {
+        // Never pretend to record: undo everything and say why.
+        StopRecording();
+        wchar_t text[200];
+        std::swprintf(text, 200, L"録画を開始できませんでした。\n録画ファイルを書き出せません（エラー 0x%08lX）。",
+                      static_cast<unsigned long>(hr));
+        ShowError(text);
+    }
+}
+
+static void TakeDownRecordingBranch()
+{
+    CaptureGraph& g = capture_graph;
+    DisconnectFilterPins(g.compressor);
+    DisconnectFilterPins(g.avi_decompressor_2);
+    DisconnectFilterPins(g.avi_mux);
+    // The finished pair is of no further use; removing it keeps the graph from growing.
+    IBaseFilter* writer = nullptr;
+    if (g.file_sink && g.file_sink->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&writer)) == S_OK) {
+        DisconnectFilterPins(writer);
+        g.graph->RemoveFilter(writer);
+        writer->Release();
+    }
+    if (g.avi_mux)
+        g.graph->RemoveFilter(g.avi_mux);
+    SafeRelease(g.avi_mux);
+    SafeRelease(g.file_sink);
+}
+
+static void ShowAutoStopNotice()
+{
+    recording_state.auto_stopped = 0;
+    if (fullscreen_state.fullscreen)
+        RevealCursor();
+    MessageBoxW(main_window, L"欠落フレームを検知したので録画を停止しました 　　", L"", MB_OK);
+    if (fullscreen_state.fullscreen)
+        SetTimer(main_window, TIMER_CURSOR_HIDE, 2000, nullptr);
+}
+
+static void StopRecording()
+{
+    RecordingState& r = recording_state;
+    r.recording = 0;
+    SetMenuText(IDM_RECORD, L"録画開始　　　　Ctrl+R");
+    LockRecordingMenu(false);
+    StopGraph();
+    if (r.no_preview_active)
+        RestorePreview();
+    TakeDownRecordingBranch();
+    KillTimer(main_window, TIMER_RECORD_STATS);
+    DeleteMenu(CommandMenu, IDM_RECORDED_FRAMES, MF_BYCOMMAND);
+    DeleteMenu(CommandMenu, IDM_DROPPED_FRAMES, MF_BYCOMMAND);
+    RunGraph();
+    if (r.auto_stopped)
+        ShowAutoStopNotice();
+    KillTimer(main_window, TIMER_SCHEDULE_STOP);
+    if (record_timer.start_pending)
+        SetTimer(main_window, TIMER_SCHEDULE_START, kScheduleInterval, nullptr);
+}
+
+void ToggleRecording()
+{
+    if (recording_state.recording)
+        StopRecording();
+    else
+        StartRecording();
+}
+
+void UpdateRecordStats()
+{
+    IAMDroppedFrames* frames = capture_graph.dropped_frames;
+    if (!frames || !recording_state.recording)
+        return;
+    long recorded = 0, dropped = 0;
+    frames->GetNumNotDropped(&recorded);
+    frames->GetNumDropped(&dropped);
+    wchar_t caption[100];
+    std::swprintf(caption, 100, L"録画フレーム数　%ld", recorded);
+    SetMenuText(IDM_RECORDED_FRAMES, caption);
+    std::swprintf(caption, 100, L"欠落フレーム数　%ld", dropped);
+    SetMenuText(IDM_DROPPED_FRAMES, caption);
+    if (dropped >= 1 && IsMenuChecked(IDM_AUTO_STOP) == MENU_CHECKED_GRAYED) {
+        recording_state.auto_stopped = 1;
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    }
+}
+
+void OnGraphEvent()
+{
+    IMediaEventEx* events = nullptr;
+    if (!capture_graph.graph ||
+        capture_graph.graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events)) != S_OK)
+        return;
+    long code;
+    LONG_PTR first, second;
+    bool failed = false;
+    while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+        failed = failed || code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED || code == EC_ERRORABORTEX;
+        events->FreeEventParams(code, first, second);
+    }
+    events->Release();
+    if (failed && recording_state.recording) {
+        // A recording that has stopped writing must not look as if it ran on.
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ShowError(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
+    }
+}

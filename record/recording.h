@@ -2,15 +2,23 @@
 #ifndef FERNWOODVIEW_RECORDING_H
 #define FERNWOODVIEW_RECORDING_H
 
+#include <windows.h>
+
 struct RecordingState {
     int recording = 0;
     int no_preview_active = 0;
     int auto_stopped = 0;
+    char file_name[100] = "";
+    char movie_path[MAX_PATH] = "";
 };
 
 extern RecordingState recording_state;
 
+// The graph posts this to the main window when it has events to read.
+constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
+
 void ToggleRecording();
 void UpdateRecordStats();
+void OnGraphEvent();
 
 #endif

@@ -16,4 +16,28 @@ struct TimerSpec {
 // Always terminates `out`; returns false if the caption had to be cut.
 bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpec& spec);
 
+// True when the clock's month, day, hour and minute are the scheduled ones.
+bool TimerMatches(const TimerSpec& spec, unsigned month, unsigned day, unsigned hour, unsigned minute);
+
+// One side of the timer dialog as its buttons show it; kNotChosen for a group without a check.
+constexpr int kNotChosen = -1;
+struct TimerChoice {
+    bool none = false;  // "設定無し"
+    int month = kNotChosen;
+    int day = kNotChosen;
+    int hour = kNotChosen;
+    int minute = kNotChosen;
+};
+
+enum class TimerVerdict {
+    Accepted,
+    Incomplete,     // a group of a side with a time has no choice
+    StopNotLater,   // the stop comes before the start
+    SameTimes,
+};
+
+// Validates both sides; on Accepted fills the two specs (all zero for "設定無し").
+TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, TimerSpec* start_out,
+                               TimerSpec* stop_out);
+
 #endif

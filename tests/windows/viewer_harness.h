@@ -12,6 +12,11 @@
 #include <vector>
 
 class ViewerTest : public ::testing::Test {
+public:
+    // Dispatches what is queued, including posted messages, for `ms` or until `done`.
+    static void Pump(DWORD ms = 50);
+    static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -25,9 +30,6 @@ protected:
     void StartViewer();
     // Destroys the window as the close box does and collects the quit message.
     void CloseViewer();
-    // Dispatches what is queued, including posted messages, for `ms` or until `done`.
-    static void Pump(DWORD ms = 50);
-    static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
 
     SIZE ClientSize() const;
     // Sections in file order, each with its keys and values in file order.

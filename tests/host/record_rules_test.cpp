@@ -1,0 +1,91 @@
+#include "record/movie_file.h"
+#include "record/timer_spec.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+TEST(MovieFile, NameHasTwoDigitFieldsAndTheFullYear)
+{
+    char name[100];
+    ASSERT_TRUE(FormatMovieFileName(name, sizeof name, LocalTime{2007, 8, 16, 10, 58, 4}));
+    EXPECT_STREQ("cap20070816105804.avi", name);
+    ASSERT_TRUE(FormatMovieFileName(name, sizeof name, LocalTime{2026, 12, 31, 0, 0, 0}));
+    EXPECT_STREQ("cap20261231000000.avi", name);
+    char tiny[10];
+    EXPECT_FALSE(FormatMovieFileName(tiny, sizeof tiny, LocalTime{2026, 1, 1, 1, 1, 1}));
+}
+
+TEST(MovieFile, FoldersUpTo237CharactersFitThePath)
+{
+    char path[260];
+    ASSERT_TRUE(JoinMoviePath(path, sizeof path, "D:\\rec", "cap20070816105804.avi"));
+    EXPECT_STREQ("D:\\rec\\cap20070816105804.avi", path);
+    ASSERT_TRUE(JoinMoviePath(path, sizeof path, "D:\\rec\\", "x.avi"));
+    EXPECT_STREQ("D:\\rec\\\\x.avi", path) << "the separator is added even after a trailing backslash";
+
+    std::string longest(237, 'f');
+    ASSERT_TRUE(JoinMoviePath(path, sizeof path, longest.c_str(), "cap20070816105804.avi"));
+    EXPECT_EQ(259u, std::string(path).size());
+    std::string too_long(238, 'f');
+    EXPECT_FALSE(JoinMoviePath(path, sizeof path, too_long.c_str(), "cap20070816105804.avi"));
+    EXPECT_STREQ("", path);
+}
+
+static TimerChoice Time(int month, int day, int hour, int minute)
+{
+    TimerChoice choice;
+    choice.month = month;
+    choice.day = day;
+    choice.hour = hour;
+    choice.minute = minute;
+    return choice;
+}
+
+static TimerChoice NotSet()
+{
+    TimerChoice choice;
+    choice.none = true;
+    return choice;
+}
+
+TEST(TimerChoices, IncompleteSidesAreRefused)
+{
+    TimerSpec start, stop;
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(5, 1, kNotChosen, 0), NotSet(), &start, &stop));
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(NotSet(), Time(5, 1, 2, kNotChosen), &start, &stop));
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(TimerChoice{}, NotSet(), &start, &stop))
+        << "nothing chosen at all on a side";
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(kNotChosen, 1, 2, 0), Time(1, 1, 1, 0), &start, &stop));
+}
+
+TEST(TimerChoices, OrderOfStartAndStop)
+{
+    TimerSpec start{9, 9, 9, 9}, stop{9, 9, 9, 9};
+    EXPECT_EQ(TimerVerdict::StopNotLater, CheckTimerChoices(Time(12, 31, 23, 50), Time(1, 1, 0, 0), &start, &stop));
+    EXPECT_EQ(TimerVerdict::SameTimes, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 10), &start, &stop));
+    EXPECT_EQ(9, start.month) << "nothing is stored until the input passes";
+
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 20), &start, &stop));
+    EXPECT_EQ(10, start.minute);
+    EXPECT_EQ(20, stop.minute);
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), Time(1, 1, 0, 0), &start, &stop));
+    EXPECT_EQ(0, start.month);
+    EXPECT_EQ(1, stop.month);
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(Time(2, 31, 0, 0), NotSet(), &start, &stop))
+        << "a date that does not exist is accepted";
+    EXPECT_EQ(31, start.day);
+    EXPECT_EQ(0, stop.month);
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), NotSet(), &start, &stop));
+    EXPECT_EQ(0, start.month);
+    EXPECT_EQ(0, stop.month);
+}
+
+TEST(TimerMatches, WholeMinutesOnlyAndNeverWithoutATime)
+{
+    TimerSpec spec{12, 7, 23, 50};
+    EXPECT_TRUE(TimerMatches(spec, 12, 7, 23, 50));
+    EXPECT_FALSE(TimerMatches(spec, 12, 7, 23, 51));
+    EXPECT_FALSE(TimerMatches(spec, 11, 7, 23, 50));
+    EXPECT_FALSE(TimerMatches(TimerSpec{}, 1, 1, 0, 0));
+}

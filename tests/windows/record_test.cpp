@@ -1,0 +1,293 @@
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "app/timer_ids.h"
+#include "record/record_timer.h"
+#include "record/recording.h"
+#include "record/wide_path.h"
+#include "settings/save_folders.h"
+#include "viewer_harness.h"
+
+namespace {
+
+TEST(WidePath, LongPathsGoThroughTheHeapAndConvertAlike)
+{
+    WidePath path;
+    EXPECT_STREQ(L"D:\\rec\\cap20070816105804.avi", path.Convert("D:\\rec\\cap20070816105804.avi"));
+    EXPECT_FALSE(path.OnHeap());
+
+    std::string folder = "C:\\" + std::string(150, 'x');
+    std::wstring expected = L"C:\\" + std::wstring(150, L'x');
+    EXPECT_EQ(expected, path.Convert(folder.c_str()));
+    EXPECT_TRUE(path.OnHeap());
+    std::string longer = folder + std::string(300, 'y');
+    EXPECT_EQ(expected + std::wstring(300, L'y'), path.Convert(longer.c_str()));
+
+    // 127 characters and the terminator still fit in place.
+    std::string edge(127, 'e');
+    EXPECT_EQ(std::wstring(127, L'e'), path.Convert(edge.c_str()));
+    EXPECT_FALSE(path.OnHeap());
+
+    EXPECT_STREQ(L"C:\\録画", path.Convert("C:\\\x98\x5E\x89\xE6"));  // 録画 in code page 932
+    try {
+        path.Convert(nullptr);
+        ADD_FAILURE() << "a missing path must raise";
+    } catch (const HresultError& error) {
+        EXPECT_EQ(E_INVALIDARG, error.hr);
+    }
+}
+
+using RecordTest = ViewerTest;
+
+std::wstring RecordCaption()
+{
+    return MenuText(CommandMenu, IDM_RECORD);
+}
+
+void ExpectIdleMenu()
+{
+    EXPECT_EQ(0, recording_state.recording);
+    EXPECT_EQ(L"録画開始　　　　Ctrl+R", RecordCaption());
+    EXPECT_EQ(8u, IsMenuChecked(IDM_RES_720));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_RES_1080));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_CAPTURE_PATH));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_STILL));
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_RECORDED_FRAMES));
+}
+
+bool WaitForMessageBox()
+{
+    return ViewerTest::PumpUntil([] { return !CaughtMessageBoxes().empty(); });
+}
+
+TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
+{
+    StartViewer();
+    PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);  // the missing-card notice, if any
+    std::string file_as_folder = Folder() + "\\plain.txt";
+    CloseHandle(CreateFileA(file_as_folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    struct Case {
+        std::string folder;
+        const wchar_t* says;
+    };
+    std::string too_long = Folder() + "\\" + std::string(238 - Folder().size() - 1, 'd');
+    ASSERT_EQ(238u, too_long.size());
+    const Case cases[] = {
+        {Folder() + "\\does-not-exist", L"ファイルを作れません"},
+        {file_as_folder, L"ファイルを作れません"},
+        {too_long, L"長すぎます"},
+    };
+    for (const Case& c : cases) {
+        lstrcpynA(save_folders.path_capture, c.folder.c_str(), MAX_PATH);
+        ClearCaughtMessageBoxes();
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ASSERT_TRUE(WaitForMessageBox()) << c.folder;
+        EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(c.says)) << c.folder;
+        ExpectIdleMenu();
+    }
+}
+
+TEST_F(RecordTest, AStartThatCannotWireTheFileUndoesEverything)
+{
+    // Without a card in this prefix nothing can be recorded: the start must say so.
+    StartViewer();
+    PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);
+    ClearCaughtMessageBoxes();
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_TRUE(WaitForMessageBox());
+    EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"録画を開始できませんでした"));
+    ExpectIdleMenu();
+    EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
+    EXPECT_EQ(0, recording_state.no_preview_active);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Folder() + "\\cap*.avi").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "no movie file is left behind";
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
+// Drives the timer dialog from inside its modal loop: each step runs when
+// the previous one has settled (a message box, if any, has been answered).
+struct DialogScript {
+    std::vector<std::function<void(HWND)>> steps;
+    size_t next = 0;
+    HWND dialog = nullptr;
+};
+DialogScript script;
+
+void CALLBACK RunScript(HWND, UINT, UINT_PTR, DWORD)
+{
+    static bool busy = false;
+    if (busy || script.next >= script.steps.size())
+        return;
+    HWND dialog = FindWindowW(L"#32770", L"録画タイマー設定");
+    if (!dialog || !IsWindowVisible(dialog))
+        return;
+    busy = true;
+    script.dialog = dialog;
+    script.steps[script.next++](dialog);
+    busy = false;
+}
+
+void Click(HWND dialog, int id)
+{
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+
+void ClickAll(HWND dialog, std::initializer_list<int> ids)
+{
+    for (int id : ids)
+        Click(dialog, id);
+}
+
+INT_PTR RunTimerDialog(std::vector<std::function<void(HWND)>> steps)
+{
+    script = DialogScript{std::move(steps)};
+    UINT_PTR timer = SetTimer(nullptr, 0, 50, RunScript);
+    SendMessageA(main_window, WM_COMMAND, IDM_TIMER_START, 0);
+    KillTimer(nullptr, timer);
+    return static_cast<INT_PTR>(script.next);
+}
+
+bool Checked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+class TimerDialogTest : public ViewerTest {
+protected:
+    void SetUp() override
+    {
+        ViewerTest::SetUp();
+        StartViewer();
+        PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);
+        ClearCaughtMessageBoxes();
+    }
+};
+
+TEST_F(TimerDialogTest, InvalidInputShowsItsMessageAndKeepsTheDialogOpen)
+{
+    std::vector<std::wstring> seen;
+    auto take = [&](HWND) {
+        seen.push_back(CaughtMessageBoxes().empty() ? L"<none>" : CaughtMessageBoxes().back());
+        ClearCaughtMessageBoxes();
+    };
+    auto press_set = [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDC_TIMER_SET, 0); };
+    auto wait_box = [](HWND) { ViewerTest::PumpUntil([] { return !CaughtMessageBoxes().empty(); }); };
+    RunTimerDialog({
+        [](HWND d) { ClickAll(d, {2005, 3001}); },  // month and day, no hour: incomplete
+        press_set, wait_box, take,
+        [](HWND d) { ClickAll(d, {4023, 5050, 7001, 8001, 9000, 10000, 2012, 3031}); },  // 12/31 23:50 → 1/1 0:00
+        press_set, wait_box, take,
+        [](HWND d) { ClickAll(d, {7012, 8031, 9023, 10050}); },  // the same minute on both sides
+        press_set, wait_box, take,
+        [](HWND d) { ClickAll(d, {IDOK, IDCANCEL}); },  // Enter and Esc do not close it
+        [](HWND d) { EXPECT_TRUE(IsWindowVisible(d)); },
+        [](HWND d) { Click(d, IDC_TIMER_CANCEL); },
+    });
+    EXPECT_EQ((std::vector<std::wstring>{L"設定が不十分です 　", L"停止時間が開始時間より早くなっています 　",
+                                         L"開始時間と停止時間が同じです 　"}),
+              seen);
+    EXPECT_EQ(0, record_timer.start.month);
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+}
+
+TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
+{
+    RunTimerDialog({
+        [](HWND d) {
+            EXPECT_TRUE(Checked(d, IDC_START_NONE));
+            EXPECT_TRUE(Checked(d, IDC_STOP_NONE));
+            ClickAll(d, {2003, 3004, 4005, 5010, 2004});  // the later month click wins
+            EXPECT_FALSE(Checked(d, IDC_START_NONE));
+            EXPECT_FALSE(Checked(d, 2003));
+            ClickAll(d, {7004, 8004, 9005, 10020});
+            Click(d, IDC_TIMER_SET);
+        },
+    });
+    EXPECT_EQ(4, record_timer.start.month);
+    EXPECT_EQ(20, record_timer.stop.minute);
+    EXPECT_EQ(L"開始　4月 4日 5時 10分", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　4月 4日 5時 20分", MenuText(CommandMenu, IDM_TIMER_STOP));
+    EXPECT_EQ(1, record_timer.start_pending);
+    EXPECT_TRUE(KillTimer(main_window, TIMER_SCHEDULE_START));
+    EXPECT_FALSE(KillTimer(main_window, TIMER_SCHEDULE_STOP)) << "the stop waits for a recording";
+
+    RunTimerDialog({
+        [](HWND d) {
+            for (int id : {2004, 3004, 4005, 5010, 7004, 8004, 9005, 10020})
+                EXPECT_TRUE(Checked(d, id)) << id;
+            EXPECT_FALSE(Checked(d, IDC_START_NONE));
+            ClickAll(d, {2007, IDC_STOP_NONE});
+            EXPECT_FALSE(Checked(d, 10020));
+            Click(d, IDC_TIMER_CANCEL);
+        },
+    });
+    EXPECT_EQ(4, record_timer.start.month) << "cancel changes nothing";
+    EXPECT_EQ(4, record_timer.stop.month);
+
+    RunTimerDialog({
+        [](HWND d) { ClickAll(d, {IDC_START_NONE, IDC_STOP_NONE, IDC_TIMER_SET}); },
+    });
+    EXPECT_EQ(0, record_timer.start.month);
+    EXPECT_EQ(0, record_timer.stop.month);
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+}
+
+// Records the commands that reach the main window without letting IDM_RECORD through.
+std::vector<UINT> commands_seen;
+WNDPROC viewer_procedure = nullptr;
+LRESULT CALLBACK Spy(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_COMMAND && LOWORD(wparam) == IDM_RECORD) {
+        commands_seen.push_back(IDM_RECORD);
+        return 0;
+    }
+    return CallWindowProcA(viewer_procedure, hwnd, message, wparam, lparam);
+}
+
+TEST_F(TimerDialogTest, ScheduledTimesFireOnceInTheirMinute)
+{
+    viewer_procedure =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(main_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Spy)));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    record_timer.start = TimerSpec{now.wMonth, now.wDay, now.wHour, static_cast<uint16_t>((now.wMinute + 30) % 60)};
+    record_timer.start_pending = 1;
+    SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_START, 0);
+    EXPECT_TRUE(commands_seen.empty()) << "another minute does not fire";
+
+    for (int attempt = 0; attempt < 3 && commands_seen.empty(); ++attempt) {
+        GetLocalTime(&now);
+        record_timer.start = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+        SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_START, 0);  // may straddle a minute: try again
+    }
+    ASSERT_EQ(std::vector<UINT>{IDM_RECORD}, commands_seen);
+    EXPECT_EQ(0, record_timer.start.month);
+    EXPECT_EQ(0, record_timer.start_pending);
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_START, 0);
+    EXPECT_EQ(1u, commands_seen.size()) << "fires only once";
+
+    GetLocalTime(&now);
+    record_timer.stop = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+    commands_seen.clear();
+    SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);
+    if (commands_seen.empty()) {  // the minute turned between the two calls
+        GetLocalTime(&now);
+        record_timer.stop = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+        SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);
+    }
+    EXPECT_EQ(std::vector<UINT>{IDM_RECORD}, commands_seen);
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+}
+
+}  // namespace
