@@ -112,10 +112,13 @@ void ConnectPreview()
     if (!g.builder || !g.video_capture)
         return;
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
-    if (vmr9_path) {
+    if (vmr9_path && g.color_converter) {
         g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1,
                                 g.color_converter);
         g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
+    } else if (vmr9_path) {
+        // Without a converter the renderer may still take the decompressor's output.
+        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1, g.vmr9);
     } else {
         g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1, g.vmr7);
     }

@@ -2,7 +2,8 @@
 # tested natively under the sanitizers. One file per line.
 set(FERNWOOD_PORTABLE_SOURCES
   record/timer_spec.cpp
-  record/movie_file.cpp
+  settings/save_paths.cpp
+  still/bmp_picture.cpp
   settings/settings_rules.cpp
   capture/selection_rules.cpp
 )

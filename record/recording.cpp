@@ -8,7 +8,7 @@
 #include "app/timer_ids.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
-#include "record/movie_file.h"
+#include "settings/save_paths.h"
 #include "record/record_timer.h"
 #include "record/wide_path.h"
 #include "settings/save_folders.h"
@@ -73,8 +73,8 @@ static bool PrepareMoviePath()
     SYSTEMTIME now;
     GetLocalTime(&now);
     LocalTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-    FormatMovieFileName(r.file_name, sizeof r.file_name, time);
-    if (!JoinMoviePath(r.movie_path, sizeof r.movie_path, save_folders.path_capture, r.file_name)) {
+    FormatTimeStampedName(r.file_name, sizeof r.file_name, "cap", ".avi", time);
+    if (!JoinSavePath(r.movie_path, sizeof r.movie_path, save_folders.path_capture, r.file_name)) {
         ShowError(L"録画を開始できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
         return false;
     }
@@ -116,9 +116,9 @@ static void RestorePreview()
 {
     CaptureGraph& g = capture_graph;
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
-    if (vmr9_path)
+    if (g.avi_decompressor_1 && vmr9_path)
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9);
-    else
+    else if (g.avi_decompressor_1)
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
     recording_state.no_preview_active = 0;
     if (IPin* monitor = FirstOutputPin(g.pin_tee)) {

@@ -1,3 +1,209 @@
 #include "still/still_picture.h"
 
-void TakeStillPicture() {}
+#include <memory>
+
+#include <qedit.h>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "capture/capture_graph.h"
+#include "settings/save_folders.h"
+#include "settings/save_paths.h"
+#include "still/bmp_picture.h"
+#include "view/video_layout.h"
+
+namespace {
+
+// Not every SDK's headers declare these two classes.
+const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+const CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+struct StillCapture {
+    ISampleGrabber* grabber_control = nullptr;
+    int still_width = 0;
+    int still_height = 0;
+    char file_name[100] = "";
+    char picture_path[MAX_PATH] = "";
+};
+StillCapture still;
+
+const DWORD kFirstFrameWaitMs = 2000;
+
+void ShowError(const wchar_t* text)
+{
+    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONERROR);
+}
+
+bool PreparePicturePath()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LocalTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    FormatTimeStampedName(still.file_name, sizeof still.file_name, "pic", ".bmp", time);
+    return JoinSavePath(still.picture_path, sizeof still.picture_path, save_folders.path_picture, still.file_name);
+}
+
+// Both modes end with the second renderer's path wired, so the first renderer
+// has seen the current stream when its native size is read.
+void WireThroughConverter()
+{
+    CaptureGraph& g = capture_graph;
+    if (IsMenuChecked(IDM_MODE_VMR9) != MENU_CHECKED) {
+        DisconnectFilterPins(g.vmr7);
+        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.color_converter);
+        g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
+        RunGraph();
+        StopGraph();
+    }
+    DisconnectFilterPins(g.vmr9);
+}
+
+bool InsertGrabber()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.sample_grabber)
+        CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
+                         reinterpret_cast<void**>(&g.sample_grabber));
+    SafeRelease(still.grabber_control);
+    if (!g.sample_grabber || g.sample_grabber->QueryInterface(IID_ISampleGrabber,
+                                                               reinterpret_cast<void**>(&still.grabber_control)) != S_OK)
+        return false;
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB32;
+    still.grabber_control->SetMediaType(&type);
+    g.graph->AddFilter(g.sample_grabber, L"Sample Grabber");
+
+    SafeRelease(g.null_renderer);
+    CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                     reinterpret_cast<void**>(&g.null_renderer));
+    if (!g.null_renderer)
+        return false;
+    g.graph->AddFilter(g.null_renderer, L"NullRenderer");
+    g.builder->RenderStream(nullptr, nullptr, g.color_converter, g.sample_grabber, g.null_renderer);
+    still.grabber_control->SetBufferSamples(TRUE);
+    still.grabber_control->SetOneShot(FALSE);
+    return true;
+}
+
+// Waits a bounded time: a device that delivers nothing must not hang the program.
+bool WaitForFirstFrame()
+{
+    DWORD started = GetTickCount();
+    long size = 0;
+    while (still.grabber_control->GetCurrentBuffer(&size, nullptr), size < 1) {
+        if (GetTickCount() - started > kFirstFrameWaitMs)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+// Copies the latest frame; empty when it does not fit or does not match the picture's size.
+std::unique_ptr<uint8_t[]> GrabFrame()
+{
+    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[kStillBufferBytes]());
+    if (!frame)
+        return nullptr;
+    long size = 0;
+    HRESULT hr = S_OK;
+    for (int copy = 0; copy < 100; ++copy) {
+        size = static_cast<long>(kStillBufferBytes);
+        hr = still.grabber_control->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame.get()));
+    }
+    long expected = static_cast<long>(still.still_width) * still.still_height * 4;
+    if (FAILED(hr) || still.still_width <= 0 || still.still_height <= 0 || size != expected)
+        return nullptr;
+    return frame;
+}
+
+bool WriteBmp(const uint8_t* pixels)
+{
+    uint8_t headers[kBmpHeaderBytes];
+    WriteBmpHeaders(headers, still.still_width, still.still_height);
+    DWORD pixel_bytes = static_cast<DWORD>(still.still_width) * still.still_height * 4;
+    HANDLE file = CreateFileA(still.picture_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0, pixels_written = 0;
+    bool ok = WriteFile(file, headers, sizeof headers, &written, nullptr) && written == sizeof headers &&
+              WriteFile(file, pixels, pixel_bytes, &pixels_written, nullptr) && pixels_written == pixel_bytes;
+    ok = CloseHandle(file) && ok;
+    if (!ok)
+        DeleteFileA(still.picture_path);  // a cut picture is worse than none
+    return ok;
+}
+
+// Returns the message to show, or nullptr when the picture was saved.
+const wchar_t* GrabAndSave()
+{
+    CaptureGraph& g = capture_graph;
+    LONG width = 0, height = 0;
+    if (g.vmr9_windowless)
+        g.vmr9_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
+    still.still_width = width;
+    still.still_height = height;
+    video_rects.source_rect = RECT{0, 0, width, height};
+    RunGraph();
+    Sleep(100);
+    if (!WaitForFirstFrame())
+        return L"静止画を取得できませんでした。\n映像が届いていません。";
+    if (static_cast<unsigned long long>(width) * height * 4 > kStillBufferBytes)
+        return L"静止画を取得できませんでした。\n映像が大きすぎます（1920×1080まで）。";
+    std::unique_ptr<uint8_t[]> frame = GrabFrame();
+    if (!frame)
+        return L"静止画を取得できませんでした。\n映像の大きさが合いません。";
+    const uint8_t* pixels = frame.get();
+    std::unique_ptr<uint8_t[]> squeezed;
+    if (IsMenuChecked(IDM_ASPECT_4_3) == MENU_CHECKED) {
+        squeezed.reset(new (std::nothrow) uint8_t[kStillBufferBytes]());
+        if (!squeezed)
+            return L"静止画を取得できませんでした。\nメモリが足りません。";
+        still.still_width = SqueezeToFourThirds(frame.get(), squeezed.get(), still.still_width, still.still_height);
+        pixels = squeezed.get();
+    }
+    if (!WriteBmp(pixels))
+        return L"静止画を保存できませんでした。\n保存先のフォルダがあるか、書き込めるかを確かめてください。";
+    return nullptr;
+}
+
+void RestorePreview()
+{
+    CaptureGraph& g = capture_graph;
+    StopGraph();
+    if (g.null_renderer)
+        g.graph->RemoveFilter(g.null_renderer);
+    if (g.sample_grabber)
+        g.graph->RemoveFilter(g.sample_grabber);
+    DisconnectFilterPins(g.color_converter);
+    DisconnectFilterPins(g.avi_decompressor_1);
+    DisconnectFilterPins(g.video_capture);
+    ConnectPreview();
+    RefreshSourceRect();
+    RunGraph();
+}
+
+}  // namespace
+
+void TakeStillPicture()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.graph || !g.builder)
+        return;
+    if (!PreparePicturePath()) {
+        ShowError(L"静止画を保存できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        return;
+    }
+    if (!g.color_converter || !g.avi_decompressor_1 || !g.vmr9) {
+        ShowError(L"静止画を取得できませんでした。\n色空間変換フィルタがありません。");
+        return;
+    }
+    StopGraph();
+    WireThroughConverter();
+    const wchar_t* failure = InsertGrabber() ? GrabAndSave() : L"静止画を取得できませんでした。\nサンプルグラバーを作れません。";
+    RestorePreview();
+    RelayoutAfterGraphChange();
+    if (failure)
+        ShowError(failure);
+}

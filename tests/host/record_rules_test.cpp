@@ -1,34 +1,36 @@
-#include "record/movie_file.h"
+#include "settings/save_paths.h"
 #include "record/timer_spec.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-TEST(MovieFile, NameHasTwoDigitFieldsAndTheFullYear)
+TEST(SavePaths, NamesHaveTwoDigitFieldsAndTheFullYear)
 {
     char name[100];
-    ASSERT_TRUE(FormatMovieFileName(name, sizeof name, LocalTime{2007, 8, 16, 10, 58, 4}));
+    ASSERT_TRUE(FormatTimeStampedName(name, sizeof name, "cap", ".avi", LocalTime{2007, 8, 16, 10, 58, 4}));
     EXPECT_STREQ("cap20070816105804.avi", name);
-    ASSERT_TRUE(FormatMovieFileName(name, sizeof name, LocalTime{2026, 12, 31, 0, 0, 0}));
+    ASSERT_TRUE(FormatTimeStampedName(name, sizeof name, "cap", ".avi", LocalTime{2026, 12, 31, 0, 0, 0}));
     EXPECT_STREQ("cap20261231000000.avi", name);
+    ASSERT_TRUE(FormatTimeStampedName(name, sizeof name, "pic", ".bmp", LocalTime{2007, 8, 16, 10, 58, 4}));
+    EXPECT_STREQ("pic20070816105804.bmp", name);
     char tiny[10];
-    EXPECT_FALSE(FormatMovieFileName(tiny, sizeof tiny, LocalTime{2026, 1, 1, 1, 1, 1}));
+    EXPECT_FALSE(FormatTimeStampedName(tiny, sizeof tiny, "cap", ".avi", LocalTime{2026, 1, 1, 1, 1, 1}));
 }
 
-TEST(MovieFile, FoldersUpTo237CharactersFitThePath)
+TEST(SavePaths, FoldersUpTo237CharactersFitThePath)
 {
     char path[260];
-    ASSERT_TRUE(JoinMoviePath(path, sizeof path, "D:\\rec", "cap20070816105804.avi"));
+    ASSERT_TRUE(JoinSavePath(path, sizeof path, "D:\\rec", "cap20070816105804.avi"));
     EXPECT_STREQ("D:\\rec\\cap20070816105804.avi", path);
-    ASSERT_TRUE(JoinMoviePath(path, sizeof path, "D:\\rec\\", "x.avi"));
+    ASSERT_TRUE(JoinSavePath(path, sizeof path, "D:\\rec\\", "x.avi"));
     EXPECT_STREQ("D:\\rec\\\\x.avi", path) << "the separator is added even after a trailing backslash";
 
     std::string longest(237, 'f');
-    ASSERT_TRUE(JoinMoviePath(path, sizeof path, longest.c_str(), "cap20070816105804.avi"));
+    ASSERT_TRUE(JoinSavePath(path, sizeof path, longest.c_str(), "cap20070816105804.avi"));
     EXPECT_EQ(259u, std::string(path).size());
     std::string too_long(238, 'f');
-    EXPECT_FALSE(JoinMoviePath(path, sizeof path, too_long.c_str(), "cap20070816105804.avi"));
+    EXPECT_FALSE(JoinSavePath(path, sizeof path, too_long.c_str(), "cap20070816105804.avi"));
     EXPECT_STREQ("", path);
 }
 
