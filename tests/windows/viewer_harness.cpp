@@ -96,13 +96,20 @@ void ViewerTest::WriteSetting(const char* section, const char* key, const char* 
     ASSERT_TRUE(WritePrivateProfileStringA(section, key, value, SettingsPath().c_str()));
 }
 
-void ViewerTest::StartViewer()
+void ViewerTest::CreateWindowOnly()
 {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     ASSERT_TRUE(RegisterMainWindowClass(instance));
     InitSettingsPath();
     main_window = CreateMainWindow(instance);
-    ASSERT_NE(nullptr, main_window);
+    ASSERT_NE(nullptr, main_window) << "window creation failed with error " << GetLastError();
+}
+
+void ViewerTest::StartViewer()
+{
+    CreateWindowOnly();
+    if (HasFatalFailure())
+        return;
     BuildCaptureGraph();
     if (!capture_graph.dx9_missing)
         ReplayDisplayState();

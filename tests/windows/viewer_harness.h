@@ -28,6 +28,8 @@ protected:
 
     // Start-up as the entry point runs it, up to the message loop.
     void StartViewer();
+    // Only the window (and with it the menu and the settings), no graph.
+    void CreateWindowOnly();
     // Destroys the window as the close box does and collects the quit message.
     void CloseViewer();
 
