@@ -5,5 +5,6 @@ set(FERNWOOD_PORTABLE_SOURCES
   settings/save_paths.cpp
   still/bmp_picture.cpp
   settings/settings_rules.cpp
+  view/layout_geometry.cpp
   capture/selection_rules.cpp
 )

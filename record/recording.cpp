@@ -155,8 +155,9 @@ static void ListenToGraphEvents()
     }
 }
 
-// Wires the recording branch; returns the first failure, or S_OK.
-static HRESULT WireRecording()
+// Wires the recording branch; returns the first failure, or S_OK. A sound
+// that cannot reach the file does not stop the picture from being recorded.
+static HRESULT WireRecording(bool* sound_lost)
 {
     CaptureGraph& g = capture_graph;
     RecordingState& r = recording_state;
@@ -172,9 +173,8 @@ static HRESULT WireRecording()
         return hr;
     if (g.pin_tee) {
         hr = g.builder->RenderStream(nullptr, nullptr, g.pin_tee, nullptr, g.avi_mux);
-        // Only a device in use must reach the file; a tee left without one has nothing to give.
-        if (FAILED(hr) && g.audio_capture && audio_device_index != -1)
-            return hr;
+        // Only a device in use has sound to lose; a tee left without one has nothing to give.
+        *sound_lost = FAILED(hr) && g.audio_capture && audio_device_index != -1;
     }
     return S_OK;
 }
@@ -191,8 +191,9 @@ static void StartRecording()
     LockRecordingMenu(true);
     StopGraph();
     HRESULT hr;
+    bool sound_lost = false;
     try {
-        hr = WireRecording();
+        hr = WireRecording(&sound_lost);
     } catch (const HresultError& error) {
         hr = error.hr;
     }
@@ -213,6 +214,9 @@ static void StartRecording()
         std::swprintf(text, 200, L"録画を開始できませんでした。\n録画ファイルを書き出せません（エラー 0x%08lX）。",
                       static_cast<unsigned long>(hr));
         ShowError(text);
+    } else if (sound_lost) {
+        MessageBoxW(main_window, L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
+                    MB_OK | MB_ICONWARNING);
     }
 }
 

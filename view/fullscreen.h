@@ -4,12 +4,19 @@
 
 #include <windows.h>
 
+struct SavedWindowRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
 struct FullscreenState {
     bool fullscreen = false;
-    bool was_maximised = false;
-    bool cursor_shown = true;
-    RECT saved_rect{};
-    RECT window_position{};  // outer rectangle at the last move while restored
+    bool was_maximised = false;   // maximise again when fullscreen is left
+    SavedWindowRect saved_rect;   // outer rectangle just before fullscreen
+    bool topmost = false;         // mirrors the always-on-top item
+    bool cursor_shown = true;     // false only while this program holds the cursor hidden
+    RECT window_position{};       // outer rectangle at the last move while restored
+    POINT drag_anchor{};          // client point where the left button went down
+    bool button_released = true;
 };
 
 extern FullscreenState fullscreen_state;

@@ -1,42 +1,248 @@
 #include "view/video_layout.h"
 
+#include "app/command_menu.h"
 #include "app/main_window.h"
+#include "capture/capture_graph.h"
+#include "capture/devices.h"
+#include "record/recording.h"
 #include "view/fullscreen.h"
+#include "view/layout_geometry.h"
 
 VideoRects video_rects;
 WindowSizeState window_size_state;
 
-void SetVideoToClient() {}
-void ApplyVideoLayout() {}
-void RelayoutAfterGraphChange() {}
+static RECT ToRect(const IntRect& rect)
+{
+    return RECT{rect.left, rect.top, rect.right, rect.bottom};
+}
+
+static RECT ClientRect(HWND hwnd)
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    return client;
+}
+
+static bool WasChecked(UINT id)
+{
+    return CheckMenuItem(CommandMenu, id, MF_BYCOMMAND | MF_UNCHECKED) == MF_CHECKED;
+}
+
+static void Check(UINT id, bool checked)
+{
+    CheckMenuItem(CommandMenu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+bool IsMaximised(HWND hwnd)
+{
+    window_placement.length = sizeof window_placement;
+    GetWindowPlacement(hwnd, &window_placement);
+    return window_placement.showCmd == SW_SHOWMAXIMIZED;
+}
+
+void SetShowState(HWND hwnd, UINT show_command)
+{
+    // Not the shared record: the nested size and move handlers read into it
+    // while the platform may still be reading from it.
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(hwnd, &placement);
+    placement.showCmd = show_command;
+    SetWindowPlacement(hwnd, &placement);
+}
+
+static bool ScreenShaped()
+{
+    return IsMaximised(main_window) || fullscreen_state.fullscreen;
+}
+
+static void HandRectsToRenderer()
+{
+    if (!capture_graph.graph_ready)
+        return;
+    RECT* source = &video_rects.source_rect;
+    RECT* dest = &video_rects.dest_rect;
+    if (IsMenuChoice(IDM_MODE_VMR9)) {
+        if (capture_graph.vmr9_windowless)
+            capture_graph.vmr9_windowless->SetVideoPosition(source, dest);
+    } else if (capture_graph.vmr7_windowless) {
+        capture_graph.vmr7_windowless->SetVideoPosition(source, dest);
+    }
+}
+
+void SetVideoToClient()
+{
+    RECT client = ClientRect(main_window);
+    video_rects.dest_rect = RECT{0, 0, client.right, client.bottom};
+    HandRectsToRenderer();
+}
+
+void ApplyVideoLayout()
+{
+    UINT clipping = IsMenuChecked(IDM_CLIPPING);
+    bool clipping_on = clipping != MENU_ENABLED && clipping != MENU_GRAYED;
+    double aspect = EffectiveAspect(clipping_on, IsMenuChecked(IDM_ASPECT_4_3) == MENU_CHECKED, video_rects.aspect);
+    RECT client = ClientRect(main_window);
+    video_rects.dest_rect = ToRect(FitPicture(client.right, client.bottom, aspect));
+    HandRectsToRenderer();
+}
 
 void ResizeClientToHeight(int height)
 {
     if (!main_window)
         return;
-    RECT rect{0, 0, static_cast<LONG>(height * video_rects.aspect), height};
+    if (IsMaximised(main_window))
+        SetShowState(main_window, SW_SHOWNORMAL);
+    RECT rect{0, 0, TruncateToInt(height * video_rects.aspect), height};
     AdjustWindowRect(&rect, WS_OVERLAPPEDWINDOW, FALSE);
-    SetWindowPos(main_window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(main_window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOMOVE);
+}
+
+void RelayoutAfterGraphChange()
+{
+    if (!main_window)
+        return;
+    if (ScreenShaped()) {
+        // The first command flips clipping and re-lays out; the second restores it.
+        SendMessageA(main_window, WM_COMMAND, IDM_CLIPPING, 0);
+        SendMessageA(main_window, WM_COMMAND, IDM_CLIPPING, 0);
+        return;
+    }
+    SendMessageA(main_window, WM_SIZE, SIZE_RESTORED, 0);
+    // A minimised window has no client area to fit; it is fitted when restored.
+    if (!IsIconic(main_window))
+        ResizeClientToHeight(ClientRect(main_window).bottom);
 }
 
 void OnSize(HWND hwnd, WPARAM kind)
 {
-    if (kind == SIZE_RESTORED && !fullscreen_state.fullscreen)
-        GetClientRect(hwnd, &window_size_state.client_rect);
+    if (capture_graph.graph_ready)
+        SetVideoToClient();
+    WindowSizeState& state = window_size_state;
+    if (kind == SIZE_RESTORED) {
+        // A minimised window only gets here from a re-layout; its 0 × 0 client
+        // area must not replace the size to come back to.
+        if (fullscreen_state.fullscreen || IsIconic(hwnd))
+            return;
+        state.client_rect = ClientRect(hwnd);
+        if (state.resize_pending) {
+            state.resize_pending = false;
+            ResizeClientToHeight(state.client_rect.bottom);
+        }
+        if (state.pending_size_command != 0) {
+            SendMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(state.pending_size_command), 0);
+            state.pending_size_command = 0;
+        }
+    } else if (kind == SIZE_MAXIMIZED) {
+        state.resize_pending = true;
+        if (WasChecked(IDM_SIZE_HALF))
+            state.pending_size_command = IDM_SIZE_HALF;
+        if (WasChecked(IDM_SIZE_ONE))
+            state.pending_size_command = IDM_SIZE_ONE;
+        ApplyVideoLayout();
+    }
 }
 
-void OnSizing(HWND, WPARAM, RECT*) {}
+void OnSizing(HWND hwnd, WPARAM edge, RECT* rect)
+{
+    Check(IDM_SIZE_HALF, false);
+    Check(IDM_SIZE_ONE, false);
+    if (!rect)
+        return;
+    RECT client = ClientRect(hwnd);
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+    IntRect window{rect->left, rect->top, rect->right, rect->bottom};
+    FitSizingRect(static_cast<int>(edge), client.right, client.bottom, video_rects.aspect,
+                  FrameExtent{frame.right - frame.left, frame.bottom - frame.top}, &window);
+    *rect = ToRect(window);
+}
 
 void OnPaint(HWND hwnd)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(hwnd, &paint);
-    FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    bool vmr9 = IsMenuChoice(IDM_MODE_VMR9);
+    IVMRWindowlessControl9* control9 = vmr9 ? capture_graph.vmr9_windowless : nullptr;
+    IVMRWindowlessControl* control7 = vmr9 ? nullptr : capture_graph.vmr7_windowless;
+    // Without a renderer nothing else would ever cover the client area.
+    bool no_picture = !control9 && !control7;
+    if (IsMaximised(hwnd) || fullscreen_state.fullscreen || recording_state.no_preview_active || no_picture) {
+        RECT client = ClientRect(hwnd);
+        HGDIOBJ previous = SelectObject(dc, GetStockObject(BLACK_BRUSH));
+        Rectangle(dc, 0, 0, client.right, client.bottom);
+        SelectObject(dc, previous);
+    }
+    if (control9)
+        control9->RepaintVideo(hwnd, dc);
+    else if (control7)
+        control7->RepaintVideo(hwnd, dc);
     EndPaint(hwnd, &paint);
 }
 
-void OnResolutionCommand(UINT) {}
-void OnAspectCommand(UINT) {}
-void OnSizePresetCommand(UINT) {}
-void OnClippingCommand() {}
+static void RepaintScreenLayout()
+{
+    ApplyVideoLayout();
+    InvalidateRect(main_window, nullptr, TRUE);
+}
+
+void OnResolutionCommand(UINT id)
+{
+    if (IsMenuChecked(id) != MENU_ENABLED)
+        return;
+    bool format_720 = id == IDM_RES_720;
+    Check(IDM_RES_720, format_720);
+    Check(IDM_RES_1080, !format_720);
+    SwitchVideoFormat(video_device_index, format_720 ? 720 : 1080);
+    if (ScreenShaped())
+        return RepaintScreenLayout();
+    if (IsMenuChecked(IDM_SIZE_HALF) == MENU_CHECKED)
+        ResizeClientToHeight(PresetHeight(true, format_720));
+    else if (IsMenuChecked(IDM_SIZE_ONE) == MENU_CHECKED)
+        ResizeClientToHeight(PresetHeight(false, format_720));
+    else
+        SetVideoToClient();  // the window keeps its size, but the frame it shows has changed
+}
+
+void OnAspectCommand(UINT id)
+{
+    if (IsMenuChecked(id) != MENU_ENABLED)
+        return;
+    bool wide = id == IDM_ASPECT_16_9;
+    Check(IDM_ASPECT_16_9, wide);
+    Check(IDM_ASPECT_4_3, !wide);
+    video_rects.aspect = wide ? kAspect16x9 : kAspect4x3;
+    if (ScreenShaped())
+        return RepaintScreenLayout();
+    ResizeClientToHeight(ClientRect(main_window).bottom);
+}
+
+void OnSizePresetCommand(UINT id)
+{
+    bool half = id == IDM_SIZE_HALF;
+    if (IsMenuChecked(id) == MENU_ENABLED) {
+        Check(IDM_SIZE_HALF, half);
+        Check(IDM_SIZE_ONE, !half);
+        Check(IDM_SIZE_FULLSCREEN, false);
+        window_size_state.pending_size_command = 0;
+    }
+    if (fullscreen_state.fullscreen)
+        LeaveFullscreen();
+    ResizeClientToHeight(PresetHeight(half, IsMenuChoice(IDM_RES_720)));
+}
+
+void OnClippingCommand()
+{
+    VideoRects& rects = video_rects;
+    ClipInsets insets{0, 0};
+    if (IsMenuChecked(IDM_CLIPPING) != MENU_ENABLED) {
+        Check(IDM_CLIPPING, false);  // a greyed item stays greyed
+    } else {
+        Check(IDM_CLIPPING, true);
+        insets = ClipInsetsFor(IsMenuChoice(IDM_RES_720));
+    }
+    rects.clip_x = insets.x;
+    rects.clip_y = insets.y;
+    rects.source_rect = ToRect(SourceRectFor(rects.native_width, rects.native_height, insets));
+    RepaintScreenLayout();
+}

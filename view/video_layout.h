@@ -5,8 +5,8 @@
 #include <windows.h>
 
 struct VideoRects {
-    RECT source_rect{};
-    RECT dest_rect{};
+    RECT source_rect{};  // shown part of the native frame
+    RECT dest_rect{};    // where it is drawn, client coordinates
     int native_width = 0;
     int native_height = 0;
     int clip_x = 0;
@@ -17,7 +17,7 @@ struct VideoRects {
 struct WindowSizeState {
     RECT client_rect{};            // client area at the last restored size outside fullscreen
     int pending_size_command = 0;  // 0, IDM_SIZE_HALF or IDM_SIZE_ONE
-    bool resize_pending = false;
+    bool resize_pending = false;   // re-fit to the aspect at the next restored size
 };
 
 extern VideoRects video_rects;
@@ -27,6 +27,11 @@ void SetVideoToClient();
 void ApplyVideoLayout();
 void ResizeClientToHeight(int height);
 void RelayoutAfterGraphChange();
+
+// Reads the shared placement record of the window.
+bool IsMaximised(HWND hwnd);
+// Restores or maximises the window through its placement.
+void SetShowState(HWND hwnd, UINT show_command);
 
 void OnSize(HWND hwnd, WPARAM kind);
 void OnSizing(HWND hwnd, WPARAM edge, RECT* rect);

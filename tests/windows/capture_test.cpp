@@ -42,23 +42,6 @@ TEST_F(CaptureTest, GraphHoldsRenderersDecompressorsAndConverterAndRuns)
     EXPECT_EQ(State_Running, GraphState());
 }
 
-TEST_F(CaptureTest, NoVideoDeviceIsReportedOnceAndTheProgramGoesOn)
-{
-    StartViewer();
-    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
-    EXPECT_EQ(std::vector<std::wstring>{L"ビデオキャプチャデバイスが見つかりません"}, CaughtMessageBoxes());
-    EXPECT_EQ(0, video_device_count);
-    EXPECT_EQ(nullptr, capture_graph.video_capture);
-    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_VIDEO_DEVICE_ANCHOR)) << "the anchor is deleted after listing";
-
-    ClearCaughtMessageBoxes();
-    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
-    SwitchVideoFormat(0, 1080);
-    Pump(300);
-    EXPECT_TRUE(CaughtMessageBoxes().empty());
-    EXPECT_TRUE(IsWindow(main_window));
-}
-
 TEST_F(CaptureTest, RenderModeSwitchesFollowTheMenu)
 {
     StartViewer();

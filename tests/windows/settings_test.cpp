@@ -138,7 +138,6 @@ TEST_F(SettingsTest, ChangedChoicesSurviveInTheFile)
     WriteSetting("menu", "renderer", "3002");
     WriteSetting("menu", "aspect_ratio", "5002");
     WriteSetting("menu", "size", "6001");
-    WriteSetting("SAVE_ID", "SAVE_ID", "6002");
     WriteSetting("timer_stop", "month", "3");
     WriteSetting("timer_stop", "day", "4");
     WriteSetting("timer_stop", "hour", "5");
@@ -161,7 +160,7 @@ TEST_F(SettingsTest, ChangedChoicesSurviveInTheFile)
     EXPECT_EQ("3002", value("menu", "renderer"));
     EXPECT_EQ("5002", value("menu", "aspect_ratio"));
     EXPECT_EQ("6001", value("menu", "size"));
-    EXPECT_EQ("6002", value("SAVE_ID", "SAVE_ID"));
+    EXPECT_EQ("0", value("SAVE_ID", "SAVE_ID"));
     EXPECT_EQ("8", value("menu", "no_preview"));
     EXPECT_EQ("8", value("menu", "auto_stop"));
     EXPECT_EQ("3", value("timer_stop", "month"));
@@ -232,7 +231,7 @@ TEST_F(SettingsTest, GarbageNeverCrashesAndChecksNoStrayItem)
     StartViewer();
 
     EXPECT_TRUE(IsWindow(main_window));
-    for (UINT id : {IDM_AUDIO_44K, IDM_AUDIO_48K, IDM_RES_720, IDM_RES_1080, IDM_MODE_VMR9, IDM_MODE_VMR7,
+    for (UINT id : {IDM_RES_720, IDM_RES_1080, IDM_MODE_VMR9, IDM_MODE_VMR7,
                     IDM_TOPMOST, IDM_EXIT, IDM_NO_PREVIEW, IDM_AUTO_STOP, IDM_SIZE_HALF, IDM_SIZE_ONE,
                     IDM_SIZE_FULLSCREEN, IDM_ASPECT_16_9})
         EXPECT_EQ(0u, IsMenuChecked(id) & MFS_CHECKED) << id;
