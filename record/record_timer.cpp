@@ -71,16 +71,16 @@ static void CheckButton(HWND dialog, int id)
     SendDlgItemMessageW(dialog, id, BM_SETCHECK, BST_CHECKED, 0);
 }
 
-static void ShowStoredSide(HWND dialog, const TimerSide& side, const TimerSpec& spec)
+static void ShowStoredSide(HWND dialog, const TimerSide& side, const TimerSpec& when)
 {
-    if (spec.month == 0) {
+    if (when.month == 0) {
         CheckButton(dialog, side.none_id);
         return;
     }
-    CheckButton(dialog, side.month_base + spec.month);
-    CheckButton(dialog, side.day_base + spec.day);
-    CheckButton(dialog, side.hour_base + spec.hour);
-    CheckButton(dialog, side.minute_base + spec.minute);
+    CheckButton(dialog, side.month_base + when.month);
+    CheckButton(dialog, side.day_base + when.day);
+    CheckButton(dialog, side.hour_base + when.hour);
+    CheckButton(dialog, side.minute_base + when.minute);
 }
 
 // True when the id belonged to the side.
@@ -164,11 +164,11 @@ void OpenTimerDialog(HWND hwnd)
         SetTimer(hwnd, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
 }
 
-static bool NowMatches(const TimerSpec& spec)
+static bool NowMatches(const TimerSpec& when)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    return TimerMatches(spec, now.wMonth, now.wDay, now.wHour, now.wMinute);
+    return TimerMatches(when, now.wMonth, now.wDay, now.wHour, now.wMinute);
 }
 
 void OnScheduleStartTick()

@@ -3,16 +3,16 @@
 #include <cwchar>
 #include <initializer_list>
 
-bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpec& spec)
+bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpec& when)
 {
     if (size == 0)
         return false;
     int n;
-    if (spec.month == 0) {
+    if (when.month == 0) {
         n = std::swprintf(out, size, L"%ls", is_start ? L"開始　設定無し" : L"停止　設定無し");
     } else {
         n = std::swprintf(out, size, is_start ? L"開始　%d月 %d日 %d時 %d分" : L"停止　%d月 %d日 %d時 %d分",
-                          spec.month, spec.day, spec.hour, spec.minute);
+                          when.month, when.day, when.hour, when.minute);
     }
     if (n < 0 || static_cast<size_t>(n) >= size) {
         out[size - 1] = L'\0';
@@ -21,9 +21,9 @@ bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpe
     return true;
 }
 
-bool TimerMatches(const TimerSpec& spec, unsigned month, unsigned day, unsigned hour, unsigned minute)
+bool TimerMatches(const TimerSpec& when, unsigned month, unsigned day, unsigned hour, unsigned minute)
 {
-    return spec.month == month && spec.day == day && spec.hour == hour && spec.minute == minute;
+    return when.month == month && when.day == day && when.hour == hour && when.minute == minute;
 }
 
 static bool ReadSide(const TimerChoice& choice, TimerSpec* out)

@@ -14,10 +14,10 @@ struct TimerSpec {
 
 // "開始　%d月 %d日 %d時 %d分" / "停止　…", or the "設定無し" caption when no month is set.
 // Always terminates `out`; returns false if the caption had to be cut.
-bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpec& spec);
+bool FormatTimerCaption(wchar_t* out, size_t size, bool is_start, const TimerSpec& when);
 
 // True when the clock's month, day, hour and minute are the scheduled ones.
-bool TimerMatches(const TimerSpec& spec, unsigned month, unsigned day, unsigned hour, unsigned minute);
+bool TimerMatches(const TimerSpec& when, unsigned month, unsigned day, unsigned hour, unsigned minute);
 
 // One side of the timer dialog as its buttons show it; kNotChosen for a group without a check.
 constexpr int kNotChosen = -1;
@@ -36,7 +36,7 @@ enum class TimerVerdict {
     SameTimes,
 };
 
-// Validates both sides; on Accepted fills the two specs (all zero for "設定無し").
+// Validates both sides; on Accepted fills the two times (all zero for "設定無し").
 TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, TimerSpec* start_out,
                                TimerSpec* stop_out);
 

@@ -92,16 +92,16 @@ static void CheckSavedFlag(const char* key, UINT id)
 
 static TimerSpec ReadTimerSpec(const char* section)
 {
-    TimerSpec spec;
+    TimerSpec when;
     if (ReadSettingInt(section, "month", 0) == 0)
-        return spec;
-    spec.month = static_cast<uint16_t>(ReadSettingInt(section, "month", 1));
-    if (spec.month == 0)
-        return spec;
-    spec.day = static_cast<uint16_t>(ReadSettingInt(section, "day", 1));
-    spec.hour = static_cast<uint16_t>(ReadSettingInt(section, "hour", 0));
-    spec.minute = static_cast<uint16_t>(ReadSettingInt(section, "minute", 0));
-    return spec;
+        return when;
+    when.month = static_cast<uint16_t>(ReadSettingInt(section, "month", 1));
+    if (when.month == 0)
+        return when;
+    when.day = static_cast<uint16_t>(ReadSettingInt(section, "day", 1));
+    when.hour = static_cast<uint16_t>(ReadSettingInt(section, "hour", 0));
+    when.minute = static_cast<uint16_t>(ReadSettingInt(section, "minute", 0));
+    return when;
 }
 
 static void LoadFolder(const char* key, char* buffer, UINT item)
@@ -158,12 +158,12 @@ static UINT FirstChecked(std::initializer_list<UINT> group, UINT otherwise)
     return otherwise;
 }
 
-static void WriteTimerSpec(const char* section, const TimerSpec& spec)
+static void WriteTimerSpec(const char* section, const TimerSpec& when)
 {
-    WriteSettingInt(section, "month", spec.month);
-    WriteSettingInt(section, "day", spec.day);
-    WriteSettingInt(section, "hour", spec.hour);
-    WriteSettingInt(section, "minute", spec.minute);
+    WriteSettingInt(section, "month", when.month);
+    WriteSettingInt(section, "day", when.day);
+    WriteSettingInt(section, "hour", when.hour);
+    WriteSettingInt(section, "minute", when.minute);
 }
 
 void SaveSettings()

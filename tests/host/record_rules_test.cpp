@@ -85,9 +85,9 @@ TEST(TimerChoices, OrderOfStartAndStop)
 
 TEST(TimerMatches, WholeMinutesOnlyAndNeverWithoutATime)
 {
-    TimerSpec spec{12, 7, 23, 50};
-    EXPECT_TRUE(TimerMatches(spec, 12, 7, 23, 50));
-    EXPECT_FALSE(TimerMatches(spec, 12, 7, 23, 51));
-    EXPECT_FALSE(TimerMatches(spec, 11, 7, 23, 50));
+    TimerSpec when{12, 7, 23, 50};
+    EXPECT_TRUE(TimerMatches(when, 12, 7, 23, 50));
+    EXPECT_FALSE(TimerMatches(when, 12, 7, 23, 51));
+    EXPECT_FALSE(TimerMatches(when, 11, 7, 23, 50));
     EXPECT_FALSE(TimerMatches(TimerSpec{}, 1, 1, 0, 0));
 }

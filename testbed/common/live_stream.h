@@ -1,0 +1,65 @@
+// Streaming thread of a live source: idle while paused, and while running
+// wakes at the stream times its producer asks for, measured on the graph's
+// reference clock (or on the performance counter when the graph has none).
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <mutex>
+#include <thread>
+
+#include "testbed/common/com_ptr.h"
+
+namespace testbed {
+
+class LiveStream {
+ public:
+  class Producer {
+   public:
+    virtual ~Producer() = default;
+    // Stream time at which the next piece of data is complete.
+    virtual REFERENCE_TIME NextDue() = 0;
+    // Called once the clock has passed NextDue(); stream_now is the current
+    // stream time, later than NextDue() when the thread woke late.
+    virtual void Produce(REFERENCE_TIME stream_now) = 0;
+  };
+
+  explicit LiveStream(Producer& producer);
+  LiveStream(const LiveStream&) = delete;
+  LiveStream& operator=(const LiveStream&) = delete;
+  ~LiveStream();
+
+  // Stopped -> paused: starts the thread, which waits for Run.
+  HRESULT Start();
+  // Stream time 0 is reference time `start` on `clock`.
+  void Run(REFERENCE_TIME start, IReferenceClock* clock);
+  void Pause();
+  // -> stopped: ends and joins the thread.
+  void Stop();
+
+  // Current time of the clock given to Run (or the performance counter), 100 ns.
+  static REFERENCE_TIME Now(IReferenceClock* clock);
+
+ private:
+  struct Timing {
+    bool running = false;
+    REFERENCE_TIME start = 0;
+    ComPtr<IReferenceClock> clock;
+  };
+  enum class Wake { kDue, kChanged, kStopped };
+
+  void ThreadMain();
+  Timing Snapshot();
+  Wake WaitUntil(const Timing& timing, REFERENCE_TIME due);
+  void Signal();
+
+  Producer& producer_;
+  std::thread thread_;
+  std::mutex mutex_;
+  Timing timing_;
+  HANDLE stop_event_;
+  HANDLE changed_event_;
+};
+
+}  // namespace testbed

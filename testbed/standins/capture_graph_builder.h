@@ -1,0 +1,10 @@
+#pragma once
+
+#include <unknwn.h>
+
+namespace fernwood {
+
+// The Capture Graph Builder stand-in (CLSID_CaptureGraphBuilder2).
+HRESULT CreateCaptureGraphBuilder(IUnknown* outer, REFIID iid, void** out);
+
+}  // namespace fernwood

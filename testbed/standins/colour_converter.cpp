@@ -1,0 +1,496 @@
+// The Colour Space Converter stand-in: uncompressed RGB (32, 24, 565, 555
+// bits) in, the same picture in any of those layouts out, either row order.
+// The output offers RGB32, RGB24, RGB565 and RGB555 bottom-up in that order.
+//
+// A renderer may ask for a wider stride or another row order (QueryAccept on
+// the output, then a media type attached to the next buffer it hands out);
+// any output type that holds the same picture is taken, and the picture is
+// written where that type's rcTarget (or the top-left corner) puts it.
+#include "colour_converter.h"
+
+#include <dshow.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "pass_through.h"
+#include "rgb_convert.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/pin.h"
+#include "testbed/common/server.h"
+
+namespace fernwood {
+namespace {
+
+using testbed::ComPtr;
+using testbed::MediaType;
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+constexpr LONG kMaxSide = 16384;
+constexpr DWORD kMask565[3] = {0xF800, 0x07E0, 0x001F};
+constexpr DWORD kMask555[3] = {0x7C00, 0x03E0, 0x001F};
+constexpr DWORD kMask32[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+
+struct LayoutInfo {
+    const GUID* subtype;
+    RgbLayout layout;
+};
+// The order in which the output offers its types.
+const LayoutInfo kLayouts[] = {{&MEDIASUBTYPE_RGB32, RgbLayout::kRgb32},
+                               {&MEDIASUBTYPE_RGB24, RgbLayout::kRgb24},
+                               {&MEDIASUBTYPE_RGB565, RgbLayout::kRgb565},
+                               {&MEDIASUBTYPE_RGB555, RgbLayout::kRgb555}};
+
+// An RGB VIDEOINFOHEADER type, checked: where its picture lies in a buffer.
+struct RgbFormat {
+    RgbLayout layout = RgbLayout::kRgb32;
+    LONG width = 0;  // biWidth: pixels per buffer row
+    LONG rows = 0;   // |biHeight|
+    bool bottom_up = true;
+    size_t stride = 0;
+    RECT source = {};  // rcSource, or the whole buffer when empty
+    RECT target = {};  // rcTarget as given (may be empty)
+};
+
+bool IsEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
+LONG Width(const RECT& r) { return r.right - r.left; }
+LONG Height(const RECT& r) { return r.bottom - r.top; }
+
+bool Inside(const RECT& r, LONG width, LONG rows) {
+    return r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= rows && !IsEmpty(r);
+}
+
+bool MasksAre(const AM_MEDIA_TYPE& mt, const DWORD (&expected)[3]) {
+    if (mt.cbFormat < sizeof(VIDEOINFOHEADER) + sizeof expected) return true;  // masks left out: the defaults
+    return std::memcmp(mt.pbFormat + sizeof(VIDEOINFOHEADER), expected, sizeof expected) == 0;
+}
+
+bool CompressionFits(const AM_MEDIA_TYPE& mt, RgbLayout layout, DWORD compression) {
+    switch (layout) {
+        case RgbLayout::kRgb565:
+            return compression == BI_BITFIELDS && MasksAre(mt, kMask565);
+        case RgbLayout::kRgb555:
+            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, kMask555));
+        case RgbLayout::kRgb32:
+            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, kMask32));
+        case RgbLayout::kRgb24:
+            return compression == BI_RGB;
+    }
+    return false;
+}
+
+bool ParseRgbType(const AM_MEDIA_TYPE& mt, RgbFormat* out) {
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || !mt.pbFormat ||
+        mt.cbFormat < sizeof(VIDEOINFOHEADER))
+        return false;
+    const auto* layout = std::find_if(std::begin(kLayouts), std::end(kLayouts),
+                                      [&](const LayoutInfo& l) { return IsEqualGUID(*l.subtype, mt.subtype); });
+    if (layout == std::end(kLayouts)) return false;
+    const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    const BITMAPINFOHEADER& bih = vih.bmiHeader;
+    if (bih.biBitCount != RgbBitsPerPixel(layout->layout) || !CompressionFits(mt, layout->layout, bih.biCompression))
+        return false;
+    RgbFormat f;
+    f.layout = layout->layout;
+    f.width = bih.biWidth;
+    f.rows = bih.biHeight < 0 ? -bih.biHeight : bih.biHeight;
+    f.bottom_up = bih.biHeight > 0;
+    if (f.width <= 0 || f.width > kMaxSide || f.rows <= 0 || f.rows > kMaxSide) return false;
+    f.stride = DibStride(f.width, bih.biBitCount);
+    if (bih.biSizeImage != 0 && bih.biSizeImage < DibBytes(f.stride, f.rows)) return false;
+    f.source = IsEmpty(vih.rcSource) ? RECT{0, 0, f.width, f.rows} : vih.rcSource;
+    f.target = vih.rcTarget;
+    if (!Inside(f.source, f.width, f.rows)) return false;
+    if (!IsEmpty(f.target) && !Inside(f.target, f.width, f.rows)) return false;
+    *out = f;
+    return true;
+}
+
+// Where the input's picture goes in an output buffer of type `out`: its
+// rcTarget, or the top-left corner of a buffer at least as wide (a renderer's
+// stride) and exactly as tall.
+bool TargetFor(const RgbFormat& in, const RgbFormat& out, RECT* target) {
+    const LONG w = Width(in.source), h = Height(in.source);
+    if (!IsEmpty(out.target)) {
+        *target = out.target;
+        return Width(out.target) == w && Height(out.target) == h;
+    }
+    *target = RECT{0, 0, w, h};
+    return out.width >= w && out.rows == h;
+}
+
+PictureView ViewOf(const RgbFormat& f, const RECT& r) {
+    PictureView v;
+    v.layout = f.layout;
+    v.stride = f.stride;
+    v.buffer_rows = f.rows;
+    v.bottom_up = f.bottom_up;
+    v.left = r.left;
+    v.top = r.top;
+    v.width = Width(r);
+    v.height = Height(r);
+    return v;
+}
+
+MediaType OutputType(const AM_MEDIA_TYPE& input, const RgbFormat& in, const LayoutInfo& layout) {
+    const bool masks = layout.layout == RgbLayout::kRgb565;
+    MediaType mt;
+    mt->majortype = MEDIATYPE_Video;
+    mt->subtype = *layout.subtype;
+    mt->formattype = FORMAT_VideoInfo;
+    mt->bFixedSizeSamples = TRUE;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(
+        mt.AllocFormat(static_cast<ULONG>(sizeof(VIDEOINFOHEADER) + (masks ? sizeof kMask565 : 0))));
+    if (!vih) return MediaType();
+    const auto& from = *reinterpret_cast<const VIDEOINFOHEADER*>(input.pbFormat);
+    const LONG w = Width(in.source), h = Height(in.source);
+    const int bits = RgbBitsPerPixel(layout.layout);
+    vih->AvgTimePerFrame = from.AvgTimePerFrame;
+    vih->dwBitErrorRate = from.dwBitErrorRate;
+    BITMAPINFOHEADER& bih = vih->bmiHeader;
+    bih.biSize = sizeof(BITMAPINFOHEADER);
+    bih.biWidth = w;
+    bih.biHeight = h;
+    bih.biPlanes = 1;
+    bih.biBitCount = static_cast<WORD>(bits);
+    bih.biCompression = masks ? BI_BITFIELDS : BI_RGB;
+    bih.biSizeImage = static_cast<DWORD>(DibBytes(DibStride(w, bits), h));
+    if (from.AvgTimePerFrame > 0) {
+        const double rate = 8.0 * bih.biSizeImage * 1e7 / static_cast<double>(from.AvgTimePerFrame);
+        vih->dwBitRate = rate < 4294967295.0 ? static_cast<DWORD>(rate) : 0xFFFFFFFFu;
+    }
+    if (masks) std::memcpy(vih + 1, kMask565, sizeof kMask565);
+    mt->lSampleSize = bih.biSizeImage;
+    return mt;
+}
+
+// What the streaming thread works with, copied out under a lock of its own so
+// that it never needs the filter lock while it converts or delivers.
+struct Stream {
+    bool has_input = false, has_output = false;
+    RgbFormat in, out;
+    RECT target = {};
+    ComPtr<IPin> peer;
+    ComPtr<IMemInputPin> downstream;
+    ComPtr<IMemAllocator> allocator;
+};
+
+class ColourConverter;
+
+class ConverterInput final : public testbed::InputPin, public UpstreamQuality {
+public:
+    explicit ConverterInput(ColourConverter& filter);
+    TESTBED_PIN_IUNKNOWN
+
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned, MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+    // A type the upstream filter switched to in the stream.
+    void Adopt(const AM_MEDIA_TYPE& mt) {
+        Hold hold(Owner().Lock());
+        mt_ = MediaType(mt);
+    }
+
+protected:
+    void* Interface(REFIID iid) override;
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+    HRESULT OnReceive(IMediaSample* sample) override;
+
+private:
+    ColourConverter& filter_;
+};
+
+class ConverterOutput final : public testbed::OutputPin, public UpstreamPassThrough, public UpstreamQuality {
+public:
+    ConverterOutput(ColourConverter& filter, ConverterInput& input);
+    TESTBED_PIN_IUNKNOWN
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned index, MediaType* out) override;
+    // A type the renderer switched to by attaching it to a buffer.
+    void Adopt(const AM_MEDIA_TYPE& mt) {
+        Hold hold(Owner().Lock());
+        mt_ = MediaType(mt);
+    }
+
+protected:
+    void* Interface(REFIID iid) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+
+private:
+    ColourConverter& filter_;
+    ConverterInput& input_;
+    ComPtr<IMemAllocator> allocator_candidate_;
+};
+
+class ColourConverter final : public testbed::Filter {
+public:
+    ColourConverter() : Filter(CLSID_Colour), input_(*this), output_(*this, input_) {}
+
+    testbed::Pin* PinAt(unsigned index) override {
+        return index == 0   ? static_cast<testbed::Pin*>(&input_)
+               : index == 1 ? static_cast<testbed::Pin*>(&output_)
+                            : nullptr;
+    }
+
+    Stream Snapshot() {
+        std::lock_guard<std::mutex> hold(stream_lock_);
+        return stream_;
+    }
+    template <class Change>
+    void Update(Change change) {
+        std::lock_guard<std::mutex> hold(stream_lock_);
+        change(stream_);
+    }
+
+    HRESULT Transform(IMediaSample* sample);
+
+private:
+    HRESULT TakeOutputChange(IMediaSample* buffer, Stream* s);
+    HRESULT TakeInputChange(IMediaSample* sample, Stream* s);
+
+    ConverterInput input_;
+    ConverterOutput output_;
+    std::mutex stream_lock_;
+    Stream stream_;
+};
+
+// --- ConverterInput ---
+
+ConverterInput::ConverterInput(ColourConverter& filter)
+    : InputPin(filter, L"Input"), UpstreamQuality(static_cast<testbed::Pin&>(*this)), filter_(filter) {}
+
+void* ConverterInput::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    return InputPin::Interface(iid);
+}
+
+// While the output is connected, only inputs that fit its type are taken.
+HRESULT ConverterInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    RgbFormat in;
+    if (!ParseRgbType(mt, &in)) return S_FALSE;
+    Stream s = filter_.Snapshot();
+    RECT target;
+    return !s.has_output || TargetFor(in, s.out, &target) ? S_OK : S_FALSE;
+}
+
+HRESULT ConverterInput::CompleteConnect(IPin*) {
+    RgbFormat in;
+    if (!ParseRgbType(mt_.Get(), &in)) return VFW_E_TYPE_NOT_ACCEPTED;
+    filter_.Update([&](Stream& s) {
+        s.in = in;
+        s.has_input = true;
+        if (s.has_output) TargetFor(s.in, s.out, &s.target);
+    });
+    return S_OK;
+}
+
+void ConverterInput::BreakConnect() {
+    filter_.Update([](Stream& s) { s.has_input = false; });
+}
+
+HRESULT ConverterInput::OnReceive(IMediaSample* sample) { return filter_.Transform(sample); }
+
+STDMETHODIMP ConverterInput::EndOfStream() {
+    Stream s = filter_.Snapshot();
+    return s.peer ? s.peer->EndOfStream() : S_OK;
+}
+
+STDMETHODIMP ConverterInput::BeginFlush() {
+    InputPin::BeginFlush();
+    Stream s = filter_.Snapshot();
+    return s.peer ? s.peer->BeginFlush() : S_OK;
+}
+
+STDMETHODIMP ConverterInput::EndFlush() {
+    InputPin::EndFlush();
+    Stream s = filter_.Snapshot();
+    return s.peer ? s.peer->EndFlush() : S_OK;
+}
+
+STDMETHODIMP ConverterInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    Stream s = filter_.Snapshot();
+    return s.peer ? s.peer->NewSegment(start, stop, rate) : S_OK;
+}
+
+// --- ConverterOutput ---
+
+ConverterOutput::ConverterOutput(ColourConverter& filter, ConverterInput& input)
+    : OutputPin(filter, L"XForm Out"),
+      UpstreamPassThrough(static_cast<testbed::Pin&>(input)),
+      UpstreamQuality(static_cast<testbed::Pin&>(input)),
+      filter_(filter),
+      input_(input) {}
+
+void* ConverterOutput::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    if (void* seeking = PassThroughInterface(iid)) return seeking;
+    return OutputPin::Interface(iid);
+}
+
+HRESULT ConverterOutput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    RgbFormat in, out;
+    RECT target;
+    if (!input_.IsConnected() || !ParseRgbType(input_.ConnectionType().Get(), &in)) return VFW_E_NOT_CONNECTED;
+    return ParseRgbType(mt, &out) && TargetFor(in, out, &target) ? S_OK : S_FALSE;
+}
+
+HRESULT ConverterOutput::GetMediaType(unsigned index, MediaType* out) {
+    if (index >= sizeof kLayouts / sizeof kLayouts[0]) return VFW_S_NO_MORE_ITEMS;
+    MediaType input = input_.ConnectionType();
+    RgbFormat in;
+    if (!input_.IsConnected() || !ParseRgbType(input.Get(), &in)) return VFW_S_NO_MORE_ITEMS;
+    *out = OutputType(input.Get(), in, kLayouts[index]);
+    return out->Get().pbFormat ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ConverterOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    RgbFormat out;
+    if (!ParseRgbType(mt_.Get(), &out)) return VFW_E_TYPE_NOT_ACCEPTED;
+    const long image = static_cast<long>(DibBytes(out.stride, out.rows));
+    ALLOCATOR_PROPERTIES want = *request, actual = {};
+    want.cBuffers = std::max(want.cBuffers, 1L);
+    want.cbBuffer = std::max(want.cbBuffer, image);
+    want.cbAlign = std::max(want.cbAlign, 1L);
+    HRESULT hr = allocator->SetProperties(&want, &actual);
+    if (FAILED(hr)) return hr;
+    if (actual.cbBuffer < image) return E_FAIL;
+    allocator_candidate_ = allocator;
+    return S_OK;
+}
+
+HRESULT ConverterOutput::CompleteConnect(IPin* peer) {
+    RgbFormat out;
+    ComPtr<IMemInputPin> downstream;
+    if (!ParseRgbType(mt_.Get(), &out)) return VFW_E_TYPE_NOT_ACCEPTED;
+    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, downstream.PutVoid());
+    if (FAILED(hr)) return hr;
+    ComPtr<IMemAllocator> allocator = allocator_candidate_;
+    filter_.Update([&](Stream& s) {
+        s.out = out;
+        s.has_output = true;
+        s.peer = peer;
+        s.downstream = downstream;
+        s.allocator = allocator;
+        if (s.has_input) TargetFor(s.in, s.out, &s.target);
+    });
+    return S_OK;
+}
+
+void ConverterOutput::BreakConnect() {
+    allocator_candidate_.Reset();
+    filter_.Update([](Stream& s) {
+        s.has_output = false;
+        s.peer.Reset();
+        s.downstream.Reset();
+        s.allocator.Reset();
+    });
+}
+
+// --- ColourConverter ---
+
+// The renderer attached a new type to the buffer: a different stride or row
+// order it was asked about through QueryAccept. It stays attached on delivery.
+HRESULT ColourConverter::TakeOutputChange(IMediaSample* buffer, Stream* s) {
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (buffer->GetMediaType(&mt) != S_OK || !mt) return S_OK;
+    RgbFormat out;
+    RECT target;
+    const bool fits = ParseRgbType(*mt, &out) && TargetFor(s->in, out, &target);
+    if (fits) {
+        output_.Adopt(*mt);
+        s->out = out;
+        s->target = target;
+        Update([&](Stream& current) {
+            current.out = out;
+            current.target = target;
+        });
+    }
+    testbed::DeleteMediaType(mt);
+    return fits ? S_OK : VFW_E_INVALIDMEDIATYPE;
+}
+
+// The upstream filter changed its type in the stream (same picture size only).
+HRESULT ColourConverter::TakeInputChange(IMediaSample* sample, Stream* s) {
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (sample->GetMediaType(&mt) != S_OK || !mt) return S_OK;
+    RgbFormat in;
+    RECT target;
+    const bool fits = ParseRgbType(*mt, &in) && TargetFor(in, s->out, &target);
+    if (fits) {
+        input_.Adopt(*mt);
+        s->in = in;
+        s->target = target;
+        Update([&](Stream& current) {
+            current.in = in;
+            current.target = target;
+        });
+    }
+    testbed::DeleteMediaType(mt);
+    return fits ? S_OK : VFW_E_INVALIDMEDIATYPE;
+}
+
+HRESULT ColourConverter::Transform(IMediaSample* sample) {
+    Stream s = Snapshot();
+    if (!s.has_input || !s.has_output) return S_OK;  // nowhere to send it
+    HRESULT hr = TakeInputChange(sample, &s);
+    if (FAILED(hr)) return hr;
+    ComPtr<IMediaSample> buffer;
+    if (FAILED(hr = s.allocator->GetBuffer(buffer.Put(), nullptr, nullptr, 0))) return hr;
+    if (FAILED(hr = TakeOutputChange(buffer.Get(), &s))) return hr;
+    BYTE* src = nullptr;
+    BYTE* dst = nullptr;
+    if (FAILED(hr = sample->GetPointer(&src)) || FAILED(hr = buffer->GetPointer(&dst))) return hr;
+    const long src_length = sample->GetActualDataLength();
+    const long dst_size = buffer->GetSize();
+    if (src_length < 0 || dst_size < 0 ||
+        !ConvertPicture(ViewOf(s.in, s.in.source), src, static_cast<size_t>(src_length), ViewOf(s.out, s.target), dst,
+                        static_cast<size_t>(dst_size)))
+        return E_INVALIDARG;
+    buffer->SetActualDataLength(static_cast<long>(DibBytes(s.out.stride, s.out.rows)));
+    CopySampleProperties(sample, buffer.Get());
+    return s.downstream->Receive(buffer.Get());
+}
+
+const REGPINTYPES kRgbTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
+                                 {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24},
+                                 {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565},
+                                 {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555}};
+const REGFILTERPINS2 kConverterPins[] = {{0, 1, 4, kRgbTypes, 0, nullptr, nullptr},
+                                         {REG_PINFLAG_B_OUTPUT, 1, 4, kRgbTypes, 0, nullptr, nullptr}};
+
+}  // namespace
+
+HRESULT RegisterColourConverterFilter(bool install) {
+    if (!install) return testbed::UnregisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_Colour, nullptr);
+    REGFILTER2 data = {};
+    data.dwVersion = 2;
+    data.dwMerit = MERIT_UNLIKELY;
+    data.cPins2 = 2;
+    data.rgPins2 = kConverterPins;
+    return testbed::RegisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_Colour, nullptr, L"Color Space Converter",
+                                         data, nullptr);
+}
+
+HRESULT CreateColourConverter(IUnknown* outer, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* filter = new (std::nothrow) ColourConverter;
+    if (!filter) return E_OUTOFMEMORY;
+    HRESULT hr = filter->QueryInterface(iid, out);
+    filter->Release();
+    return hr;
+}
+
+}  // namespace fernwood

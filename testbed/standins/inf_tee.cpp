@@ -1,0 +1,370 @@
+// The Infinite Pin Tee stand-in. Every sample that reaches the input goes to
+// each connected output, in pin order on the caller's thread, as a copy from
+// that output's own allocator: no branch can change or keep the buffers of
+// another, and a branch that fails does not stop the others.
+//
+// Outputs carry exactly the input's connection type. While an output is
+// connected the input accepts only that same type again, so a reconnection
+// of the input can never leave outputs with a type they did not agree to.
+// Disconnecting an output removes it; its object lives on, unlisted, until
+// the filter goes, since callers may still hold it.
+#include "inf_tee.h"
+
+#include <dshow.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "pass_through.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/pin.h"
+#include "testbed/common/server.h"
+
+namespace fernwood {
+namespace {
+
+using testbed::ComPtr;
+using testbed::MediaType;
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+class InfTee;
+
+// What the streaming thread needs of one connected output, held by reference
+// so that a disconnection on another thread cannot pull it away mid-sample.
+struct Route {
+    ComPtr<IPin> peer;
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> allocator;
+};
+
+class TeeInput final : public testbed::InputPin, public UpstreamQuality {
+public:
+    explicit TeeInput(InfTee& tee);
+    TESTBED_PIN_IUNKNOWN
+
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    STDMETHODIMP ReceiveCanBlock() override;
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned, MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+    ALLOCATOR_PROPERTIES AllocatorProperties();
+
+protected:
+    void* Interface(REFIID iid) override;
+    HRESULT OnReceive(IMediaSample* sample) override;
+
+private:
+    InfTee& tee_;
+    bool flushing_ = false;  // guarded by the filter lock
+};
+
+class TeeOutput final : public testbed::OutputPin, public UpstreamPassThrough, public UpstreamQuality {
+public:
+    TeeOutput(InfTee& tee, TeeInput& input, unsigned number);
+    TESTBED_PIN_IUNKNOWN
+
+    STDMETHODIMP Connect(IPin* peer, const AM_MEDIA_TYPE* mt) override;
+    STDMETHODIMP Disconnect() override;
+    STDMETHODIMP EnumMediaTypes(IEnumMediaTypes** types) override;
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned index, MediaType* out) override;
+    HRESULT Activate() override;
+
+    // Called with the filter lock held.
+    Route MakeRoute() const { return {peer_, route_input_, route_allocator_}; }
+
+protected:
+    void* Interface(REFIID iid) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT CompleteConnect(IPin* peer) override;
+    void BreakConnect() override;
+
+private:
+    HRESULT FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request);
+
+    InfTee& tee_;
+    TeeInput& input_;
+    ComPtr<IMemInputPin> route_input_;
+    ComPtr<IMemAllocator> route_allocator_;
+};
+
+class InfTee final : public testbed::Filter {
+public:
+    InfTee() : Filter(CLSID_InfTee), input_(*this) { AddOutput(); }
+
+    testbed::Pin* PinAt(unsigned index) override {
+        Hold hold(Lock());
+        if (index == 0) return &input_;
+        return index <= outputs_.size() ? outputs_[index - 1].get() : nullptr;
+    }
+
+    // Called with the filter lock held.
+    void AddOutput() { outputs_.push_back(std::make_unique<TeeOutput>(*this, input_, next_number_++)); }
+    void RemoveOutput(TeeOutput* output);
+    void RebuildRoutes();
+    bool AnyOutputConnected(MediaType* type);
+
+    std::vector<Route> Routes() {
+        std::lock_guard<std::mutex> hold(routes_lock_);
+        return routes_;
+    }
+
+private:
+    TeeInput input_;
+    std::vector<std::unique_ptr<TeeOutput>> outputs_;
+    std::vector<std::unique_ptr<TeeOutput>> removed_;
+    unsigned next_number_ = 1;
+    std::mutex routes_lock_;
+    std::vector<Route> routes_;
+};
+
+// A copy of the sample from the route's own allocator.
+HRESULT DeliverCopy(const Route& route, IMediaSample* sample) {
+    BYTE* src = nullptr;
+    HRESULT hr = sample->GetPointer(&src);
+    if (FAILED(hr)) return hr;
+    const long length = sample->GetActualDataLength();
+    ComPtr<IMediaSample> copy;
+    if (FAILED(hr = route.allocator->GetBuffer(copy.Put(), nullptr, nullptr, 0))) return hr;
+    BYTE* dst = nullptr;
+    if (FAILED(hr = copy->GetPointer(&dst))) return hr;
+    if (length < 0 || length > copy->GetSize()) return VFW_E_BUFFER_OVERFLOW;
+    std::memcpy(dst, src, static_cast<size_t>(length));
+    copy->SetActualDataLength(length);
+    CopySampleProperties(sample, copy.Get());
+    AM_MEDIA_TYPE* type = nullptr;
+    if (sample->GetMediaType(&type) == S_OK && type) {
+        copy->SetMediaType(type);
+        testbed::DeleteMediaType(type);
+    }
+    return route.input->Receive(copy.Get());
+}
+
+// --- TeeInput ---
+
+TeeInput::TeeInput(InfTee& tee)
+    : InputPin(tee, L"Input"), UpstreamQuality(static_cast<testbed::Pin&>(*this)), tee_(tee) {}
+
+void* TeeInput::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    return InputPin::Interface(iid);
+}
+
+HRESULT TeeInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    MediaType outputs;
+    if (!tee_.AnyOutputConnected(&outputs)) return S_OK;
+    return testbed::SameMediaType(outputs.Get(), mt) ? S_OK : S_FALSE;
+}
+
+ALLOCATOR_PROPERTIES TeeInput::AllocatorProperties() {
+    ALLOCATOR_PROPERTIES props = {};
+    ComPtr<IMemAllocator> allocator;
+    if (SUCCEEDED(GetAllocator(allocator.Put()))) allocator->GetProperties(&props);
+    return props;
+}
+
+HRESULT TeeInput::OnReceive(IMediaSample* sample) {
+    for (const Route& route : tee_.Routes()) DeliverCopy(route, sample);
+    return S_OK;
+}
+
+// End of stream is passed on only while streaming and not flushing.
+STDMETHODIMP TeeInput::EndOfStream() {
+    {
+        Hold hold(Owner().Lock());
+        if (flushing_ || Owner().CurrentState() == State_Stopped) return S_OK;
+    }
+    for (const Route& route : tee_.Routes()) route.peer->EndOfStream();
+    return S_OK;
+}
+
+STDMETHODIMP TeeInput::BeginFlush() {
+    {
+        Hold hold(Owner().Lock());
+        InputPin::BeginFlush();
+        flushing_ = true;
+    }
+    for (const Route& route : tee_.Routes()) route.peer->BeginFlush();
+    return S_OK;
+}
+
+STDMETHODIMP TeeInput::EndFlush() {
+    {
+        Hold hold(Owner().Lock());
+        InputPin::EndFlush();
+        flushing_ = false;
+    }
+    for (const Route& route : tee_.Routes()) route.peer->EndFlush();
+    return S_OK;
+}
+
+STDMETHODIMP TeeInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    for (const Route& route : tee_.Routes()) route.peer->NewSegment(start, stop, rate);
+    return S_OK;
+}
+
+STDMETHODIMP TeeInput::ReceiveCanBlock() {
+    for (const Route& route : tee_.Routes())
+        if (route.input->ReceiveCanBlock() != S_FALSE) return S_OK;
+    return S_FALSE;
+}
+
+// --- TeeOutput ---
+
+TeeOutput::TeeOutput(InfTee& tee, TeeInput& input, unsigned number)
+    : OutputPin(tee, L"Output" + std::to_wstring(number)),
+      UpstreamPassThrough(static_cast<testbed::Pin&>(input)),
+      UpstreamQuality(static_cast<testbed::Pin&>(input)),
+      tee_(tee),
+      input_(input) {}
+
+void* TeeOutput::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    if (void* seeking = PassThroughInterface(iid)) return seeking;
+    return OutputPin::Interface(iid);
+}
+
+STDMETHODIMP TeeOutput::Connect(IPin* peer, const AM_MEDIA_TYPE* mt) {
+    if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
+    return OutputPin::Connect(peer, mt);
+}
+
+STDMETHODIMP TeeOutput::EnumMediaTypes(IEnumMediaTypes** types) {
+    if (!types) return E_POINTER;
+    *types = nullptr;
+    if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
+    return OutputPin::EnumMediaTypes(types);
+}
+
+HRESULT TeeOutput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+    if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
+    return testbed::SameMediaType(input_.ConnectionType().Get(), mt) ? S_OK : S_FALSE;
+}
+
+HRESULT TeeOutput::GetMediaType(unsigned index, MediaType* out) {
+    if (index > 0 || !input_.IsConnected()) return VFW_S_NO_MORE_ITEMS;
+    *out = input_.ConnectionType();
+    return S_OK;
+}
+
+// The outputs' buffers are sized like the input's, so any sample that fits
+// the input fits every output.
+HRESULT TeeOutput::FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request) {
+    ALLOCATOR_PROPERTIES want = input_.AllocatorProperties();
+    if (want.cbBuffer <= 0) want.cbBuffer = std::max<long>(1, static_cast<long>(input_.ConnectionType()->lSampleSize));
+    want.cBuffers = std::max({want.cBuffers, request.cBuffers, 1L});
+    want.cbBuffer = std::max(want.cbBuffer, request.cbBuffer);
+    want.cbAlign = std::max({want.cbAlign, request.cbAlign, 1L});
+    want.cbPrefix = std::max(want.cbPrefix, request.cbPrefix);
+    ALLOCATOR_PROPERTIES actual = {};
+    HRESULT hr = allocator->SetProperties(&want, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer < want.cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT TeeOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+    HRESULT hr = FitAllocator(allocator, *request);
+    if (SUCCEEDED(hr)) route_allocator_ = allocator;
+    return hr;
+}
+
+// The input's allocator may have been renegotiated since this output connected.
+HRESULT TeeOutput::Activate() {
+    Hold hold(Owner().Lock());
+    if (route_allocator_) {
+        ALLOCATOR_PROPERTIES current = {};
+        route_allocator_->GetProperties(&current);
+        HRESULT hr = FitAllocator(route_allocator_.Get(), current);
+        if (FAILED(hr)) return hr;
+    }
+    return OutputPin::Activate();
+}
+
+HRESULT TeeOutput::CompleteConnect(IPin* peer) {
+    HRESULT hr = peer->QueryInterface(IID_IMemInputPin, route_input_.PutVoid());
+    if (FAILED(hr)) return hr;
+    tee_.AddOutput();
+    tee_.RebuildRoutes();
+    return S_OK;
+}
+
+void TeeOutput::BreakConnect() {
+    route_input_.Reset();
+    route_allocator_.Reset();
+}
+
+STDMETHODIMP TeeOutput::Disconnect() {
+    Hold hold(Owner().Lock());
+    HRESULT hr = OutputPin::Disconnect();
+    if (hr == S_OK) tee_.RemoveOutput(this);
+    return hr;
+}
+
+// --- InfTee ---
+
+void InfTee::RemoveOutput(TeeOutput* output) {
+    auto it = std::find_if(outputs_.begin(), outputs_.end(), [&](const auto& o) { return o.get() == output; });
+    if (it == outputs_.end()) return;
+    removed_.push_back(std::move(*it));
+    outputs_.erase(it);
+    RebuildRoutes();
+}
+
+void InfTee::RebuildRoutes() {
+    std::vector<Route> routes;
+    for (const auto& output : outputs_)
+        if (output->IsConnected()) routes.push_back(output->MakeRoute());
+    std::lock_guard<std::mutex> hold(routes_lock_);
+    routes_.swap(routes);
+}
+
+bool InfTee::AnyOutputConnected(MediaType* type) {
+    Hold hold(Lock());
+    for (const auto& output : outputs_) {
+        if (output->IsConnected()) {
+            *type = output->ConnectionType();
+            return true;
+        }
+    }
+    return false;
+}
+
+const REGPINTYPES kAnyType[] = {{&GUID_NULL, &GUID_NULL}};
+const REGFILTERPINS2 kTeePins[] = {{0, 1, 1, kAnyType, 0, nullptr, nullptr},
+                                   {REG_PINFLAG_B_OUTPUT | REG_PINFLAG_B_MANY, 1, 1, kAnyType, 0, nullptr, nullptr}};
+
+}  // namespace
+
+HRESULT RegisterInfTeeFilter(bool install) {
+    if (!install) return testbed::UnregisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_InfTee, nullptr);
+    REGFILTER2 data = {};
+    data.dwVersion = 2;
+    data.dwMerit = MERIT_DO_NOT_USE;
+    data.cPins2 = 2;
+    data.rgPins2 = kTeePins;
+    return testbed::RegisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_InfTee, nullptr,
+                                         L"Infinite Pin Tee Filter", data, nullptr);
+}
+
+HRESULT CreateInfTee(IUnknown* outer, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* tee = new (std::nothrow) InfTee;
+    if (!tee) return E_OUTOFMEMORY;
+    HRESULT hr = tee->QueryInterface(iid, out);
+    tee->Release();
+    return hr;
+}
+
+}  // namespace fernwood

@@ -1,0 +1,91 @@
+// What the pins of the transform and tee stand-ins pass upstream: seeking and
+// position requests and quality messages go on to whatever feeds the filter's
+// input pin, as the platform's own filters pass them. A pin class derives
+// from these beside its other interfaces; the pin's own IUnknown (one per pin
+// class) serves these interfaces too.
+#pragma once
+
+#include <dshow.h>
+#include <windows.h>
+
+#include "testbed/common/com_ptr.h"
+#include "testbed/common/pin.h"
+
+namespace fernwood {
+
+class UpstreamPassThrough : public IMediaSeeking, public IMediaPosition {
+public:
+    explicit UpstreamPassThrough(testbed::Pin& input) : input_(input) {}
+    virtual ~UpstreamPassThrough() = default;
+
+    // IMediaSeeking
+    STDMETHODIMP GetCapabilities(DWORD* caps) override;
+    STDMETHODIMP CheckCapabilities(DWORD* caps) override;
+    STDMETHODIMP IsFormatSupported(const GUID* format) override;
+    STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+    STDMETHODIMP GetTimeFormat(GUID* format) override;
+    STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+    STDMETHODIMP SetTimeFormat(const GUID* format) override;
+    STDMETHODIMP GetDuration(LONGLONG* duration) override;
+    STDMETHODIMP GetStopPosition(LONGLONG* stop) override;
+    STDMETHODIMP GetCurrentPosition(LONGLONG* current) override;
+    STDMETHODIMP ConvertTimeFormat(LONGLONG* target, const GUID* target_format, LONGLONG source,
+                                   const GUID* source_format) override;
+    STDMETHODIMP SetPositions(LONGLONG* current, DWORD current_flags, LONGLONG* stop, DWORD stop_flags) override;
+    STDMETHODIMP GetPositions(LONGLONG* current, LONGLONG* stop) override;
+    STDMETHODIMP GetAvailable(LONGLONG* earliest, LONGLONG* latest) override;
+    STDMETHODIMP SetRate(double rate) override;
+    STDMETHODIMP GetRate(double* rate) override;
+    STDMETHODIMP GetPreroll(LONGLONG* preroll) override;
+
+    // IDispatch: no type information; callers use the vtable.
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+    STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* arg_error) override;
+
+    // IMediaPosition
+    STDMETHODIMP get_Duration(REFTIME* length) override;
+    STDMETHODIMP put_CurrentPosition(REFTIME time) override;
+    STDMETHODIMP get_CurrentPosition(REFTIME* time) override;
+    STDMETHODIMP get_StopTime(REFTIME* time) override;
+    STDMETHODIMP put_StopTime(REFTIME time) override;
+    STDMETHODIMP get_PrerollTime(REFTIME* time) override;
+    STDMETHODIMP put_PrerollTime(REFTIME time) override;
+    STDMETHODIMP put_Rate(double rate) override;
+    STDMETHODIMP get_Rate(double* rate) override;
+    STDMETHODIMP CanSeekForward(LONG* can) override;
+    STDMETHODIMP CanSeekBackward(LONG* can) override;
+
+protected:
+    // The pin's answer for IMediaSeeking and IMediaPosition, or nullptr.
+    void* PassThroughInterface(REFIID iid);
+
+private:
+    template <class I, class Call>
+    HRESULT Forward(REFIID iid, Call call);
+
+    testbed::Pin& input_;
+};
+
+// Copies time stamps, media times and the sync point, preroll and
+// discontinuity flags from one sample to another (not data or media type).
+void CopySampleProperties(IMediaSample* from, IMediaSample* to);
+
+// Quality messages go to the sink set on the pin, else upstream of the
+// filter's input pin. The sink is not referenced, as with the platform's pins.
+class UpstreamQuality : public IQualityControl {
+public:
+    explicit UpstreamQuality(testbed::Pin& input) : input_(input) {}
+    virtual ~UpstreamQuality() = default;
+
+    STDMETHODIMP Notify(IBaseFilter* sender, Quality quality) override;
+    STDMETHODIMP SetSink(IQualityControl* sink) override;
+
+private:
+    testbed::Pin& input_;
+    IQualityControl* sink_ = nullptr;
+};
+
+}  // namespace fernwood

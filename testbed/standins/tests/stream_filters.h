@@ -1,0 +1,144 @@
+// Two small test filters on the shared testbed base, for the tee and
+// converter tests: a source whose one output carries a fixed media type and
+// whose samples the test pushes itself (any time stamps and flags), and a
+// sink that records what arrives (data, time stamps, flags, an attached media
+// type, stream events) and can play a renderer that switches its buffers to
+// another format.
+#pragma once
+
+#include <dshow.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "testbed/common/com_ptr.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/media_type.h"
+#include "testbed/common/pin.h"
+
+namespace fernwood::test {
+
+// A VIDEOINFOHEADER RGB type of w x h (h < 0: top-down), as a source offers it.
+testbed::MediaType RgbVideoType(const GUID& subtype, int w, int h);
+// 16-bit PCM.
+testbed::MediaType PcmType(int rate, int channels);
+
+struct PushFlags {
+    bool sync = true, preroll = false, discontinuity = false;
+    bool with_media_time = false;
+    LONGLONG media_start = 0, media_stop = 0;
+    const AM_MEDIA_TYPE* attach = nullptr;  // a type change announced with the sample
+};
+
+class PushSource;
+class PushPin final : public testbed::OutputPin {
+public:
+    PushPin(PushSource& filter, const testbed::MediaType& type, long buffer_size);
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
+    HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop, const PushFlags& flags);
+
+protected:
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+private:
+    testbed::MediaType type_;
+    long buffer_size_;
+};
+
+class PushSource final : public testbed::Filter {
+public:
+    // One reference, owned by the caller.
+    PushSource(const testbed::MediaType& type, long buffer_size);
+    testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &pin_ : nullptr; }
+    IPin* Output() { return &pin_; }
+    HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop,
+                 const PushFlags& flags = PushFlags()) {
+        return pin_.Push(data, size, start, stop, flags);
+    }
+
+protected:
+    // Live: nothing to cue while paused.
+    HRESULT StateResult(FILTER_STATE state) override { return state == State_Paused ? VFW_S_CANT_CUE : S_OK; }
+
+private:
+    PushPin pin_;
+};
+
+struct Received {
+    std::vector<uint8_t> data;
+    long buffer_size = 0;
+    HRESULT time_result = E_FAIL;
+    REFERENCE_TIME start = 0, stop = 0;
+    bool has_media_time = false;
+    LONGLONG media_start = 0, media_stop = 0;
+    bool sync = false, preroll = false, discontinuity = false;
+    bool has_type = false;
+    testbed::MediaType type;  // attached to the sample, when has_type
+};
+
+class RecordingSink;
+class RecordingPin final : public testbed::InputPin {
+public:
+    explicit RecordingPin(RecordingSink& sink);
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+    HRESULT GetMediaType(unsigned, testbed::MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+    STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+    // Asks the upstream output whether it takes mt, as a renderer does.
+    HRESULT AskUpstream(const AM_MEDIA_TYPE& mt);
+
+protected:
+    HRESULT OnReceive(IMediaSample* sample) override;
+    HRESULT OnEndOfStream() override;
+
+private:
+    RecordingSink& sink_;
+};
+
+class RecordingSink final : public testbed::Filter {
+public:
+    // accept: the types taken (GUID_NULL fields match anything), or all types.
+    explicit RecordingSink(const AM_MEDIA_TYPE* accept = nullptr);
+    ~RecordingSink() override;
+    testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &pin_ : nullptr; }
+    IPin* Input() { return &pin_; }
+    RecordingPin& Pin() { return pin_; }
+
+    // Buffers at least this large are asked of the upstream allocator.
+    void RequireBufferSize(long bytes) { required_buffer_ = bytes; }
+    // Connections get this filter's own allocator, which attaches `mt` to the
+    // next buffer it hands out (a renderer switching surfaces).
+    void OfferOwnAllocator() { own_allocator_ = true; }
+    void AttachToNextBuffer(const AM_MEDIA_TYPE& mt);
+
+    size_t Count();
+    std::vector<Received> Samples();
+    bool WaitForCount(size_t count, DWORD timeout_ms = 15000);
+    int EndOfStreams();
+    int BeginFlushes();
+    int EndFlushes();
+    int Segments();
+
+private:
+    friend class RecordingPin;
+    void Record(IMediaSample* sample);
+
+    RecordingPin pin_;
+    bool accept_all_;
+    testbed::MediaType accept_;
+    long required_buffer_ = 0;
+    bool own_allocator_ = false;
+    testbed::ComPtr<IMemAllocator> switching_allocator_;
+    std::mutex lock_;
+    std::vector<Received> samples_;
+    int eos_ = 0, begin_flush_ = 0, end_flush_ = 0, segments_ = 0;
+    HANDLE arrived_;
+};
+
+}  // namespace fernwood::test

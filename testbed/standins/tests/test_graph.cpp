@@ -1,0 +1,90 @@
+#include "test_graph.h"
+
+#include "dshow_util.h"
+
+namespace fernwood::test {
+
+const CLSID kClsidSampleGrabber = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+const CLSID kClsidNullRenderer = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
+
+ComPtr<IBaseFilter> AddNewFilter(IGraphBuilder* graph, const CLSID& clsid, const wchar_t* name) {
+    ComPtr<IBaseFilter> filter;
+    if (FAILED(Create(clsid, IID_IBaseFilter, &filter)) || FAILED(graph->AddFilter(filter.Get(), name)))
+        return nullptr;
+    return filter;
+}
+
+ComPtr<IPin> PinAt(IBaseFilter* filter, PIN_DIRECTION dir, int index) {
+    ComPtr<IPin> pin;
+    FindMatchingPin(filter, dir, nullptr, nullptr, false, index, &pin);
+    return pin;
+}
+
+std::vector<ComPtr<IBaseFilter>> FiltersIn(IFilterGraph* graph) {
+    std::vector<ComPtr<IBaseFilter>> filters;
+    ComPtr<IEnumFilters> e;
+    if (FAILED(graph->EnumFilters(e.Put()))) return filters;
+    IBaseFilter* f = nullptr;
+    while (e->Next(1, &f, nullptr) == S_OK) filters.push_back(ComPtr<IBaseFilter>::Adopt(f));
+    return filters;
+}
+
+ComPtr<IBaseFilter> FilterWithClsid(IFilterGraph* graph, const CLSID& clsid) {
+    for (auto& f : FiltersIn(graph))
+        if (HasClassId(f.Get(), clsid)) return f;
+    return nullptr;
+}
+
+ULONG RefCount(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+HRESULT PlatformClassObject(const wchar_t* dll, const CLSID& clsid, ComPtr<IClassFactory>* factory) {
+    HMODULE module = LoadLibraryW(dll);
+    if (!module) return HRESULT_FROM_WIN32(GetLastError());
+    using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!get) return HRESULT_FROM_WIN32(GetLastError());
+    // The module stays loaded for the process: objects from it may outlive this call.
+    return get(clsid, IID_IClassFactory, factory->PutVoid());
+}
+
+HWND CreateTestWindow() {
+    return CreateWindowExW(0, L"STATIC", L"standins test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
+                           nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+namespace {
+
+std::wstring ReadString(IPropertyBag* bag, const wchar_t* name) {
+    VARIANT v;
+    VariantInit(&v);
+    std::wstring text;
+    if (SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) text = v.bstrVal;
+    VariantClear(&v);
+    return text;
+}
+
+}  // namespace
+
+std::vector<DeviceEntry> DevicesIn(const CLSID& category) {
+    std::vector<DeviceEntry> entries;
+    ComPtr<ICreateDevEnum> devices;
+    ComPtr<IEnumMoniker> monikers;
+    if (FAILED(Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, &devices)) ||
+        devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+        return entries;
+    IMoniker* m = nullptr;
+    while (monikers->Next(1, &m, nullptr) == S_OK) {
+        ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(m);
+        ComPtr<IPropertyBag> bag;
+        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
+        entries.push_back({ReadString(bag.Get(), L"FriendlyName"), ReadString(bag.Get(), L"CLSID"),
+                           ReadString(bag.Get(), L"FccHandler")});
+    }
+    return entries;
+}
+
+}  // namespace fernwood::test

@@ -1,0 +1,252 @@
+// The UYVY decoder as installed in the prefix: straight through the Video
+// for Windows calls, and inside the platform's AVI Decompressor.
+#include "test_graph.h"
+#include "test_source.h"
+#include "uyvy_bars.h"
+#include "uyvy_to_rgb.h"
+
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+#include <qedit.h>
+#include <vfw.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <vector>
+
+namespace fernwood::test {
+namespace {
+
+const DWORD kUyvy = mmioFOURCC('U', 'Y', 'V', 'Y');
+constexpr int kOn = 191;  // 75% of full scale
+
+struct Rgb8 {
+    int r, g, b;
+};
+// The nominal RGB of each 75% bar.
+constexpr Rgb8 kBarsRgb[8] = {{kOn, kOn, kOn}, {kOn, kOn, 0}, {0, kOn, kOn}, {0, kOn, 0},
+                              {kOn, 0, kOn},   {kOn, 0, 0},   {0, 0, kOn},   {0, 0, 0}};
+
+BITMAPINFOHEADER UyvyHeader(int w, int h) {
+    return {sizeof(BITMAPINFOHEADER), w, h, 1, 16, kUyvy, static_cast<DWORD>(w * h * 2), 0, 0, 0, 0};
+}
+
+// A BITMAPINFOHEADER with room for the three BI_BITFIELDS masks.
+struct RgbHeader {
+    BITMAPINFOHEADER h;
+    DWORD masks[3];
+};
+
+RgbHeader RgbOut(int w, int h, WORD bits, DWORD compression = BI_RGB) {
+    RgbHeader r{};
+    r.h = {sizeof(BITMAPINFOHEADER), w, h, 1, bits, compression,
+           static_cast<DWORD>(DibStride(w, bits) * static_cast<size_t>(std::abs(h))), 0, 0, 0, 0};
+    return r;
+}
+
+// Bars with the top picture row white, so that a flipped frame shows.
+std::vector<uint8_t> BarsWithWhiteTop(int w, int h) {
+    auto frame = MakeUyvyBars(w, h);
+    for (int x = 0; x < w * 2; x += 2) {
+        frame[static_cast<size_t>(x)] = 128;
+        frame[static_cast<size_t>(x) + 1] = 235;
+    }
+    return frame;
+}
+
+// Checks a decoded bars frame: bars in every row but the picture's top one,
+// which is white. bottom_up says where that row lies in the buffer.
+void ExpectBars(const uint8_t* dib, int w, int h, int bits, bool bottom_up) {
+    const size_t stride = DibStride(w, bits);
+    const int bpp = bits / 8;
+    const int top_row = bottom_up ? h - 1 : 0;
+    const int middle = h / 2;
+    for (int bar = 0; bar < 8; ++bar) {
+        const int x = bar * w / 8 + w / 16;
+        const uint8_t* p = dib + stride * static_cast<size_t>(middle) + static_cast<size_t>(x * bpp);
+        EXPECT_NEAR(p[2], kBarsRgb[bar].r, 2) << "bar " << bar;
+        EXPECT_NEAR(p[1], kBarsRgb[bar].g, 2) << "bar " << bar;
+        EXPECT_NEAR(p[0], kBarsRgb[bar].b, 2) << "bar " << bar;
+        const uint8_t* t = dib + stride * static_cast<size_t>(top_row) + static_cast<size_t>(x * bpp);
+        EXPECT_EQ(t[0], 255);
+        EXPECT_EQ(t[1], 255);
+        EXPECT_EQ(t[2], 255);
+    }
+}
+
+TEST(UyvyDecoder, IsInstalledAsVidcUyvyAndOnlyDecompresses) {
+    ICINFO info{};
+    ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, kUyvy, &info));
+    EXPECT_EQ(_wcsicmp(info.szDriver, L"fernwood_uyvy.dll"), 0);
+    HIC hic = ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_QUERY);
+    ASSERT_TRUE(hic);
+    ICINFO got{};
+    EXPECT_EQ(ICGetInfo(hic, &got, sizeof got), static_cast<LRESULT>(sizeof got));
+    EXPECT_EQ(got.fccType, ICTYPE_VIDEO);
+    EXPECT_EQ(got.fccHandler, kUyvy);
+    EXPECT_NE(wcsstr(got.szDescription, L"UYVY"), nullptr);
+    ICClose(hic);
+    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_COMPRESS), nullptr);
+    // The lower-case handler reaches the same driver.
+    hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('u', 'y', 'v', 'y'), ICMODE_DECOMPRESS);
+    EXPECT_TRUE(hic);
+    if (hic) ICClose(hic);
+}
+
+TEST(UyvyDecoder, AcceptsRgbOutputsOnlyAndSuggestsBottomUpRgb32) {
+    HIC hic = ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_DECOMPRESS);
+    ASSERT_TRUE(hic);
+    BITMAPINFOHEADER in = UyvyHeader(1280, 720);
+    EXPECT_EQ(ICDecompressQuery(hic, &in, nullptr), ICERR_OK);
+
+    RgbHeader ok[] = {RgbOut(1280, 720, 32), RgbOut(1280, -720, 32), RgbOut(1280, 720, 24),
+                      RgbOut(1280, 720, 16), RgbOut(1280, 720, 16, BI_BITFIELDS)};
+    ok[4].masks[0] = 0xF800;
+    ok[4].masks[1] = 0x07E0;
+    ok[4].masks[2] = 0x001F;
+    for (auto& out : ok) EXPECT_EQ(ICDecompressQuery(hic, &in, &out.h), ICERR_OK) << out.h.biBitCount;
+
+    RgbHeader bad[] = {RgbOut(1280, 720, 8), RgbOut(640, 360, 32), RgbOut(1280, 720, 16, BI_BITFIELDS),
+                       RgbOut(1280, 720, 16, kUyvy), RgbOut(1280, 720, 32)};
+    bad[2].masks[0] = 0xFF00;  // not a 5-6-5 or 5-5-5 layout
+    bad[4].h.biSizeImage = 1280 * 720 * 4 - 1;
+    for (auto& out : bad) EXPECT_NE(ICDecompressQuery(hic, &in, &out.h), ICERR_OK) << out.h.biBitCount;
+
+    BITMAPINFOHEADER odd = UyvyHeader(1279, 720), yuy2 = UyvyHeader(1280, 720), short_in = in;
+    yuy2.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+    short_in.biSizeImage = 100;
+    for (auto* wrong : {&odd, &yuy2, &short_in}) EXPECT_NE(ICDecompressQuery(hic, wrong, nullptr), ICERR_OK);
+
+    EXPECT_EQ(ICDecompressGetFormatSize(hic, &in), static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)));
+    BITMAPINFOHEADER suggested{};
+    EXPECT_EQ(ICDecompressGetFormat(hic, &in, &suggested), ICERR_OK);
+    EXPECT_EQ(suggested.biCompression, static_cast<DWORD>(BI_RGB));
+    EXPECT_EQ(suggested.biBitCount, 32);
+    EXPECT_EQ(suggested.biWidth, 1280);
+    EXPECT_EQ(suggested.biHeight, 720);
+    EXPECT_EQ(suggested.biSizeImage, 1280u * 720u * 4u);
+    ICClose(hic);
+}
+
+TEST(UyvyDecoder, DecompressesColourBarsThroughIcDecompress) {
+    const int w = 1280, h = 720;
+    const auto src = BarsWithWhiteTop(w, h);
+    HIC hic = ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_DECOMPRESS);
+    ASSERT_TRUE(hic);
+    BITMAPINFOHEADER in = UyvyHeader(w, h);
+    for (int bits : {32, 24}) {
+        for (int sign : {1, -1}) {
+            RgbHeader out = RgbOut(w, sign * h, static_cast<WORD>(bits));
+            std::vector<uint8_t> dst(out.h.biSizeImage);
+            ASSERT_EQ(ICDecompressBegin(hic, &in, &out.h), ICERR_OK);
+            ASSERT_EQ(ICDecompress(hic, 0, &in, const_cast<uint8_t*>(src.data()), &out.h, dst.data()), ICERR_OK);
+            EXPECT_EQ(ICDecompressEnd(hic), ICERR_OK);
+            SCOPED_TRACE(bits);
+            ExpectBars(dst.data(), w, h, bits, sign > 0);
+        }
+    }
+    // A frame shorter than its header says is refused, not read past its end.
+    BITMAPINFOHEADER short_in = in;
+    short_in.biSizeImage = static_cast<DWORD>(src.size() / 2);
+    RgbHeader out = RgbOut(w, h, 32);
+    std::vector<uint8_t> dst(out.h.biSizeImage);
+    EXPECT_NE(ICDecompress(hic, 0, &short_in, const_cast<uint8_t*>(src.data()), &out.h, dst.data()), ICERR_OK);
+    ICClose(hic);
+}
+
+// UYVY push source → AVI Decompressor → Sample Grabber (RGB) → Null Renderer.
+class AviDecompressorChain : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(com_.Result()));
+        ASSERT_EQ(Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph_), S_OK);
+    }
+    void TearDown() override {
+        if (control_) control_->Stop();
+        control_.Reset();
+        grabber_.Reset();
+        graph_.Reset();
+        if (source_) {
+            EXPECT_EQ(source_->Release(), 0u);
+        }
+    }
+
+    // Builds the chain with the grabber asking for the given RGB subtype.
+    void Build(const VideoType& type, const GUID& rgb_subtype) {
+        source_ = new TestSource(type, {{L"Out", nullptr}});
+        ASSERT_EQ(graph_->AddFilter(source_, L"UYVY source"), S_OK);
+        ComPtr<IBaseFilter> decoder = AddNewFilter(graph_.Get(), CLSID_AVIDec, L"AVI Decompressor");
+        ComPtr<IBaseFilter> grabber = AddNewFilter(graph_.Get(), kClsidSampleGrabber, L"Sample Grabber");
+        ComPtr<IBaseFilter> renderer = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Null Renderer");
+        ASSERT_TRUE(decoder && grabber && renderer);
+        ASSERT_EQ(grabber->QueryInterface(__uuidof(ISampleGrabber), grabber_.PutVoid()), S_OK);
+        AM_MEDIA_TYPE want{};
+        want.majortype = MEDIATYPE_Video;
+        want.subtype = rgb_subtype;
+        want.formattype = FORMAT_VideoInfo;
+        ASSERT_EQ(grabber_->SetMediaType(&want), S_OK);
+        ASSERT_EQ(grabber_->SetBufferSamples(TRUE), S_OK);
+        ASSERT_EQ(graph_->ConnectDirect(source_->Pin(0), PinAt(decoder.Get(), PINDIR_INPUT, 0).Get(), nullptr),
+                  S_OK);
+        ASSERT_EQ(graph_->Connect(PinAt(decoder.Get(), PINDIR_OUTPUT, 0).Get(),
+                                  PinAt(grabber.Get(), PINDIR_INPUT, 0).Get()),
+                  S_OK);
+        ASSERT_EQ(graph_->Connect(PinAt(grabber.Get(), PINDIR_OUTPUT, 0).Get(),
+                                  PinAt(renderer.Get(), PINDIR_INPUT, 0).Get()),
+                  S_OK);
+        ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control_.PutVoid()), S_OK);
+    }
+
+    // Runs the graph, pushes one frame and returns what the grabber saw.
+    std::vector<uint8_t> Grab(const std::vector<uint8_t>& frame, AM_MEDIA_TYPE* connected) {
+        EXPECT_TRUE(SUCCEEDED(control_->Run()));
+        EXPECT_TRUE(WaitFor([&] { return source_->State() == State_Running; }));
+        EXPECT_EQ(source_->Deliver(0, frame.data(), frame.size(), 0, 166833), S_OK);
+        long size = 0;
+        EXPECT_TRUE(WaitFor([&] { return grabber_->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0; }));
+        std::vector<uint8_t> out(static_cast<size_t>(size > 0 ? size : 0));
+        if (size > 0) {
+            EXPECT_EQ(grabber_->GetCurrentBuffer(&size, reinterpret_cast<long*>(out.data())), S_OK);
+        }
+        EXPECT_EQ(grabber_->GetConnectedMediaType(connected), S_OK);
+        return out;
+    }
+
+    ComApartment com_;
+    ComPtr<IGraphBuilder> graph_;
+    ComPtr<IMediaControl> control_;
+    ComPtr<ISampleGrabber> grabber_;
+    TestSource* source_ = nullptr;
+};
+
+TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb32) {
+    const int w = 1280, h = 720;
+    VideoType uyvy(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy);
+    Build(uyvy, MEDIASUBTYPE_RGB32);
+    AM_MEDIA_TYPE mt{};
+    const auto rgb = Grab(BarsWithWhiteTop(w, h), &mt);
+    ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    ASSERT_EQ(vih->bmiHeader.biWidth, w);
+    ASSERT_EQ(std::abs(vih->bmiHeader.biHeight), h);
+    ASSERT_GE(rgb.size(), DibStride(w, 32) * h);
+    ExpectBars(rgb.data(), w, h, 32, vih->bmiHeader.biHeight > 0);
+    CoTaskMemFree(mt.pbFormat);
+}
+
+TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb24) {
+    const int w = 640, h = 360;
+    VideoType uyvy(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy);
+    Build(uyvy, MEDIASUBTYPE_RGB24);
+    AM_MEDIA_TYPE mt{};
+    const auto rgb = Grab(BarsWithWhiteTop(w, h), &mt);
+    ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    ASSERT_GE(rgb.size(), DibStride(w, 24) * h);
+    ExpectBars(rgb.data(), w, h, 24, vih->bmiHeader.biHeight > 0);
+    CoTaskMemFree(mt.pbFormat);
+}
+
+}  // namespace
+}  // namespace fernwood::test

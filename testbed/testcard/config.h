@@ -1,0 +1,36 @@
+// The test card's configuration under HKCU\Software\FernwoodTestbed
+// (documented in testbed/README.md). Read when devices are registered and
+// each time a device filter is bound, so a test can change it between runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "testbed/testcard/portable/device_config.h"
+
+namespace testcard {
+
+const wchar_t kConfigKey[] = L"Software\\FernwoodTestbed";
+// More would not fit the two-digit instance names that keep devices in order.
+const unsigned kMaxDevices = 99;
+
+struct VideoDeviceConfig {
+  std::wstring friendly_name;
+  std::vector<Capability> capabilities;
+  std::vector<uint32_t> drop_frames;
+  bool missing = false;
+};
+
+struct AudioDeviceConfig {
+  std::wstring friendly_name;
+  std::vector<uint32_t> rates;
+  bool missing = false;
+};
+
+unsigned VideoDeviceCount();
+unsigned AudioDeviceCount();
+VideoDeviceConfig ReadVideoDevice(unsigned index);
+AudioDeviceConfig ReadAudioDevice(unsigned index);
+
+}  // namespace testcard

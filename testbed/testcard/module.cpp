@@ -1,0 +1,157 @@
+// DLL entry points: class objects and the registration of the configured
+// devices in the video and audio input categories.
+#include <windows.h>
+#include <dshow.h>
+
+#include <cwchar>
+
+#include "testbed/common/com_object.h"
+#include "testbed/common/com_ptr.h"
+#include "testbed/common/server.h"
+#include "testbed/testcard/config.h"
+#include "testbed/testcard/filters.h"
+#include "testbed/testcard/testcard_ids.h"
+
+namespace testcard {
+namespace {
+
+HMODULE g_module = nullptr;
+
+struct DeviceKind {
+  const CLSID* category;
+  const CLSID* clsid;
+  const wchar_t* server_name;
+  // Two-digit suffixes keep the registry's (alphabetical) order the device order.
+  const wchar_t* instance_format;
+  unsigned (*count)();
+  std::wstring (*name)(unsigned index);
+  const REGFILTER2* data;
+};
+
+std::wstring VideoName(unsigned index) { return ReadVideoDevice(index).friendly_name; }
+std::wstring AudioName(unsigned index) { return ReadAudioDevice(index).friendly_name; }
+
+const REGPINTYPES kVideoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_UYVY},
+                                   {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},
+                                   {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24},
+                                   {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}};
+const REGPINTYPES kAudioTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}};
+
+const REGFILTERPINS2 kVideoPins[] = {
+    {REG_PINFLAG_B_OUTPUT, 1, 4, kVideoTypes, 0, nullptr, &PIN_CATEGORY_CAPTURE},
+    {REG_PINFLAG_B_OUTPUT, 1, 4, kVideoTypes, 0, nullptr, &PIN_CATEGORY_PREVIEW}};
+const REGFILTERPINS2 kAudioPins[] = {
+    {REG_PINFLAG_B_OUTPUT, 1, 1, kAudioTypes, 0, nullptr, &PIN_CATEGORY_CAPTURE}};
+
+REGFILTER2 FilterData(const REGFILTERPINS2* pins, ULONG count) {
+  REGFILTER2 data = {};
+  data.dwVersion = 2;
+  data.dwMerit = MERIT_DO_NOT_USE;
+  data.cPins2 = count;
+  data.rgPins2 = pins;
+  return data;
+}
+
+const REGFILTER2 kVideoData = FilterData(kVideoPins, 2);
+const REGFILTER2 kAudioData = FilterData(kAudioPins, 1);
+
+const DeviceKind kKinds[] = {
+    {&CLSID_VideoInputDeviceCategory, &CLSID_TestCardVideo, L"Fernwood HD Test Card",
+     L"FernwoodTestCardVideo%02u", VideoDeviceCount, VideoName, &kVideoData},
+    {&CLSID_AudioInputDeviceCategory, &CLSID_TestCardAudio, L"Fernwood HD Test Card Audio",
+     L"FernwoodTestCardAudio%02u", AudioDeviceCount, AudioName, &kAudioData},
+};
+
+std::wstring InstanceName(const DeviceKind& kind, unsigned index) {
+  wchar_t name[64];
+  std::swprintf(name, 64, kind.instance_format, index);
+  return name;
+}
+
+HRESULT WriteDeviceIndex(IMoniker* moniker, unsigned index) {
+  testbed::ComPtr<IPropertyBag> bag;
+  HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid());
+  if (FAILED(hr)) return hr;
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_I4;
+  V_I4(&value) = static_cast<LONG>(index);
+  return bag->Write(kDeviceIndexProperty, &value);
+}
+
+// Removes every instance this DLL may have listed, whatever the configuration was then.
+void UnregisterDevices(const DeviceKind& kind) {
+  for (unsigned i = 0; i < kMaxDevices; ++i)
+    testbed::UnregisterDeviceFilter(*kind.category, *kind.clsid, InstanceName(kind, i).c_str());
+}
+
+HRESULT RegisterDevices(const DeviceKind& kind) {
+  unsigned count = kind.count();
+  for (unsigned i = 0; i < count; ++i) {
+    testbed::ComPtr<IMoniker> moniker;
+    HRESULT hr = testbed::RegisterDeviceFilter(*kind.category, *kind.clsid,
+                                               InstanceName(kind, i).c_str(),
+                                               kind.name(i).c_str(), *kind.data, moniker.Put());
+    if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), i) : E_FAIL;
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+// COM is needed for the filter mapper; regsvr32 does not always initialise it.
+class ComScope {
+ public:
+  ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+
+ private:
+  HRESULT hr_;
+};
+
+}  // namespace
+}  // namespace testcard
+
+using namespace testcard;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_module = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (IsEqualGUID(clsid, CLSID_TestCardVideo))
+    return testbed::CreateClassFactory(CreateVideoCapture, iid, out);
+  if (IsEqualGUID(clsid, CLSID_TestCardAudio))
+    return testbed::CreateClassFactory(CreateAudioCapture, iid, out);
+  return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow() { return testbed::ModuleInUse() ? S_FALSE : S_OK; }
+
+STDAPI DllRegisterServer() {
+  ComScope com;
+  for (const DeviceKind& kind : kKinds) {
+    HRESULT hr = testbed::RegisterInprocServer(g_module, *kind.clsid, kind.server_name);
+    if (FAILED(hr)) return hr;
+    UnregisterDevices(kind);
+    hr = RegisterDevices(kind);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+  ComScope com;
+  for (const DeviceKind& kind : kKinds) {
+    UnregisterDevices(kind);
+    testbed::UnregisterInprocServer(*kind.clsid);
+  }
+  return S_OK;
+}

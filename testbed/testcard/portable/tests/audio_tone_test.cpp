@@ -1,0 +1,63 @@
+#include "testbed/testcard/portable/audio_tone.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace testcard {
+namespace {
+
+std::vector<int16_t> Render(uint64_t first, uint32_t frames, int rate, int64_t period) {
+  std::vector<int16_t> samples(2 * frames);
+  RenderTone(samples.data(), frames, first, rate, period);
+  return samples;
+}
+
+TEST(AudioTone, ClicksStartWithEachFlashPeriod) {
+  const int64_t period = 60 * 166833;  // a flash every 60 frames at 59.94 fps
+  for (int rate : {44100, 48000}) {
+    std::vector<int16_t> audio = Render(0, rate * 4, rate, period);
+    std::vector<uint64_t> clicks = FindClicks(audio.data(), rate * 4);
+    ASSERT_EQ(4u, clicks.size()) << rate;
+    for (uint64_t k = 0; k < clicks.size(); ++k) {
+      EXPECT_EQ(ClickSample(k, rate, period), clicks[k]);
+      // The click starts at the flash frame's start, to within a sample.
+      int64_t when = SampleTime(clicks[k], rate);
+      EXPECT_GE(when, static_cast<int64_t>(k) * period);
+      EXPECT_LT(when - static_cast<int64_t>(k) * period, 10000000 / rate + 1);
+    }
+  }
+}
+
+TEST(AudioTone, BlocksJoinSeamlesslyAndStereoChannelsMatch) {
+  const int rate = 44100, block = 441;
+  const int64_t period = 30 * 333667;
+  std::vector<int16_t> whole = Render(0, block * 250, rate, period);
+  for (int b = 0; b < 250; ++b) {
+    std::vector<int16_t> piece = Render(static_cast<uint64_t>(b) * block, block, rate, period);
+    ASSERT_TRUE(std::equal(piece.begin(), piece.end(), whole.begin() + 2 * b * block)) << b;
+  }
+  for (size_t i = 0; i < whole.size(); i += 2) ASSERT_EQ(whole[i], whole[i + 1]);
+}
+
+TEST(AudioTone, ToneStaysBelowTheClickLevel) {
+  std::vector<int16_t> audio = Render(1000, 20000, 48000, 10000000);
+  int peak = 0;
+  for (int16_t v : audio) peak = std::max(peak, std::abs(static_cast<int>(v)));
+  EXPECT_GT(peak, 7000);
+  EXPECT_LT(peak, 9000);
+  EXPECT_TRUE(FindClicks(audio.data(), 20000).empty());
+}
+
+TEST(AudioTone, SampleTimesAreExact) {
+  EXPECT_EQ(0, SampleTime(0, 48000));
+  EXPECT_EQ(10000000, SampleTime(48000, 48000));
+  EXPECT_EQ(100000, SampleTime(441, 44100));
+  // Ten hours of audio still maps without overflow.
+  EXPECT_EQ(360000LL * 10000000, SampleTime(44100ULL * 360000, 44100));
+  EXPECT_EQ(96, ClickSamples(48000));
+}
+
+}  // namespace
+}  // namespace testcard

@@ -1,0 +1,42 @@
+// Gives one test its own test card configuration: writes the values of
+// testbed/README.md under HKCU\Software\FernwoodTestbed and, when asked,
+// re-registers the devices. On destruction the configuration returns to the
+// default (one video card, one audio source), registered again if it had
+// been changed.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testcard {
+
+class TestCardSetup {
+ public:
+  TestCardSetup();
+  TestCardSetup(const TestCardSetup&) = delete;
+  TestCardSetup& operator=(const TestCardSetup&) = delete;
+  ~TestCardSetup();
+
+  // Top-level values (subkey empty) or per device ("Video0", "Audio2", ...).
+  bool SetNumber(const std::wstring& subkey, const wchar_t* name, DWORD value);
+  bool SetText(const std::wstring& subkey, const wchar_t* name, const std::wstring& text);
+
+  static std::wstring Video(unsigned index) { return L"Video" + std::to_wstring(index); }
+  static std::wstring Audio(unsigned index) { return L"Audio" + std::to_wstring(index); }
+
+  // Lists the devices of the current configuration in the device categories
+  // (the destructor then lists the default ones again).
+  HRESULT Register();
+
+ private:
+  bool registered_ = false;
+};
+
+// Calls DllRegisterServer of the fernwood_testcard.dll beside the running
+// executable, so that the prefix lists the devices of the configuration.
+HRESULT RegisterTestCard();
+// Deletes the whole configuration (the defaults apply again).
+void ClearTestCardConfig();
+
+}  // namespace testcard

@@ -1,0 +1,168 @@
+// The configured devices as the platform's device enumerator lists them.
+#include <string>
+#include <vector>
+
+#include "testbed/testcard/testcard_ids.h"
+#include "testbed/testcard/testcard_setup.h"
+#include "testcard_harness.h"
+
+namespace testcard_test {
+namespace {
+
+using testcard::TestCardSetup;
+
+struct Device {
+  std::wstring name;
+  ComPtr<IMoniker> moniker;
+};
+
+// The category's devices that belong to the test card, in enumeration order.
+std::vector<Device> ListDevices(REFCLSID category) {
+  std::vector<Device> devices;
+  ComPtr<ICreateDevEnum> enumerator;
+  ComPtr<IEnumMoniker> monikers;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, enumerator.PutVoid()));
+  if (!enumerator || enumerator->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+    return devices;
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+    ComPtr<IPropertyBag> bag;
+    VARIANT name, clsid;
+    VariantInit(&name);
+    VariantInit(&clsid);
+    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
+        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) &&
+        SUCCEEDED(bag->Read(L"CLSID", &clsid, nullptr)) && V_VT(&name) == VT_BSTR &&
+        V_VT(&clsid) == VT_BSTR) {
+      CLSID id;
+      if (SUCCEEDED(CLSIDFromString(V_BSTR(&clsid), &id)) &&
+          (IsEqualGUID(id, testcard::CLSID_TestCardVideo) ||
+           IsEqualGUID(id, testcard::CLSID_TestCardAudio)))
+        devices.push_back({V_BSTR(&name), moniker});
+    }
+    VariantClear(&name);
+    VariantClear(&clsid);
+  }
+  return devices;
+}
+
+ComPtr<IBaseFilter> Bind(IMoniker* moniker, HRESULT* hr) {
+  ComPtr<IBaseFilter> filter;
+  *hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid());
+  return filter;
+}
+
+using DevicesTest = ComTest;
+
+TEST_F(DevicesTest, DefaultPrefixListsOneCardAndOneAudioSource) {
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(1u, video.size());
+  EXPECT_EQ(L"Fernwood HD Test Card", video[0].name);
+  std::vector<Device> audio = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(1u, audio.size());
+  EXPECT_EQ(L"Fernwood HD Test Card Audio", audio[0].name);
+  HRESULT hr;
+  ComPtr<IBaseFilter> card = Bind(video[0].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  CLSID clsid;
+  ASSERT_EQ(S_OK, card->GetClassID(&clsid));
+  EXPECT_TRUE(IsEqualGUID(testcard::CLSID_TestCardVideo, clsid));
+  ComPtr<IBaseFilter> source = Bind(audio[0].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  EXPECT_EQ(1u, RefCount(source.Get()));
+}
+
+TEST_F(DevicesTest, ConfiguredDevicesAppearInOrderWithTheirNames) {
+  TestCardSetup setup;
+  // 51 characters, 102 bytes in code page 932: more than a 100-byte buffer holds.
+  const std::wstring long_name =
+      L"超高精細テストカード第二号機は名前が長くて百バイトに収まらない場合の確認用デバイス名です本当にそうです";
+  ASSERT_GT(WideCharToMultiByte(932, 0, long_name.c_str(), -1, nullptr, 0, nullptr, nullptr), 100);
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 3));
+  ASSERT_TRUE(setup.SetNumber(L"", L"AudioDevices", 2));
+  ASSERT_TRUE(setup.SetText(setup.Video(0), L"FriendlyName", L"Card A"));
+  ASSERT_TRUE(setup.SetText(setup.Video(1), L"FriendlyName", long_name));
+  ASSERT_TRUE(setup.SetText(setup.Audio(1), L"FriendlyName", L"Line In B"));
+  ASSERT_EQ(S_OK, setup.Register());
+
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(3u, video.size());
+  EXPECT_EQ(L"Card A", video[0].name);
+  EXPECT_EQ(long_name, video[1].name);
+  EXPECT_EQ(L"Fernwood HD Test Card 3", video[2].name);
+  std::vector<Device> audio = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(2u, audio.size());
+  EXPECT_EQ(L"Fernwood HD Test Card Audio", audio[0].name);
+  EXPECT_EQ(L"Line In B", audio[1].name);
+}
+
+TEST_F(DevicesTest, TwelveDevicesAndNone) {
+  TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 12));
+  ASSERT_EQ(S_OK, setup.Register());
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(12u, video.size());
+  EXPECT_EQ(L"Fernwood HD Test Card", video[0].name);
+  EXPECT_EQ(L"Fernwood HD Test Card 10", video[9].name);
+  EXPECT_EQ(L"Fernwood HD Test Card 12", video[11].name);
+
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 0));
+  ASSERT_TRUE(setup.SetNumber(L"", L"AudioDevices", 0));
+  ASSERT_EQ(S_OK, setup.Register());
+  EXPECT_TRUE(ListDevices(CLSID_VideoInputDeviceCategory).empty());
+  EXPECT_TRUE(ListDevices(CLSID_AudioInputDeviceCategory).empty());
+}
+
+TEST_F(DevicesTest, EachDeviceBindsToItsOwnConfiguration) {
+  TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 2));
+  ASSERT_TRUE(setup.SetNumber(L"", L"AudioDevices", 2));
+  ASSERT_TRUE(setup.SetText(setup.Video(1), L"Capabilities", L"UYVY 1920x1080, UYVY 1280x720"));
+  ASSERT_TRUE(setup.SetText(setup.Audio(1), L"Rates", L"48000"));
+  ASSERT_EQ(S_OK, setup.Register());
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  std::vector<Device> audio = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(2u, video.size());
+  ASSERT_EQ(2u, audio.size());
+
+  HRESULT hr;
+  for (size_t i = 0; i < 2; ++i) {
+    ComPtr<IBaseFilter> card = Bind(video[i].moniker.Get(), &hr);
+    ASSERT_EQ(S_OK, hr);
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, PinNamed(card.Get(), L"Capture").As(&config));
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(i == 0 ? 7 : 2, count);
+  }
+  ComPtr<IBaseFilter> only48 = Bind(audio[1].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, PinAt(only48.Get(), 0).As(&config));
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+}
+
+TEST_F(DevicesTest, DisappearedDeviceIsListedButCannotBeBound) {
+  TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 2));
+  ASSERT_TRUE(setup.SetNumber(setup.Video(1), L"Missing", 1));
+  ASSERT_TRUE(setup.SetNumber(setup.Audio(0), L"Missing", 1));
+  ASSERT_EQ(S_OK, setup.Register());
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(2u, video.size());
+  HRESULT hr;
+  EXPECT_TRUE(Bind(video[0].moniker.Get(), &hr));
+  EXPECT_EQ(S_OK, hr);
+  EXPECT_FALSE(Bind(video[1].moniker.Get(), &hr));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), hr);
+  std::vector<Device> audio = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(1u, audio.size());
+  EXPECT_FALSE(Bind(audio[0].moniker.Get(), &hr));
+  EXPECT_TRUE(FAILED(hr));
+}
+
+}  // namespace
+}  // namespace testcard_test

@@ -1,0 +1,170 @@
+#include "testcard_harness.h"
+
+#include <chrono>
+
+namespace testcard_test {
+
+using testcard::FrameLayout;
+
+ULONG RefCount(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid) {
+  ComPtr<IBaseFilter> filter;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                filter.PutVoid());
+  EXPECT_EQ(S_OK, hr);
+  return filter;
+}
+
+ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index) {
+  ComPtr<IEnumPins> pins;
+  ComPtr<IPin> pin;
+  if (FAILED(filter->EnumPins(pins.Put())) || pins->Skip(index) != S_OK ||
+      pins->Next(1, pin.Put(), nullptr) != S_OK)
+    return {};
+  return pin;
+}
+
+ComPtr<IPin> PinNamed(IBaseFilter* filter, const wchar_t* name) {
+  ComPtr<IPin> pin;
+  filter->FindPin(name, pin.Put());
+  return pin;
+}
+
+ComPtr<IGraphBuilder> CreateGraph() {
+  ComPtr<IGraphBuilder> graph;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IGraphBuilder, graph.PutVoid()));
+  return graph;
+}
+
+void ExpectStateWalk(IBaseFilter* filter) {
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  EXPECT_EQ(S_OK, filter->Pause());
+  // A live source has nothing to cue while paused.
+  EXPECT_EQ(VFW_S_CANT_CUE, filter->GetState(0, &state));
+  EXPECT_EQ(State_Paused, state);
+  EXPECT_EQ(S_OK, filter->Run(0));
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Running, state);
+  EXPECT_EQ(S_OK, filter->Pause());
+  EXPECT_EQ(VFW_S_CANT_CUE, filter->GetState(0, &state));
+  EXPECT_EQ(State_Paused, state);
+  EXPECT_EQ(S_OK, filter->Stop());
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  // Straight from stopped to running and back.
+  EXPECT_EQ(S_OK, filter->Run(0));
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Running, state);
+  EXPECT_EQ(S_OK, filter->Stop());
+  EXPECT_EQ(S_OK, filter->Stop());
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+}
+
+class SinkPin : public testbed::InputPin {
+ public:
+  SinkPin(SinkFilter& sink, REFGUID majortype) : InputPin(sink, L"In"), sink_(sink), majortype_(majortype) {}
+
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+    return IsEqualGUID(mt.majortype, majortype_) ? S_OK : S_FALSE;
+  }
+  HRESULT GetMediaType(unsigned, testbed::MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+
+ protected:
+  HRESULT OnReceive(IMediaSample* sample) override {
+    sink_.Record(sample);
+    return S_OK;
+  }
+
+ private:
+  SinkFilter& sink_;
+  GUID majortype_;
+};
+
+SinkFilter::SinkFilter(REFGUID majortype) : Filter(GUID_NULL), pin_(new SinkPin(*this, majortype)) {}
+
+SinkFilter::~SinkFilter() { delete pin_; }
+
+testbed::Pin* SinkFilter::PinAt(unsigned index) { return index == 0 ? pin_ : nullptr; }
+
+IPin* SinkFilter::Input() { return pin_; }
+
+HRESULT SinkFilter::StartStream(REFERENCE_TIME start) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  start_ = start;
+  return S_OK;
+}
+
+void SinkFilter::Record(IMediaSample* sample) {
+  Arrival arrival;
+  HRESULT hr = sample->GetTime(&arrival.start, &arrival.stop);
+  arrival.timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
+  arrival.discontinuity = sample->IsDiscontinuity() == S_OK;
+  arrival.length = sample->GetActualDataLength();
+  ComPtr<IReferenceClock> clock = Clock();
+  REFERENCE_TIME now = 0;
+  if (clock) clock->GetTime(&now);
+  testcard::VideoFormat format;
+  BYTE* data = nullptr;
+  if (testcard::ParseVideoType(pin_->ConnectionType().Get(), &format) &&
+      SUCCEEDED(sample->GetPointer(&data))) {
+    FrameLayout layout = testcard::LayoutOf(format);
+    arrival.numbered = testcard::ReadFrameNumber(
+        data, layout, testcard::RowBytes(layout.format, layout.width), &arrival.frame_number);
+  }
+  std::lock_guard<std::mutex> hold(mutex_);
+  arrival.arrived = now - start_;
+  arrivals_.push_back(arrival);
+  arrived_.notify_all();
+}
+
+bool SinkFilter::WaitForSamples(size_t count, DWORD timeout_ms) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  return arrived_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                           [&] { return arrivals_.size() >= count; });
+}
+
+std::vector<Arrival> SinkFilter::Arrivals() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return arrivals_;
+}
+
+ComPtr<SinkFilter> CreateSink(REFGUID majortype) {
+  return ComPtr<SinkFilter>::Adopt(new SinkFilter(majortype));
+}
+
+HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_TIME interval,
+                      int* index_used) {
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  for (int i = 0; i < 20; ++i) {
+    AM_MEDIA_TYPE* mt = nullptr;
+    if (config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)) != S_OK) continue;
+    bool uyvy = IsEqualGUID(mt->majortype, MEDIATYPE_Video) &&
+                IsEqualGUID(mt->subtype, MEDIASUBTYPE_UYVY) &&
+                IsEqualGUID(mt->formattype, FORMAT_VideoInfo) &&
+                mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat;
+    HRESULT hr = E_FAIL;
+    if (uyvy) {
+      auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+      vih->bmiHeader.biWidth = width;
+      vih->bmiHeader.biHeight = height;
+      vih->AvgTimePerFrame = interval;
+      vih->bmiHeader.biSizeImage =
+          (width * vih->bmiHeader.biBitCount + 31) / 32 * 4 * height;
+      hr = config->SetFormat(mt);
+      if (index_used) *index_used = i;
+    }
+    testbed::DeleteMediaType(mt);
+    if (uyvy) return hr;
+  }
+  return E_FAIL;
+}
+
+}  // namespace testcard_test

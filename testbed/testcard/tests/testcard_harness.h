@@ -1,0 +1,103 @@
+// Helpers for the test card's tests: COM set-up, reference counts, pins,
+// and a small sink filter that records what arrives.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "testbed/common/com_ptr.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/pin.h"
+#include "testbed/testcard/video_types.h"
+
+namespace testcard_test {
+
+using testbed::ComPtr;
+
+// Every test runs in a single-threaded apartment, as the viewer does.
+class ComTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+// The object's reference count, without changing it.
+ULONG RefCount(IUnknown* object);
+
+ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid);
+ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index);
+ComPtr<IPin> PinNamed(IBaseFilter* filter, const wchar_t* name);
+ComPtr<IGraphBuilder> CreateGraph();
+// Walks the filter through stopped, paused, running and back, as a graph does.
+void ExpectStateWalk(IBaseFilter* filter);
+
+// Runs a graph and stops it however the test ends: Wine's graph never
+// finishes releasing filters that are left paused or running.
+class GraphRun {
+ public:
+  explicit GraphRun(IGraphBuilder* graph) { graph->QueryInterface(IID_IMediaControl, control_.PutVoid()); }
+  ~GraphRun() { Stop(); }
+  HRESULT Start() { return control_ ? control_->Run() : E_NOINTERFACE; }
+  HRESULT Stop() { return control_ ? control_->Stop() : E_NOINTERFACE; }
+
+ private:
+  ComPtr<IMediaControl> control_;
+};
+
+// What the sink saw of one sample.
+struct Arrival {
+  bool timed = false;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  // Stream time on the graph clock when the sample arrived.
+  REFERENCE_TIME arrived = 0;
+  bool discontinuity = false;
+  long length = 0;
+  bool numbered = false;
+  uint32_t frame_number = 0;
+};
+
+class SinkPin;
+
+// One input pin of the given major type; records arrivals and decodes the
+// frame number of test card pictures.
+class SinkFilter : public testbed::Filter {
+ public:
+  explicit SinkFilter(REFGUID majortype);
+  ~SinkFilter() override;
+
+  testbed::Pin* PinAt(unsigned index) override;
+  IPin* Input();
+
+  // Waits (bounded) until `count` samples have arrived.
+  bool WaitForSamples(size_t count, DWORD timeout_ms);
+  std::vector<Arrival> Arrivals();
+
+  void Record(IMediaSample* sample);
+
+ protected:
+  HRESULT StartStream(REFERENCE_TIME start) override;
+
+ private:
+  SinkPin* pin_;
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::vector<Arrival> arrivals_;
+  REFERENCE_TIME start_ = 0;
+};
+
+ComPtr<SinkFilter> CreateSink(REFGUID majortype);
+
+// The viewer's way to pick a capture format: the first UYVY VIDEOINFOHEADER
+// capability among indices 0..19, edited to the wanted size and rate.
+HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height,
+                      REFERENCE_TIME interval, int* index_used);
+
+}  // namespace testcard_test

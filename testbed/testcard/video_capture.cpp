@@ -1,0 +1,520 @@
+// The virtual HD capture card: a capture pin and a preview pin that deliver
+// the test pattern in the format set through IAMStreamConfig, at the exact
+// frame rate of the graph's reference clock, counting lost frames.
+#include <windows.h>
+#include <dshow.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "testbed/common/com_ptr.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/live_stream.h"
+#include "testbed/common/pin.h"
+#include "testbed/testcard/config.h"
+#include "testbed/testcard/filters.h"
+#include "testbed/testcard/portable/frame_clock.h"
+#include "testbed/testcard/testcard_ids.h"
+#include "testbed/testcard/video_types.h"
+
+namespace testcard {
+namespace {
+
+using testbed::ComPtr;
+using testbed::MediaType;
+using Hold = std::lock_guard<std::recursive_mutex>;
+
+const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+// GetDroppedInfo reports the numbers of the first frames lost, up to this many.
+const size_t kDroppedNumbersKept = 1000;
+// Complete frames the card holds for a streaming thread that wakes late, as
+// a card's buffer ring does: only frames older than these are lost.
+const uint64_t kBufferedFrames = 4;
+
+class VideoCapture;
+
+// Both pins carry the card's one current format; they differ in category,
+// in buffering and in the capture pin's freedom to pick a capability.
+class VideoPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
+ public:
+  VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category);
+  TESTBED_PIN_IUNKNOWN
+
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
+
+  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size) override;
+  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size, DWORD* returned) override;
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+  HRESULT GetMediaType(unsigned index, MediaType* out) override;
+
+  bool IsCapture() const { return IsEqualGUID(category_, PIN_CATEGORY_CAPTURE) != 0; }
+
+ protected:
+  void* Interface(REFIID iid) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT CompleteConnect(IPin* peer) override;
+
+ private:
+  VideoCapture& card_;
+  GUID category_;
+};
+
+class VideoCapture : public testbed::Filter,
+                     public IAMDroppedFrames,
+                     public IPersistPropertyBag,
+                     private testbed::LiveStream::Producer {
+ public:
+  VideoCapture()
+      : Filter(CLSID_TestCardVideo),
+        capture_(*this, L"Capture", PIN_CATEGORY_CAPTURE),
+        preview_(*this, L"Preview", PIN_CATEGORY_PREVIEW),
+        stream_(*this) {
+    Configure(ReadVideoDevice(0));
+  }
+  ~VideoCapture() override { stream_.Stop(); }
+  TESTBED_IUNKNOWN
+
+  STDMETHODIMP GetClassID(CLSID* clsid) override { return Filter::GetClassID(clsid); }
+  STDMETHODIMP InitNew() override { return S_OK; }
+  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
+  STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+
+  STDMETHODIMP GetNumDropped(long* count) override;
+  STDMETHODIMP GetNumNotDropped(long* count) override;
+  STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
+  STDMETHODIMP GetAverageFrameSize(long* size) override;
+
+  testbed::Pin* PinAt(unsigned index) override {
+    return index == 0 ? static_cast<testbed::Pin*>(&capture_)
+                      : index == 1 ? static_cast<testbed::Pin*>(&preview_) : nullptr;
+  }
+
+  // Called by the pins with the filter lock held.
+  const std::vector<Capability>& Capabilities() const { return caps_; }
+  const VideoFormat& Current() const { return current_; }
+  bool FormatFixed() const { return fixed_; }
+  bool Resolve(VideoFormat* format) const;
+  bool Accepts(const VideoFormat& format, bool capture_pin);
+  HRESULT ApplyFormat(const VideoFormat& format);
+  void FixFormat(const VideoFormat& format) {
+    current_ = format;
+    fixed_ = true;
+  }
+
+ protected:
+  void* Interface(REFIID iid) override;
+  HRESULT InitStream() override;
+  HRESULT StartStream(REFERENCE_TIME start) override;
+  HRESULT StopStream() override;
+  HRESULT CleanupStream() override;
+  HRESULT StateResult(FILTER_STATE state) override {
+    return state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+  }
+
+ private:
+  void Configure(const VideoDeviceConfig& config);
+
+  REFERENCE_TIME NextDue() override;
+  void Produce(REFERENCE_TIME stream_now) override;
+  void DeliverFrame(uint64_t frame);
+  ComPtr<IMediaSample> FillCapture(uint64_t frame);
+  void DeliverPreview(uint64_t frame, IMediaSample* captured);
+  bool Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from);
+  void CountDropped(uint64_t frame);
+  void CountDelivered(long bytes);
+
+  std::vector<Capability> caps_;
+  std::vector<uint32_t> drop_frames_;
+  VideoFormat current_ = {};
+  bool fixed_ = false;
+  VideoPin capture_;
+  VideoPin preview_;
+
+  // Fixed from pause to stop; used by the streaming thread, which never
+  // takes the filter lock (the filter holds it while joining the thread).
+  FrameLayout layout_ = {};
+  int64_t interval_ = 0;
+  uint32_t frames_per_flash_ = 1;
+  bool capture_live_ = false;
+  bool preview_live_ = false;
+  uint64_t next_frame_ = 0;
+  bool first_capture_ = true;
+  bool first_preview_ = true;
+  std::atomic<bool> resync_{true};
+
+  std::mutex stats_lock_;
+  long delivered_ = 0;
+  long dropped_ = 0;
+  long long delivered_bytes_ = 0;
+  std::vector<long> dropped_numbers_;
+
+  // Last member: its thread must stop before the rest goes away.
+  testbed::LiveStream stream_;
+};
+
+// --- VideoPin ---
+
+VideoPin::VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category)
+    : OutputPin(card, name), card_(card), category_(category) {}
+
+void* VideoPin::Interface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
+  if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
+  return OutputPin::Interface(iid);
+}
+
+HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
+  VideoFormat format;
+  if (!ParseVideoType(mt, &format)) return S_FALSE;
+  Hold hold(Owner().Lock());
+  return card_.Accepts(format, IsCapture()) ? S_OK : S_FALSE;
+}
+
+HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
+  Hold hold(Owner().Lock());
+  // Until a format is chosen, the capture pin offers every capability.
+  if (IsCapture() && !card_.FormatFixed()) {
+    const std::vector<Capability>& caps = card_.Capabilities();
+    if (index >= caps.size()) return VFW_S_NO_MORE_ITEMS;
+    *out = MakeVideoType(FormatOf(caps[index]));
+    return S_OK;
+  }
+  if (index > 0) return VFW_S_NO_MORE_ITEMS;
+  *out = MakeVideoType(card_.Current());
+  return S_OK;
+}
+
+HRESULT VideoPin::CompleteConnect(IPin* peer) {
+  (void)peer;
+  VideoFormat format;
+  if (IsCapture() && ParseVideoType(mt_.Get(), &format) && card_.Resolve(&format))
+    card_.FixFormat(format);
+  return S_OK;
+}
+
+HRESULT VideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  VideoFormat format;
+  if (!ParseVideoType(mt_.Get(), &format)) return VFW_E_TYPE_NOT_ACCEPTED;
+  long bytes = static_cast<long>(FrameBytes(LayoutOf(format)));
+  long buffers = IsCapture() ? 8 : 3;
+  if (request->cBuffers < buffers) request->cBuffers = buffers;
+  if (request->cbBuffer < bytes) request->cbBuffer = bytes;
+  if (request->cbAlign < 1) request->cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual;
+  HRESULT hr = allocator->SetProperties(request, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer >= bytes ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP VideoPin::SetFormat(AM_MEDIA_TYPE* mt) {
+  if (!mt) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  VideoFormat format;
+  if (!ParseVideoType(*mt, &format) || !card_.Resolve(&format)) return VFW_E_INVALIDMEDIATYPE;
+  return card_.ApplyFormat(format);
+}
+
+STDMETHODIMP VideoPin::GetFormat(AM_MEDIA_TYPE** mt) {
+  if (!mt) return E_POINTER;
+  Hold hold(Owner().Lock());
+  *mt = testbed::CreateMediaType(peer_ ? mt_.Get() : MakeVideoType(card_.Current()).Get());
+  return *mt ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP VideoPin::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  Hold hold(Owner().Lock());
+  *count = static_cast<int>(card_.Capabilities().size());
+  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+STDMETHODIMP VideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
+  if (!mt || !caps) return E_POINTER;
+  Hold hold(Owner().Lock());
+  const std::vector<Capability>& all = card_.Capabilities();
+  if (index < 0 || static_cast<size_t>(index) >= all.size()) return S_FALSE;
+  *mt = testbed::CreateMediaType(MakeVideoType(FormatOf(all[index])).Get());
+  if (!*mt) return E_OUTOFMEMORY;
+  FillStreamCaps(all[index], reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps));
+  return S_OK;
+}
+
+STDMETHODIMP VideoPin::Set(REFGUID set, DWORD id, void*, DWORD, void*, DWORD) {
+  (void)id;
+  // The category is read-only.
+  return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+STDMETHODIMP VideoPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
+                           DWORD* returned) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (returned) *returned = sizeof(GUID);
+  if (!data) return returned ? S_OK : E_POINTER;
+  if (size < sizeof(GUID)) return E_UNEXPECTED;
+  std::memcpy(data, &category_, sizeof(GUID));
+  return S_OK;
+}
+
+STDMETHODIMP VideoPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (support) *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
+// --- VideoCapture: configuration and format ---
+
+void* VideoCapture::Interface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
+  if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
+  return Filter::Interface(iid);
+}
+
+void VideoCapture::Configure(const VideoDeviceConfig& config) {
+  caps_ = config.capabilities;
+  drop_frames_ = config.drop_frames;
+  current_ = FormatOf(caps_.front());
+  fixed_ = false;
+}
+
+STDMETHODIMP VideoCapture::Load(IPropertyBag* bag, IErrorLog* log) {
+  (void)log;
+  if (!bag) return E_POINTER;
+  VARIANT value;
+  VariantInit(&value);
+  unsigned index = 0;
+  if (SUCCEEDED(bag->Read(kDeviceIndexProperty, &value, nullptr)) &&
+      SUCCEEDED(VariantChangeType(&value, &value, 0, VT_I4)))
+    index = static_cast<unsigned>(V_I4(&value));
+  VariantClear(&value);
+  Hold hold(Lock());
+  if (CurrentState() != State_Stopped || capture_.IsConnected() || preview_.IsConnected())
+    return VFW_E_WRONG_STATE;
+  if (index >= VideoDeviceCount()) return kDeviceGone;
+  VideoDeviceConfig config = ReadVideoDevice(index);
+  if (config.missing) return kDeviceGone;
+  Configure(config);
+  return S_OK;
+}
+
+bool VideoCapture::Resolve(VideoFormat* format) const {
+  if (format->interval == 0) {
+    for (const Capability& cap : caps_) {
+      if (cap.format == format->format && cap.width == format->width &&
+          cap.height == format->height) {
+        format->interval = cap.interval;
+        break;
+      }
+    }
+  }
+  return FindCapability(caps_, format->format, format->width, format->height,
+                        format->interval) >= 0;
+}
+
+bool VideoCapture::Accepts(const VideoFormat& format, bool capture_pin) {
+  VideoFormat resolved = format;
+  if (!Resolve(&resolved)) return false;
+  // The preview follows the capture pin; once a format is set, only it is offered.
+  if (!capture_pin || fixed_) return resolved == current_;
+  return !preview_.IsConnected() || resolved == current_;
+}
+
+HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
+  MediaType type = MakeVideoType(format);
+  for (VideoPin* pin : {&capture_, &preview_}) {
+    HRESULT hr = pin->CheckPeerAccepts(type.Get());
+    if (FAILED(hr)) return hr;
+  }
+  current_ = format;
+  fixed_ = true;
+  for (VideoPin* pin : {&capture_, &preview_}) {
+    HRESULT hr = pin->ReconnectIfChanged(type.Get());
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+// --- VideoCapture: streaming ---
+
+HRESULT VideoCapture::InitStream() {
+  layout_ = LayoutOf(current_);
+  interval_ = current_.interval;
+  frames_per_flash_ = FramesPerFlash(interval_);
+  PublishFlashPeriod(frames_per_flash_ * interval_);
+  capture_live_ = capture_.IsConnected();
+  preview_live_ = preview_.IsConnected();
+  next_frame_ = 0;
+  first_capture_ = first_preview_ = true;
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    delivered_ = dropped_ = 0;
+    delivered_bytes_ = 0;
+    dropped_numbers_.clear();
+  }
+  return stream_.Start();
+}
+
+HRESULT VideoCapture::StartStream(REFERENCE_TIME start) {
+  resync_ = true;
+  stream_.Run(start, Clock().Get());
+  return S_OK;
+}
+
+HRESULT VideoCapture::StopStream() {
+  stream_.Pause();
+  return S_OK;
+}
+
+HRESULT VideoCapture::CleanupStream() {
+  stream_.Stop();
+  return S_OK;
+}
+
+REFERENCE_TIME VideoCapture::NextDue() { return TimesOfFrame(next_frame_, interval_).stop; }
+
+void VideoCapture::Produce(REFERENCE_TIME stream_now) {
+  // A (re)started stream picks up at the current time without counting losses.
+  if (resync_.exchange(false)) {
+    uint64_t pending = FirstPendingFrame(stream_now, interval_);
+    if (pending > next_frame_ + 1) next_frame_ = pending - 1;
+  }
+  CatchUp catch_up = CatchUpAt(next_frame_, stream_now, interval_, kBufferedFrames);
+  for (uint64_t frame = next_frame_; frame < catch_up.first; ++frame) CountDropped(frame);
+  for (uint64_t frame = catch_up.first; frame <= catch_up.last; ++frame) DeliverFrame(frame);
+  next_frame_ = catch_up.last + 1;
+}
+
+void VideoCapture::DeliverFrame(uint64_t frame) {
+  uint32_t number = static_cast<uint32_t>(frame);
+  if (std::find(drop_frames_.begin(), drop_frames_.end(), number) != drop_frames_.end()) {
+    CountDropped(frame);
+    return;
+  }
+  ComPtr<IMediaSample> captured;
+  if (capture_live_) {
+    captured = FillCapture(frame);
+    HRESULT hr = captured ? capture_.Deliver(captured.Get()) : E_FAIL;
+    if (hr == S_OK)
+      CountDelivered(captured->GetActualDataLength());
+    else
+      CountDropped(frame);
+  }
+  if (preview_live_) DeliverPreview(frame, captured.Get());
+}
+
+ComPtr<IMediaSample> VideoCapture::FillCapture(uint64_t frame) {
+  IMediaSample* raw = nullptr;
+  // No free buffer when the frame is due means the frame is lost, as on a card.
+  if (FAILED(capture_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return {};
+  ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
+  if (!Draw(sample.Get(), frame, nullptr)) return {};
+  FrameTimes times = TimesOfFrame(frame, interval_);
+  LONGLONG media_start = static_cast<LONGLONG>(frame), media_stop = media_start + 1;
+  sample->SetTime(&times.start, &times.stop);
+  sample->SetMediaTime(&media_start, &media_stop);
+  sample->SetDiscontinuity(first_capture_);
+  first_capture_ = false;
+  return sample;
+}
+
+void VideoCapture::DeliverPreview(uint64_t frame, IMediaSample* captured) {
+  IMediaSample* raw = nullptr;
+  if (FAILED(preview_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return;
+  ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
+  if (!Draw(sample.Get(), frame, captured)) return;
+  // Untimed, as a preview stream is: renderers show it at once instead of
+  // dropping every frame as late (a frame is stamped with its capture start).
+  sample->SetTime(nullptr, nullptr);
+  sample->SetDiscontinuity(first_preview_);
+  first_preview_ = false;
+  preview_.Deliver(sample.Get());
+}
+
+bool VideoCapture::Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from) {
+  BYTE* pixels = nullptr;
+  long bytes = static_cast<long>(FrameBytes(layout_));
+  if (FAILED(sample->GetPointer(&pixels)) || sample->GetSize() < bytes) return false;
+  BYTE* source = nullptr;
+  if (copy_from && SUCCEEDED(copy_from->GetPointer(&source)) &&
+      copy_from->GetActualDataLength() == bytes)
+    std::memcpy(pixels, source, bytes);
+  else
+    DrawTestFrame(layout_, static_cast<uint32_t>(frame), frames_per_flash_, pixels);
+  sample->SetActualDataLength(bytes);
+  sample->SetSyncPoint(TRUE);
+  sample->SetPreroll(FALSE);
+  return true;
+}
+
+void VideoCapture::CountDropped(uint64_t frame) {
+  if (!capture_live_) return;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  ++dropped_;
+  if (dropped_numbers_.size() < kDroppedNumbersKept)
+    dropped_numbers_.push_back(static_cast<long>(frame));
+}
+
+void VideoCapture::CountDelivered(long bytes) {
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  ++delivered_;
+  delivered_bytes_ += bytes;
+}
+
+// --- IAMDroppedFrames ---
+
+STDMETHODIMP VideoCapture::GetNumDropped(long* count) {
+  if (!count) return E_POINTER;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  *count = dropped_;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::GetNumNotDropped(long* count) {
+  if (!count) return E_POINTER;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  *count = delivered_;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::GetDroppedInfo(long size, long* frames, long* copied) {
+  if (!frames || !copied) return E_POINTER;
+  if (size <= 0) return E_INVALIDARG;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  long n = std::min(size, static_cast<long>(dropped_numbers_.size()));
+  std::copy(dropped_numbers_.begin(), dropped_numbers_.begin() + n, frames);
+  *copied = n;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::GetAverageFrameSize(long* size) {
+  if (!size) return E_POINTER;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  *size = delivered_ ? static_cast<long>(delivered_bytes_ / delivered_) : 0;
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateVideoCapture(REFIID iid, void** out) {
+  auto* card = new (std::nothrow) VideoCapture();
+  if (!card) return E_OUTOFMEMORY;
+  HRESULT hr = card->QueryInterface(iid, out);
+  card->Release();
+  return hr;
+}
+
+}  // namespace testcard

@@ -1,0 +1,32 @@
+// The viewer in the test process with the virtual test card configured per test.
+#ifndef FERNWOODVIEW_CARD_HARNESS_H
+#define FERNWOODVIEW_CARD_HARNESS_H
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "testbed/testcard/testcard_setup.h"
+#include "viewer_harness.h"
+
+class CardTest : public ViewerTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    testcard::TestCardSetup& Card() { return *card_; }
+    // Registers the configuration written so far, then starts the viewer.
+    void StartWithCard();
+
+public:
+    // The frame number the renderer of the current mode shows, or false.
+    static bool ShownFrameNumber(uint32_t* number);
+    // Waits until the renderer shows frames that advance.
+    static bool PreviewRuns();
+
+private:
+    std::unique_ptr<testcard::TestCardSetup> card_;
+};
+
+#endif

@@ -1,0 +1,141 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "capture/capture_graph.h"
+#include "record/recording.h"
+#include "avi_reader.h"
+#include "card_harness.h"
+#include "testbed/testcard/portable/test_pattern.h"
+
+namespace {
+
+class RecordE2E : public CardTest {
+protected:
+    // The one movie of the test, named cap + 14 digits of local time + .avi.
+    std::string MovieFile()
+    {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((Folder() + "\\cap*.avi").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return "";
+        FindClose(search);
+        return found.cFileName;
+    }
+
+    // Records until the counters report `frames` recorded frames.
+    void RecordFrames(long frames)
+    {
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ASSERT_EQ(1, recording_state.recording);
+        ASSERT_TRUE(PumpUntil(
+            [frames] {
+                long recorded = 0;
+                return capture_graph.dropped_frames &&
+                       SUCCEEDED(capture_graph.dropped_frames->GetNumNotDropped(&recorded)) && recorded >= frames;
+            },
+            60000));
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ASSERT_EQ(0, recording_state.recording);
+    }
+};
+
+TEST_F(RecordE2E, ARecordingHoldsEveryFrameInOrder)
+{
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    EXPECT_EQ(L"録画停止　　　　Ctrl+S", MenuText(CommandMenu, IDM_RECORD));
+    EXPECT_EQ(11u, IsMenuChecked(IDM_RES_720));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_RES_1080));
+    EXPECT_EQ(11u, IsMenuChecked(IDM_VIDEO_DEVICE_FIRST));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_CAPTURE_PATH));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_STILL));
+    EXPECT_EQ(L"", MenuText(CommandMenu, IDM_RECORDED_FRAMES));
+    ASSERT_TRUE(PumpUntil([] {
+        long recorded = 0;
+        capture_graph.dropped_frames->GetNumNotDropped(&recorded);
+        return recorded >= 120 && MenuText(CommandMenu, IDM_RECORDED_FRAMES) != L"";
+    }, 60000));
+    EXPECT_EQ(0u, MenuText(CommandMenu, IDM_RECORDED_FRAMES).rfind(L"録画フレーム数　", 0));
+    EXPECT_EQ(0u, MenuText(CommandMenu, IDM_DROPPED_FRAMES).rfind(L"欠落フレーム数　", 0));
+    long dropped = -1;
+    capture_graph.dropped_frames->GetNumDropped(&dropped);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+
+    EXPECT_EQ(0, recording_state.recording);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_RES_720));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_RES_1080));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_CAPTURE_PATH));
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_RECORDED_FRAMES));
+    EXPECT_TRUE(PreviewRuns());
+
+    std::string name = MovieFile();
+    ASSERT_EQ(21u, name.size()) << name;
+    EXPECT_EQ(std::string::npos, name.substr(3, 14).find_first_not_of("0123456789")) << name;
+    std::vector<uint32_t> numbers;
+    AviSummary avi = ReadAvi(Folder() + "\\" + name, [&](const uint8_t* bytes, uint32_t size) {
+        testcard::FrameLayout layout{testcard::PixelFormat::kUyvy, 1280, 720, false};
+        uint32_t number = 0;
+        if (size >= 1843200 && testcard::ReadFrameNumber(bytes, layout, 2560, &number))
+            numbers.push_back(number);
+    });
+    ASSERT_TRUE(avi.valid);
+    EXPECT_EQ(MAKEFOURCC('U', 'Y', 'V', 'Y'), avi.video.biCompression);
+    EXPECT_EQ(1280, avi.video.biWidth);
+    EXPECT_EQ(720, avi.video.biHeight);
+    ASSERT_GE(avi.video_frames, 120);
+    ASSERT_EQ(static_cast<size_t>(avi.video_frames), numbers.size()) << "every frame carries its number";
+    int gaps = 0;
+    for (size_t i = 1; i < numbers.size(); ++i)
+        gaps += static_cast<int>(numbers[i] - numbers[i - 1] - 1);
+    EXPECT_EQ(dropped, gaps) << "frames missing from the file are exactly the ones the card dropped";
+    if (avi.has_audio) {
+        EXPECT_EQ(2, avi.audio.nChannels);
+        EXPECT_EQ(16, avi.audio.wBitsPerSample);
+        EXPECT_EQ(48000u, avi.audio.nSamplesPerSec);
+    } else {
+        // The platform's multiplexer may refuse sound; then the user is told.
+        ASSERT_FALSE(CaughtMessageBoxes().empty());
+        EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"映像だけを録画しています"));
+    }
+}
+
+TEST_F(RecordE2E, WithoutPreviewTheWindowIsBlackAndEverythingComesBack)
+{
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    EXPECT_EQ(1, recording_state.no_preview_active);
+    EXPECT_EQ(11u, IsMenuChecked(IDM_NO_PREVIEW));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_EQ(L"平均 - fps", MenuText(CommandMenu, IDM_FRAME_RATE));
+    Pump(500);
+    uint32_t number = 0;
+    EXPECT_FALSE(ShownFrameNumber(&number)) << "no picture while recording without preview";
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    EXPECT_EQ(0, recording_state.no_preview_active);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_FRAME_RATE));
+    EXPECT_TRUE(PreviewRuns());
+}
+
+TEST_F(RecordE2E, AutoStopEndsTheRecordingAtTheFirstDroppedFrame)
+{
+    Card().SetText(testcard::TestCardSetup::Video(0), L"DropFrames", L"90");
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000));
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    EXPECT_EQ(L"欠落フレームを検知したので録画を停止しました 　　", CaughtMessageBoxes().back());
+    EXPECT_EQ(8u, IsMenuChecked(IDM_AUTO_STOP));
+}
+
+}  // namespace
