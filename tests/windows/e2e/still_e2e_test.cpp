@@ -1,0 +1,103 @@
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/command_menu.h"
+#include "app/main_window.h"
+#include "capture/capture_graph.h"
+#include "card_harness.h"
+#include "testbed/testcard/portable/test_pattern.h"
+
+namespace {
+
+class StillE2E : public CardTest {
+protected:
+    std::string TakeStill()
+    {
+        WIN32_FIND_DATAA found;
+        SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
+        HANDLE search = FindFirstFileA((Folder() + "\\pic*.bmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return "";
+        FindClose(search);
+        std::string path = Folder() + "\\" + found.cFileName;
+        return path;
+    }
+
+    static std::vector<uint8_t> ReadFile(const std::string& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    static uint32_t Get32(const std::vector<uint8_t>& bytes, size_t at)
+    {
+        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+    }
+
+    // Checks the headers and reads the frame number from the pixels.
+    static bool ReadStill(const std::vector<uint8_t>& bmp, int width, int height, uint32_t* number)
+    {
+        EXPECT_EQ(static_cast<size_t>(width) * height * 4 + 54, bmp.size());
+        if (bmp.size() != static_cast<size_t>(width) * height * 4 + 54)
+            return false;
+        EXPECT_EQ('B', bmp[0]);
+        EXPECT_EQ(bmp.size(), Get32(bmp, 2));
+        EXPECT_EQ(static_cast<uint32_t>(width), Get32(bmp, 18));
+        EXPECT_EQ(static_cast<uint32_t>(height), Get32(bmp, 22));
+        EXPECT_EQ(32, bmp[28]);
+        testcard::FrameLayout layout{testcard::PixelFormat::kRgb32, width, height, true};
+        return testcard::ReadFrameNumber(bmp.data() + 54, layout, width * 4, number);
+    }
+};
+
+TEST_F(StillE2E, SixteenNineStillIsTheFrameAndThePreviewComesBack)
+{
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    std::string path = TakeStill();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(21u, path.substr(path.find_last_of('\\') + 1).size());
+    uint32_t number = 0;
+    EXPECT_TRUE(ReadStill(ReadFile(path), 1280, 720, &number));
+    EXPECT_GT(number, 0u);
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
+    IBaseFilter* grabber = nullptr;
+    EXPECT_NE(S_OK, capture_graph.graph->FindFilterByName(L"Sample Grabber", &grabber));
+    SafeRelease(grabber);
+    EXPECT_TRUE(PreviewRuns());
+}
+
+TEST_F(StillE2E, FourThreeStillIsSqueezedInTheSecondRenderMode)
+{
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_ASPECT_4_3, 0);
+    ASSERT_TRUE(PreviewRuns());
+    std::string path = TakeStill();
+    ASSERT_FALSE(path.empty());
+    std::vector<uint8_t> bmp = ReadFile(path);
+    uint32_t number = 0;
+    EXPECT_TRUE(ReadStill(bmp, 960, 720, &number));
+    for (size_t at = 54 + 3; at < bmp.size(); at += 4 * 997)
+        ASSERT_EQ(0, bmp[at]) << "fourth byte at " << at;
+    EXPECT_TRUE(PreviewRuns()) << "back on the second renderer";
+    IPin* pin = nullptr;
+    IEnumPins* pins = nullptr;
+    capture_graph.color_converter->EnumPins(&pins);
+    int connected = 0;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        IPin* peer = nullptr;
+        if (pin->ConnectedTo(&peer) == S_OK) {
+            ++connected;
+            peer->Release();
+        }
+        pin->Release();
+    }
+    pins->Release();
+    EXPECT_EQ(0, connected) << "the converter is left unconnected in the second mode";
+}
+
+}  // namespace
