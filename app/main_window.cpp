@@ -15,6 +15,11 @@ WINDOWPLACEMENT window_placement{};
 
 static const char kClassName[] = "FERNWOODVIEW";
 
+void ShowErrorMessage(const wchar_t* text)
+{
+    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONERROR);
+}
+
 bool ClaimSingleInstance()
 {
     // Never closed: the system releases it at exit, and it must outlive the window.

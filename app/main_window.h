@@ -8,6 +8,9 @@ extern HWND main_window;
 // Shared placement record; maximised is showCmd == SW_SHOWMAXIMIZED.
 extern WINDOWPLACEMENT window_placement;
 
+// Tells the user of a failure, owned by the main window, captioned "エラー".
+void ShowErrorMessage(const wchar_t* text);
+
 LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Start-up steps, in the order the entry point runs them.

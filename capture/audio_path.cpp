@@ -36,23 +36,6 @@ HRESULT SetAudioFormat(int rate)
     return hr;
 }
 
-static IPin* FirstOutputPin(IBaseFilter* filter)
-{
-    IEnumPins* pins = nullptr;
-    if (filter->EnumPins(&pins) != S_OK || !pins)
-        return nullptr;
-    pins->Reset();
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
-            break;
-        SafeRelease(pin);
-    }
-    pins->Release();
-    return pin;
-}
-
 static void ApplyRateProbe(bool ok_44k, bool ok_48k)
 {
     RateOutcome outcome = ResolveRateProbe(ok_44k, ok_48k, IsMenuChecked(IDM_AUDIO_44K));

@@ -161,6 +161,23 @@ void DisconnectFilterPins(IBaseFilter* filter)
     pins->Release();
 }
 
+IPin* FirstOutputPin(IBaseFilter* filter)
+{
+    IEnumPins* pins = nullptr;
+    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
+        return nullptr;
+    pins->Reset();
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
+            break;
+        SafeRelease(pin);
+    }
+    pins->Release();
+    return pin;
+}
+
 void StopGraph()
 {
     if (capture_graph.media_control)

@@ -53,6 +53,9 @@ void SafeRelease(T*& pointer)
 // Frees a media type returned by the platform (format block, object, record).
 void FreeMediaType(AM_MEDIA_TYPE* type);
 
+// The first output pin of a filter (the caller releases it), or null.
+IPin* FirstOutputPin(IBaseFilter* filter);
+
 // The re-wiring pattern's first and last steps; nothing happens without a graph.
 void StopGraph();
 void RunGraph();

@@ -42,28 +42,6 @@ static void LockRecordingMenu(bool lock)
         SetMenuState(id, lock ? MENU_GRAYED : MENU_ENABLED);
 }
 
-static IPin* FirstOutputPin(IBaseFilter* filter)
-{
-    IEnumPins* pins = nullptr;
-    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
-        return nullptr;
-    pins->Reset();
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
-            break;
-        SafeRelease(pin);
-    }
-    pins->Release();
-    return pin;
-}
-
-static void ShowError(const wchar_t* text)
-{
-    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONERROR);
-}
-
 // Refuses, before anything changes, a movie that could not be written: a
 // folder too long for the path, missing or unwritable, or a name that would
 // overwrite an earlier recording.
@@ -75,13 +53,13 @@ static bool PrepareMoviePath()
     LocalTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     FormatTimeStampedName(r.file_name, sizeof r.file_name, "cap", ".avi", time);
     if (!JoinSavePath(r.movie_path, sizeof r.movie_path, save_folders.path_capture, r.file_name)) {
-        ShowError(L"録画を開始できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        ShowErrorMessage(L"録画を開始できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
         return false;
     }
     HANDLE probe = CreateFileA(r.movie_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        ShowError(error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+        ShowErrorMessage(error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
                       ? L"録画を開始できませんでした。\n同じ名前の録画ファイルが既にあります。"
                       : L"録画を開始できませんでした。\n保存先のフォルダにファイルを作れません。フォルダがあるか、書き込めるかを確かめてください。");
         return false;
@@ -213,7 +191,7 @@ static void StartRecording()
         wchar_t text[200];
         std::swprintf(text, 200, L"録画を開始できませんでした。\n録画ファイルを書き出せません（エラー 0x%08lX）。",
                       static_cast<unsigned long>(hr));
-        ShowError(text);
+        ShowErrorMessage(text);
     } else if (sound_lost) {
         MessageBoxW(main_window, L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
                     MB_OK | MB_ICONWARNING);
@@ -314,6 +292,6 @@ void OnGraphEvent()
     if (failed && recording_state.recording) {
         // A recording that has stopped writing must not look as if it ran on.
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-        ShowError(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
+        ShowErrorMessage(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
     }
 }

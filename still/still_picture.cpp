@@ -29,11 +29,6 @@ StillCapture still;
 
 const DWORD kFirstFrameWaitMs = 2000;
 
-void ShowError(const wchar_t* text)
-{
-    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONERROR);
-}
-
 bool PreparePicturePath()
 {
     SYSTEMTIME now;
@@ -192,11 +187,11 @@ void TakeStillPicture()
     if (!g.graph || !g.builder)
         return;
     if (!PreparePicturePath()) {
-        ShowError(L"静止画を保存できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        ShowErrorMessage(L"静止画を保存できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
         return;
     }
     if (!g.color_converter || !g.avi_decompressor_1 || !g.vmr9) {
-        ShowError(L"静止画を取得できませんでした。\n色空間変換フィルタがありません。");
+        ShowErrorMessage(L"静止画を取得できませんでした。\n色空間変換フィルタがありません。");
         return;
     }
     StopGraph();
@@ -205,5 +200,5 @@ void TakeStillPicture()
     RestorePreview();
     RelayoutAfterGraphChange();
     if (failure)
-        ShowError(failure);
+        ShowErrorMessage(failure);
 }

@@ -93,26 +93,6 @@ TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
     }
 }
 
-TEST_F(RecordTest, AStartThatCannotWireTheFileUndoesEverything)
-{
-    // Without a card in this prefix nothing can be recorded: the start must say so.
-    StartViewer();
-    PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);
-    ClearCaughtMessageBoxes();
-    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-    ASSERT_TRUE(WaitForMessageBox());
-    EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"録画を開始できませんでした"));
-    ExpectIdleMenu();
-    EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
-    EXPECT_EQ(0, recording_state.no_preview_active);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((Folder() + "\\cap*.avi").c_str(), &found);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "no movie file is left behind";
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-}
-
 // Drives the timer dialog from inside its modal loop: each step runs when
 // the previous one has settled (a message box, if any, has been answered).
 struct DialogScript {

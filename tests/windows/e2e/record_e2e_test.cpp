@@ -138,4 +138,43 @@ TEST_F(RecordE2E, AutoStopEndsTheRecordingAtTheFirstDroppedFrame)
     EXPECT_EQ(8u, IsMenuChecked(IDM_AUTO_STOP));
 }
 
+TEST_F(RecordE2E, AStartWithoutACardIsRefusedAndUndone)
+{
+    Card().SetNumber(L"", L"VideoDevices", 0);
+    StartWithCard();
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));  // the missing-card notice
+    ClearCaughtMessageBoxes();
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"録画を開始できませんでした"));
+    EXPECT_EQ(0, recording_state.recording);
+    EXPECT_EQ(0, recording_state.no_preview_active);
+    EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_RES_720));
+    EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_CAPTURE_PATH));
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_RECORDED_FRAMES));
+    EXPECT_EQ("", MovieFile()) << "no movie file is left behind";
+}
+
+TEST_F(RecordE2E, AStillWithoutPicturesIsReportedWithinTheBound)
+{
+    Card().SetNumber(L"", L"VideoDevices", 0);
+    StartWithCard();
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    ClearCaughtMessageBoxes();
+    SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"映像が届いていません"));
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Folder() + "\\pic*.bmp").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "nothing is written";
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    OAFilterState state = -1;
+    capture_graph.media_control->GetState(5000, &state);
+    EXPECT_EQ(State_Running, state) << "the graph runs again";
+}
+
 }  // namespace
