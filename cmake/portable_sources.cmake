@@ -1,7 +1,7 @@
 # Viewer sources that need no Windows API: built into the viewer and also
 # tested natively under the sanitizers. One file per line.
 set(FERNWOOD_PORTABLE_SOURCES
-  record/timer_spec.cpp
+  record/timer_rules.cpp
   settings/save_paths.cpp
   still/bmp_picture.cpp
   settings/settings_rules.cpp

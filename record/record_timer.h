@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "record/timer_spec.h"
+#include "record/timer_rules.h"
 
 struct RecordTimer {
     TimerSpec start;

@@ -1,5 +1,5 @@
 #include "settings/save_paths.h"
-#include "record/timer_spec.h"
+#include "record/timer_rules.h"
 
 #include <gtest/gtest.h>
 

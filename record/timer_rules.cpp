@@ -1,4 +1,4 @@
-#include "record/timer_spec.h"
+#include "record/timer_rules.h"
 
 #include <cwchar>
 #include <initializer_list>
