@@ -93,26 +93,35 @@ TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
     }
 }
 
-// Drives the timer dialog from inside its modal loop: each step runs when
-// the previous one has settled (a message box, if any, has been answered).
+// Drives the timer dialog from inside its modal loop. A step returns false
+// to be called again at the next tick (waiting for something); a script that
+// stalls cancels the dialog, so a fault fails the test instead of hanging it.
+using Step = std::function<bool(HWND)>;
 struct DialogScript {
-    std::vector<std::function<void(HWND)>> steps;
+    std::vector<Step> steps;
     size_t next = 0;
-    HWND dialog = nullptr;
+    DWORD last_progress = 0;
+    bool stalled = false;
 };
 DialogScript script;
 
 void CALLBACK RunScript(HWND, UINT, UINT_PTR, DWORD)
 {
     static bool busy = false;
-    if (busy || script.next >= script.steps.size())
-        return;
     HWND dialog = FindWindowW(L"#32770", L"録画タイマー設定");
-    if (!dialog || !IsWindowVisible(dialog))
+    if (busy || !dialog || !IsWindowVisible(dialog))
+        return;
+    if (script.next >= script.steps.size())
         return;
     busy = true;
-    script.dialog = dialog;
-    script.steps[script.next++](dialog);
+    if (script.steps[script.next](dialog)) {
+        ++script.next;
+        script.last_progress = GetTickCount();
+    } else if (GetTickCount() - script.last_progress > 30000) {
+        script.stalled = true;
+        script.next = script.steps.size();
+        PostMessageW(dialog, WM_COMMAND, IDC_TIMER_CANCEL, 0);
+    }
     busy = false;
 }
 
@@ -127,13 +136,22 @@ void ClickAll(HWND dialog, std::initializer_list<int> ids)
         Click(dialog, id);
 }
 
-INT_PTR RunTimerDialog(std::vector<std::function<void(HWND)>> steps)
+// Wraps a step that always completes at once.
+Step Do(std::function<void(HWND)> action)
 {
-    script = DialogScript{std::move(steps)};
+    return [action](HWND dialog) {
+        action(dialog);
+        return true;
+    };
+}
+
+void RunTimerDialog(std::vector<Step> steps)
+{
+    script = DialogScript{std::move(steps), 0, GetTickCount(), false};
     UINT_PTR timer = SetTimer(nullptr, 0, 50, RunScript);
     SendMessageA(main_window, WM_COMMAND, IDM_TIMER_START, 0);
     KillTimer(nullptr, timer);
-    return static_cast<INT_PTR>(script.next);
+    EXPECT_FALSE(script.stalled) << "the script stalled at step " << script.next;
 }
 
 bool Checked(HWND dialog, int id)
@@ -155,22 +173,24 @@ protected:
 TEST_F(TimerDialogTest, InvalidInputShowsItsMessageAndKeepsTheDialogOpen)
 {
     std::vector<std::wstring> seen;
-    auto take = [&](HWND) {
-        seen.push_back(CaughtMessageBoxes().empty() ? L"<none>" : CaughtMessageBoxes().back());
+    Step press_set = Do([](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDC_TIMER_SET, 0); });
+    Step take_message = [&](HWND) {
+        if (CaughtMessageBoxes().empty())
+            return false;
+        seen.push_back(CaughtMessageBoxes().back());
         ClearCaughtMessageBoxes();
+        return true;
     };
-    auto press_set = [](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDC_TIMER_SET, 0); };
-    auto wait_box = [](HWND) { ViewerTest::PumpUntil([] { return !CaughtMessageBoxes().empty(); }); };
     RunTimerDialog({
-        [](HWND d) { ClickAll(d, {2005, 3001}); },  // month and day, no hour: incomplete
-        press_set, wait_box, take,
-        [](HWND d) { ClickAll(d, {4023, 5050, 7001, 8001, 9000, 10000, 2012, 3031}); },  // 12/31 23:50 → 1/1 0:00
-        press_set, wait_box, take,
-        [](HWND d) { ClickAll(d, {7012, 8031, 9023, 10050}); },  // the same minute on both sides
-        press_set, wait_box, take,
-        [](HWND d) { ClickAll(d, {IDOK, IDCANCEL}); },  // Enter and Esc do not close it
-        [](HWND d) { EXPECT_TRUE(IsWindowVisible(d)); },
-        [](HWND d) { Click(d, IDC_TIMER_CANCEL); },
+        Do([](HWND d) { ClickAll(d, {2005, 3001}); }),  // month and day, no hour: incomplete
+        press_set, take_message,
+        Do([](HWND d) { ClickAll(d, {4023, 5050, 7001, 8001, 9000, 10000, 2012, 3031}); }),  // 12/31 23:50 → 1/1 0:00
+        press_set, take_message,
+        Do([](HWND d) { ClickAll(d, {7012, 8031, 9023, 10050}); }),  // the same minute on both sides
+        press_set, take_message,
+        Do([](HWND d) { ClickAll(d, {IDOK, IDCANCEL}); }),  // Enter and Esc do not close it
+        Do([](HWND d) { EXPECT_TRUE(IsWindowVisible(d)); }),
+        Do([](HWND d) { Click(d, IDC_TIMER_CANCEL); }),
     });
     EXPECT_EQ((std::vector<std::wstring>{L"設定が不十分です 　", L"停止時間が開始時間より早くなっています 　",
                                          L"開始時間と停止時間が同じです 　"}),
@@ -182,7 +202,7 @@ TEST_F(TimerDialogTest, InvalidInputShowsItsMessageAndKeepsTheDialogOpen)
 TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
 {
     RunTimerDialog({
-        [](HWND d) {
+        Do([](HWND d) {
             EXPECT_TRUE(Checked(d, IDC_START_NONE));
             EXPECT_TRUE(Checked(d, IDC_STOP_NONE));
             ClickAll(d, {2003, 3004, 4005, 5010, 2004});  // the later month click wins
@@ -190,7 +210,7 @@ TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
             EXPECT_FALSE(Checked(d, 2003));
             ClickAll(d, {7004, 8004, 9005, 10020});
             Click(d, IDC_TIMER_SET);
-        },
+        }),
     });
     EXPECT_EQ(4, record_timer.start.month);
     EXPECT_EQ(20, record_timer.stop.minute);
@@ -201,20 +221,20 @@ TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
     EXPECT_FALSE(KillTimer(main_window, TIMER_SCHEDULE_STOP)) << "the stop waits for a recording";
 
     RunTimerDialog({
-        [](HWND d) {
+        Do([](HWND d) {
             for (int id : {2004, 3004, 4005, 5010, 7004, 8004, 9005, 10020})
                 EXPECT_TRUE(Checked(d, id)) << id;
             EXPECT_FALSE(Checked(d, IDC_START_NONE));
             ClickAll(d, {2007, IDC_STOP_NONE});
             EXPECT_FALSE(Checked(d, 10020));
             Click(d, IDC_TIMER_CANCEL);
-        },
+        }),
     });
     EXPECT_EQ(4, record_timer.start.month) << "cancel changes nothing";
     EXPECT_EQ(4, record_timer.stop.month);
 
     RunTimerDialog({
-        [](HWND d) { ClickAll(d, {IDC_START_NONE, IDC_STOP_NONE, IDC_TIMER_SET}); },
+        Do([](HWND d) { ClickAll(d, {IDC_START_NONE, IDC_STOP_NONE, IDC_TIMER_SET}); }),
     });
     EXPECT_EQ(0, record_timer.start.month);
     EXPECT_EQ(0, record_timer.stop.month);

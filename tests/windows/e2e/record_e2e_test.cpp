@@ -115,9 +115,10 @@ TEST_F(RecordE2E, WithoutPreviewTheWindowIsBlackAndEverythingComesBack)
     EXPECT_EQ(11u, IsMenuChecked(IDM_NO_PREVIEW));
     EXPECT_EQ(3u, IsMenuChecked(IDM_FRAME_RATE));
     EXPECT_EQ(L"平均 - fps", MenuText(CommandMenu, IDM_FRAME_RATE));
-    Pump(500);
-    uint32_t number = 0;
-    EXPECT_FALSE(ShownFrameNumber(&number)) << "no picture while recording without preview";
+    EXPECT_TRUE(PumpUntil([] {
+        uint32_t number = 0;
+        return !ShownFrameNumber(&number);
+    })) << "no picture while recording without preview";
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     EXPECT_EQ(0, recording_state.no_preview_active);
     EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
