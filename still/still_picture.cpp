@@ -29,6 +29,25 @@ StillCapture still;
 
 const DWORD kFirstFrameWaitMs = 2000;
 
+// Milliseconds since the previous lap.
+struct LapClock {
+    LARGE_INTEGER last{};
+    LARGE_INTEGER frequency{};
+    LapClock()
+    {
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&last);
+    }
+    double Lap()
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        double ms = static_cast<double>(now.QuadPart - last.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+        last = now;
+        return ms;
+    }
+};
+
 bool PreparePicturePath()
 {
     SYSTEMTIME now;
@@ -131,7 +150,7 @@ bool WriteBmp(const uint8_t* pixels)
 }
 
 // Returns the message to show, or nullptr when the picture was saved.
-const wchar_t* GrabAndSave()
+const wchar_t* GrabAndSave(LapClock& clock)
 {
     CaptureGraph& g = capture_graph;
     LONG width = 0, height = 0;
@@ -142,11 +161,15 @@ const wchar_t* GrabAndSave()
     video_rects.source_rect = RECT{0, 0, width, height};
     RunGraph();
     Sleep(100);
-    if (!WaitForFirstFrame())
+    last_still_times.settle = clock.Lap();
+    bool arrived = WaitForFirstFrame();
+    last_still_times.wait = clock.Lap();
+    if (!arrived)
         return L"静止画を取得できませんでした。\n映像が届いていません。";
     if (static_cast<unsigned long long>(width) * height * 4 > kStillBufferBytes)
         return L"静止画を取得できませんでした。\n映像が大きすぎます（1920×1080まで）。";
     std::unique_ptr<uint8_t[]> frame = GrabFrame();
+    last_still_times.copies = clock.Lap();
     if (!frame)
         return L"静止画を取得できませんでした。\n映像の大きさが合いません。";
     const uint8_t* pixels = frame.get();
@@ -157,8 +180,11 @@ const wchar_t* GrabAndSave()
             return L"静止画を取得できませんでした。\nメモリが足りません。";
         still.still_width = SqueezeToFourThirds(frame.get(), squeezed.get(), still.still_width, still.still_height);
         pixels = squeezed.get();
+        last_still_times.squeeze = clock.Lap();
     }
-    if (!WriteBmp(pixels))
+    bool written = WriteBmp(pixels);
+    last_still_times.write = clock.Lap();
+    if (!written)
         return L"静止画を保存できませんでした。\n保存先のフォルダがあるか、書き込めるかを確かめてください。";
     return nullptr;
 }
@@ -181,6 +207,8 @@ void RestorePreview()
 
 }  // namespace
 
+StillStepTimes last_still_times;
+
 void TakeStillPicture()
 {
     CaptureGraph& g = capture_graph;
@@ -194,11 +222,19 @@ void TakeStillPicture()
         ShowErrorMessage(L"静止画を取得できませんでした。\n色空間変換フィルタがありません。");
         return;
     }
+    last_still_times = StillStepTimes{};
+    LapClock clock;
     StopGraph();
     WireThroughConverter();
-    const wchar_t* failure = InsertGrabber() ? GrabAndSave() : L"静止画を取得できませんでした。\nサンプルグラバーを作れません。";
+    bool inserted = InsertGrabber();
+    last_still_times.rewire = clock.Lap();
+    const wchar_t* failure = inserted ? GrabAndSave(clock) : L"静止画を取得できませんでした。\nサンプルグラバーを作れません。";
+    clock.Lap();
     RestorePreview();
     RelayoutAfterGraphChange();
+    last_still_times.restore = clock.Lap();
+    StillStepTimes& t = last_still_times;
+    t.total = t.rewire + t.settle + t.wait + t.copies + t.squeeze + t.write + t.restore;
     if (failure)
         ShowErrorMessage(failure);
 }

@@ -15,15 +15,23 @@ uint32_t FourCc(const char* text)
 struct Reader {
     std::ifstream file;
     AviSummary summary;
-    const std::function<void(const uint8_t*, uint32_t)>* frame;
+    const AviFrameReader* frame;
+    const std::function<void(const uint8_t*, uint32_t)>* audio;
     uint32_t stream_type = 0;  // fccType of the last 'strh'
 
     bool Read(void* out, uint32_t size) { return static_cast<bool>(file.read(static_cast<char*>(out), size)); }
 
     void Chunk(uint32_t id, uint32_t size, std::streamoff start)
     {
-        if (id == FourCc("strh") && size >= 4) {
-            Read(&stream_type, 4);
+        if (id == FourCc("strh") && size >= 32) {
+            uint32_t header[8];
+            Read(header, sizeof header);
+            stream_type = header[0];
+            AviStreamTiming timing{header[5], header[6], header[7]};
+            if (stream_type == FourCc("vids"))
+                summary.video_timing = timing;
+            else if (stream_type == FourCc("auds"))
+                summary.audio_timing = timing;
         } else if (id == FourCc("strf") && stream_type == FourCc("vids") && size >= sizeof(BITMAPINFOHEADER)) {
             Read(&summary.video, sizeof summary.video);
         } else if (id == FourCc("strf") && stream_type == FourCc("auds") && size >= 16) {
@@ -33,10 +41,17 @@ struct Reader {
             std::vector<uint8_t> bytes(size);
             if (size && Read(bytes.data(), size)) {
                 ++summary.video_frames;
-                (*frame)(bytes.data(), size);
+                (*frame)(summary, summary.video_slots, bytes.data(), size);
             }
+            ++summary.video_slots;
         } else if ((id >> 16) == ('w' | 'b' << 8)) {
             ++summary.audio_chunks;
+            summary.audio_bytes += size;
+            if (*audio && size) {
+                std::vector<uint8_t> bytes(size);
+                if (Read(bytes.data(), size))
+                    (*audio)(bytes.data(), size);
+            }
         }
         file.seekg(start + ((size + 1) & ~1u));
     }
@@ -67,8 +82,17 @@ struct Reader {
 
 AviSummary ReadAvi(const std::string& path, const std::function<void(const uint8_t*, uint32_t)>& frame)
 {
+    return ReadAviStreams(
+        path, [&frame](const AviSummary&, int, const uint8_t* bytes, uint32_t size) { frame(bytes, size); },
+        nullptr);
+}
+
+AviSummary ReadAviStreams(const std::string& path, const AviFrameReader& frame,
+                          const std::function<void(const uint8_t*, uint32_t)>& audio)
+{
     Reader reader;
     reader.frame = &frame;
+    reader.audio = &audio;
     reader.file.open(path, std::ios::binary);
     if (!reader.file)
         return reader.summary;
