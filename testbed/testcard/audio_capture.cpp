@@ -18,6 +18,7 @@
 #include "testbed/common/pin.h"
 #include "testbed/testcard/config.h"
 #include "testbed/testcard/filters.h"
+#include "testbed/testcard/pin_plumbing.h"
 #include "testbed/testcard/portable/audio_tone.h"
 #include "testbed/testcard/portable/frame_clock.h"
 #include "testbed/testcard/testcard_ids.h"
@@ -236,27 +237,17 @@ STDMETHODIMP AudioPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) 
   return S_OK;
 }
 
-STDMETHODIMP AudioPin::Set(REFGUID set, DWORD id, void*, DWORD, void*, DWORD) {
-  (void)id;
-  return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+STDMETHODIMP AudioPin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
+  return SetPinProperty(set);  // the category is read-only
 }
 
 STDMETHODIMP AudioPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
                            DWORD* returned) {
-  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-  if (returned) *returned = sizeof(GUID);
-  if (!data) return returned ? S_OK : E_POINTER;
-  if (size < sizeof(GUID)) return E_UNEXPECTED;
-  std::memcpy(data, &PIN_CATEGORY_CAPTURE, sizeof(GUID));
-  return S_OK;
+  return GetPinCategory(set, id, PIN_CATEGORY_CAPTURE, data, size, returned);
 }
 
 STDMETHODIMP AudioPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-  if (support) *support = KSPROPERTY_SUPPORT_GET;
-  return S_OK;
+  return QueryPinProperty(set, id, support);
 }
 
 // --- AudioCapture ---
@@ -269,13 +260,7 @@ void* AudioCapture::Interface(REFIID iid) {
 STDMETHODIMP AudioCapture::Load(IPropertyBag* bag, IErrorLog* log) {
   (void)log;
   if (!bag) return E_POINTER;
-  VARIANT value;
-  VariantInit(&value);
-  unsigned index = 0;
-  if (SUCCEEDED(bag->Read(kDeviceIndexProperty, &value, nullptr)) &&
-      SUCCEEDED(VariantChangeType(&value, &value, 0, VT_I4)))
-    index = static_cast<unsigned>(V_I4(&value));
-  VariantClear(&value);
+  unsigned index = ReadDeviceIndex(bag);
   Hold hold(Lock());
   if (CurrentState() != State_Stopped || pin_.IsConnected()) return VFW_E_WRONG_STATE;
   if (index >= AudioDeviceCount()) return kDeviceGone;
