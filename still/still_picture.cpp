@@ -24,6 +24,10 @@ struct StillCapture {
     int still_height = 0;
     char file_name[100] = "";
     char picture_path[MAX_PATH] = "";
+    // Allocated by the first still and kept: fresh pages for two 8 MB
+    // buffers cost more than the squeeze itself.
+    std::unique_ptr<uint8_t[]> frame;
+    std::unique_ptr<uint8_t[]> squeezed;
 };
 StillCapture still;
 
@@ -113,17 +117,24 @@ bool WaitForFirstFrame()
     return true;
 }
 
-// Copies the latest frame; empty when it does not fit or does not match the picture's size.
-std::unique_ptr<uint8_t[]> GrabFrame()
+uint8_t* KeptBuffer(std::unique_ptr<uint8_t[]>& buffer)
 {
-    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[kStillBufferBytes]());
+    if (!buffer)
+        buffer.reset(new (std::nothrow) uint8_t[kStillBufferBytes]);
+    return buffer.get();
+}
+
+// Copies the latest frame; null when it does not fit or does not match the picture's size.
+const uint8_t* GrabFrame()
+{
+    uint8_t* frame = KeptBuffer(still.frame);
     if (!frame)
         return nullptr;
     long size = 0;
     HRESULT hr = S_OK;
     for (int copy = 0; copy < 100; ++copy) {
         size = static_cast<long>(kStillBufferBytes);
-        hr = still.grabber_control->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame.get()));
+        hr = still.grabber_control->GetCurrentBuffer(&size, reinterpret_cast<long*>(frame));
     }
     long expected = static_cast<long>(still.still_width) * still.still_height * 4;
     if (FAILED(hr) || still.still_width <= 0 || still.still_height <= 0 || size != expected)
@@ -168,18 +179,17 @@ const wchar_t* GrabAndSave(LapClock& clock)
         return L"静止画を取得できませんでした。\n映像が届いていません。";
     if (static_cast<unsigned long long>(width) * height * 4 > kStillBufferBytes)
         return L"静止画を取得できませんでした。\n映像が大きすぎます（1920×1080まで）。";
-    std::unique_ptr<uint8_t[]> frame = GrabFrame();
+    const uint8_t* frame = GrabFrame();
     last_still_times.copies = clock.Lap();
     if (!frame)
         return L"静止画を取得できませんでした。\n映像の大きさが合いません。";
-    const uint8_t* pixels = frame.get();
-    std::unique_ptr<uint8_t[]> squeezed;
+    const uint8_t* pixels = frame;
     if (IsMenuChecked(IDM_ASPECT_4_3) == MENU_CHECKED) {
-        squeezed.reset(new (std::nothrow) uint8_t[kStillBufferBytes]());
+        uint8_t* squeezed = KeptBuffer(still.squeezed);
         if (!squeezed)
             return L"静止画を取得できませんでした。\nメモリが足りません。";
-        still.still_width = SqueezeToFourThirds(frame.get(), squeezed.get(), still.still_width, still.still_height);
-        pixels = squeezed.get();
+        still.still_width = SqueezeToFourThirds(frame, squeezed, still.still_width, still.still_height);
+        pixels = squeezed;
         last_still_times.squeeze = clock.Lap();
     }
     bool written = WriteBmp(pixels);
