@@ -273,8 +273,8 @@ STDMETHODIMP CaptureGraphBuilder::SetOutputFileName(const GUID* type, LPCOLESTR 
     if (FAILED(hr = CoCreateInstance(mux_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, mux.PutVoid())))
         return hr;
     if (FAILED(hr = graph->AddFilter(mux.Get(), L"Mux"))) return hr;
-    // Wine's AVI Mux writes fully interleaved files only and fails to run in
-    // its default mode.
+    // Wine's own AVI Mux fails to run in any other mode; the stand-in that
+    // replaces it in test prefixes takes every mode alike.
     ComPtr<IConfigInterleaving> interleaving;
     if (IsEqualGUID(mux_clsid, CLSID_AviDest) &&
         SUCCEEDED(mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid())))

@@ -1,5 +1,6 @@
 #include "standins_module.h"
 
+#include "avi_mux.h"
 #include "capture_graph_builder.h"
 #include "colour_converter.h"
 #include "file_writer.h"
@@ -22,6 +23,7 @@ const StandinClass kClasses[] = {
     {&CLSID_InfTee, L"Infinite Pin Tee Filter (Fernwood testbed stand-in)", CreateInfTee, RegisterInfTeeFilter},
     {&CLSID_Colour, L"Color Space Converter (Fernwood testbed stand-in)", CreateColourConverter,
      RegisterColourConverterFilter},
+    {&CLSID_AviDest, L"AVI Mux (Fernwood testbed stand-in)", CreateAviMux, nullptr},
 };
 
 std::atomic<long> g_locks{0};

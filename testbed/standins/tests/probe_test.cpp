@@ -1,5 +1,6 @@
 // What the bare platform (Wine) offers and lacks, checked directly against
 // its own DLLs where a stand-in replaces the piece in the test prefix.
+#include "stream_filters.h"
 #include "test_graph.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +103,28 @@ TEST_F(PlatformProbe, FileWriterOffersTheAviMuxNoStream) {
     ASSERT_EQ(writer->QueryInterface(IID_IFileSinkFilter, sink.PutVoid()), S_OK);
     LPOLESTR name = nullptr;
     EXPECT_EQ(sink->GetCurFile(&name, nullptr), E_NOTIMPL);
+}
+
+TEST_F(PlatformProbe, AviMuxRefusesAudioInput) {
+    // So recordings under Wine would carry no sound without the stand-in.
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(PlatformClassObject(L"qcap.dll", CLSID_AviDest, &factory), S_OK);
+    ComPtr<IBaseFilter> mux;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, mux.PutVoid()), S_OK);
+    ComPtr<IPin> input = PinAt(mux.Get(), PINDIR_INPUT, 0);
+    ASSERT_TRUE(input);
+    const testbed::MediaType pcm = PcmType(48000, 2);
+    auto* source = new PushSource(pcm, 1920);
+    auto source_filter = ComPtr<IBaseFilter>::Adopt(source);
+    EXPECT_EQ(input->ReceiveConnection(source->Output(), &pcm.Get()), E_NOTIMPL);
+    ComPtr<IPin> peer;
+    EXPECT_EQ(input->ConnectedTo(peer.Put()), VFW_E_NOT_CONNECTED);
+    // Video it takes.
+    const testbed::MediaType rgb = RgbVideoType(MEDIASUBTYPE_RGB24, 32, 32);
+    auto* video = new PushSource(rgb, 32 * 32 * 3);
+    auto video_filter = ComPtr<IBaseFilter>::Adopt(video);
+    EXPECT_EQ(input->ReceiveConnection(video->Output(), &rgb.Get()), S_OK);
+    EXPECT_EQ(input->Disconnect(), S_OK);
 }
 
 TEST_F(PlatformProbe, Vmr9HasNoQualProp) {

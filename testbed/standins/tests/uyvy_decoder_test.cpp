@@ -1,5 +1,7 @@
-// The UYVY decoder as installed in the prefix: straight through the Video
-// for Windows calls, and inside the platform's AVI Decompressor.
+// The vidc.uyvy driver as installed in the prefix: the UYVY decoder and the
+// FWRL codec, straight through the Video for Windows calls and inside the
+// platform's AVI Decompressor.
+#include "fwrl_codec.h"
 #include "test_graph.h"
 #include "test_source.h"
 #include "uyvy_bars.h"
@@ -12,6 +14,7 @@
 #include <vfw.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -19,6 +22,7 @@ namespace fernwood::test {
 namespace {
 
 const DWORD kUyvy = mmioFOURCC('U', 'Y', 'V', 'Y');
+const DWORD kFwrl = mmioFOURCC('F', 'W', 'R', 'L');
 constexpr int kOn = 191;  // 75% of full scale
 
 struct Rgb8 {
@@ -75,7 +79,7 @@ void ExpectBars(const uint8_t* dib, int w, int h, int bits, bool bottom_up) {
     }
 }
 
-TEST(UyvyDecoder, IsInstalledAsVidcUyvyAndOnlyDecompresses) {
+TEST(UyvyDecoder, IsInstalledAsVidcUyvyAndCompressesButNeverDraws) {
     ICINFO info{};
     ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, kUyvy, &info));
     EXPECT_EQ(_wcsicmp(info.szDriver, L"fernwood_uyvy.dll"), 0);
@@ -85,9 +89,15 @@ TEST(UyvyDecoder, IsInstalledAsVidcUyvyAndOnlyDecompresses) {
     EXPECT_EQ(ICGetInfo(hic, &got, sizeof got), static_cast<LRESULT>(sizeof got));
     EXPECT_EQ(got.fccType, ICTYPE_VIDEO);
     EXPECT_EQ(got.fccHandler, kUyvy);
-    EXPECT_NE(wcsstr(got.szDescription, L"UYVY"), nullptr);
+    EXPECT_STREQ(got.szDescription, L"Fernwood test codec (testbed)");
+    EXPECT_EQ(got.dwFlags, 0u) << "key frames only, lossless: no quality, size or temporal settings";
     ICClose(hic);
-    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_COMPRESS), nullptr);
+    for (UINT mode : {ICMODE_COMPRESS, ICMODE_FASTCOMPRESS, ICMODE_DECOMPRESS}) {
+        hic = ICOpen(ICTYPE_VIDEO, kUyvy, mode);
+        EXPECT_TRUE(hic) << mode;
+        if (hic) ICClose(hic);
+    }
+    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_DRAW), nullptr);
     // The lower-case handler reaches the same driver.
     hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('u', 'y', 'v', 'y'), ICMODE_DECOMPRESS);
     EXPECT_TRUE(hic);
@@ -153,6 +163,157 @@ TEST(UyvyDecoder, DecompressesColourBarsThroughIcDecompress) {
     std::vector<uint8_t> dst(out.h.biSizeImage);
     EXPECT_NE(ICDecompress(hic, 0, &short_in, const_cast<uint8_t*>(src.data()), &out.h, dst.data()), ICERR_OK);
     ICClose(hic);
+}
+
+BITMAPINFOHEADER RgbIn(int w, int h, WORD bits) {
+    return {sizeof(BITMAPINFOHEADER), w, h, 1, bits, BI_RGB,
+            static_cast<DWORD>(DibStride(w, bits) * static_cast<size_t>(std::abs(h))), 0, 0, 0, 0};
+}
+
+// An open compressor instance of the driver, closed on scope exit.
+struct Hic {
+    explicit Hic(HIC h) : hic(h) {}
+    ~Hic() {
+        if (hic) ICClose(hic);
+    }
+    HIC hic;
+};
+
+TEST(FwrlDriver, CompressesUyvyRgb24AndRgb32ToFwrlOnly) {
+    Hic c(ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_COMPRESS));
+    ASSERT_TRUE(c.hic);
+    struct Case {
+        BITMAPINFOHEADER in;
+        WORD fwrl_bits;
+    };
+    const Case cases[] = {{UyvyHeader(1280, 720), 16}, {RgbIn(641, 3, 24), 24}, {RgbIn(7, -5, 32), 32}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.in.biBitCount);
+        BITMAPINFOHEADER in = k.in;
+        EXPECT_EQ(ICCompressQuery(c.hic, &in, nullptr), ICERR_OK);
+        EXPECT_EQ(ICCompressGetFormatSize(c.hic, &in), static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)));
+        BITMAPINFOHEADER out{};
+        ASSERT_EQ(ICCompressGetFormat(c.hic, &in, &out), ICERR_OK);
+        EXPECT_EQ(out.biCompression, kFwrl);
+        EXPECT_EQ(out.biBitCount, k.fwrl_bits);
+        EXPECT_EQ(out.biWidth, in.biWidth);
+        EXPECT_EQ(out.biHeight, std::abs(in.biHeight));
+        FwrlPicture picture;
+        ASSERT_TRUE(FwrlLayoutForBits(k.fwrl_bits, &picture.layout));
+        picture.width = in.biWidth;
+        picture.height = std::abs(in.biHeight);
+        EXPECT_EQ(out.biSizeImage, FwrlMaxEncodedSize(picture));
+        EXPECT_EQ(static_cast<size_t>(ICCompressGetSize(c.hic, &in, &out)), FwrlMaxEncodedSize(picture));
+        EXPECT_EQ(ICCompressQuery(c.hic, &in, &out), ICERR_OK);
+        EXPECT_EQ(ICCompressBegin(c.hic, &in, &out), ICERR_OK);
+        EXPECT_EQ(ICCompressEnd(c.hic), ICERR_OK);
+        // Outputs that do not describe the same picture in FWRL.
+        BITMAPINFOHEADER wrong[] = {out, out, out, out};
+        wrong[0].biCompression = kUyvy;
+        wrong[1].biWidth += 2;
+        wrong[2].biHeight -= 1;
+        wrong[3].biBitCount = k.fwrl_bits == 16 ? 24 : 16;
+        for (auto& w : wrong) EXPECT_NE(ICCompressQuery(c.hic, &in, &w), ICERR_OK);
+    }
+    BITMAPINFOHEADER refused[] = {UyvyHeader(1279, 720), UyvyHeader(1280, 720), RgbIn(64, 36, 16), RgbIn(64, 36, 8),
+                                  UyvyHeader(64, 36)};
+    refused[1].biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+    refused[4].biCompression = kFwrl;
+    for (auto& in : refused) {
+        EXPECT_NE(ICCompressQuery(c.hic, &in, nullptr), ICERR_OK) << in.biBitCount;
+        EXPECT_EQ(ICCompressGetSize(c.hic, &in, nullptr), 0);
+    }
+}
+
+// Compresses one frame through the driver and checks what ICCompress reports.
+std::vector<uint8_t> CompressFrame(HIC hic, BITMAPINFOHEADER in, const std::vector<uint8_t>& pixels,
+                                   BITMAPINFOHEADER* out) {
+    EXPECT_EQ(ICCompressGetFormat(hic, &in, out), ICERR_OK);
+    const DWORD max = static_cast<DWORD>(ICCompressGetSize(hic, &in, out));
+    std::vector<uint8_t> frame(max + 16, 0xA5);
+    EXPECT_EQ(ICCompressBegin(hic, &in, out), ICERR_OK);
+    DWORD ckid = 0, flags = 0;
+    EXPECT_EQ(ICCompress(hic, ICCOMPRESS_KEYFRAME, out, frame.data(), &in, const_cast<uint8_t*>(pixels.data()), &ckid,
+                         &flags, 0, 0, 0, nullptr, nullptr),
+              static_cast<DWORD>(ICERR_OK));
+    EXPECT_EQ(ICCompressEnd(hic), ICERR_OK);
+    EXPECT_EQ(flags, static_cast<DWORD>(AVIIF_KEYFRAME));
+    EXPECT_EQ(ckid, static_cast<DWORD>(aviTWOCC('d', 'c')));
+    EXPECT_GT(out->biSizeImage, kFwrlHeaderBytes);
+    EXPECT_LE(out->biSizeImage, max);
+    for (size_t i = max; i < frame.size(); ++i) EXPECT_EQ(frame[i], 0xA5) << "written past the size it gave";
+    frame.resize(out->biSizeImage);
+    return frame;
+}
+
+// Decompresses with whatever driver the system finds for the compressed format.
+std::vector<uint8_t> DecompressFrame(BITMAPINFOHEADER in, const std::vector<uint8_t>& frame, RgbHeader out) {
+    Hic d(ICLocate(ICTYPE_VIDEO, 0, &in, &out.h, ICMODE_DECOMPRESS));
+    EXPECT_TRUE(d.hic);
+    std::vector<uint8_t> rgb(out.h.biSizeImage, 0xA5);
+    if (!d.hic) return rgb;
+    EXPECT_EQ(ICDecompressBegin(d.hic, &in, &out.h), ICERR_OK);
+    EXPECT_EQ(ICDecompress(d.hic, 0, &in, const_cast<uint8_t*>(frame.data()), &out.h, rgb.data()),
+              static_cast<DWORD>(ICERR_OK));
+    EXPECT_EQ(ICDecompressEnd(d.hic), ICERR_OK);
+    return rgb;
+}
+
+TEST(FwrlDriver, FramesDecompressBackToThePicture) {
+    Hic c(ICOpen(ICTYPE_VIDEO, kUyvy, ICMODE_COMPRESS));
+    ASSERT_TRUE(c.hic);
+    // UYVY: the same RGB as decoding the UYVY itself.
+    const int w = 320, h = 180;
+    const auto bars = BarsWithWhiteTop(w, h);
+    BITMAPINFOHEADER fwrl{};
+    const auto frame = CompressFrame(c.hic, UyvyHeader(w, h), bars, &fwrl);
+    EXPECT_LT(frame.size(), bars.size() / 10) << "bars are long runs";
+    for (int sign : {1, -1}) {
+        const auto rgb = DecompressFrame(fwrl, frame, RgbOut(w, sign * h, 32));
+        ExpectBars(rgb.data(), w, h, 32, sign > 0);
+        const auto direct = DecompressFrame(UyvyHeader(w, h), bars, RgbOut(w, sign * h, 32));
+        EXPECT_EQ(rgb, direct);
+    }
+
+    // RGB24 of odd width, bottom-up, comes back exactly, in either row order
+    // and as RGB32 too.
+    const int rw = 33, rh = 9;
+    const size_t stride24 = DibStride(rw, 24);
+    std::vector<uint8_t> pixels(stride24 * rh);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 7 / 3);
+    const auto rgb_frame = CompressFrame(c.hic, RgbIn(rw, rh, 24), pixels, &fwrl);
+    EXPECT_EQ(fwrl.biBitCount, 24);
+    for (int sign : {1, -1}) {
+        const auto back24 = DecompressFrame(fwrl, rgb_frame, RgbOut(rw, sign * rh, 24));
+        const auto back32 = DecompressFrame(fwrl, rgb_frame, RgbOut(rw, sign * rh, 32));
+        for (int y = 0; y < rh; ++y) {  // y: picture row, top-down
+            const uint8_t* src = pixels.data() + stride24 * static_cast<size_t>(rh - 1 - y);
+            const int row = sign > 0 ? rh - 1 - y : y;
+            const uint8_t* got24 = back24.data() + stride24 * static_cast<size_t>(row);
+            const uint8_t* got32 = back32.data() + DibStride(rw, 32) * static_cast<size_t>(row);
+            ASSERT_EQ(std::memcmp(src, got24, static_cast<size_t>(rw) * 3), 0) << "row " << y;
+            for (int x = 0; x < rw; ++x)
+                ASSERT_EQ(std::memcmp(src + 3 * x, got32 + 4 * x, 3), 0) << x << "," << y;
+        }
+    }
+    // RGB pictures come back in 24 or 32 bits only.
+    Hic d(ICLocate(ICTYPE_VIDEO, 0, &fwrl, nullptr, ICMODE_DECOMPRESS));
+    ASSERT_TRUE(d.hic);
+    RgbHeader rgb16 = RgbOut(rw, rh, 16);
+    EXPECT_NE(ICDecompressQuery(d.hic, &fwrl, &rgb16.h), ICERR_OK);
+    BITMAPINFOHEADER suggested{};
+    EXPECT_EQ(ICDecompressGetFormat(d.hic, &fwrl, &suggested), ICERR_OK);
+    EXPECT_EQ(suggested.biCompression, static_cast<DWORD>(BI_RGB));
+    EXPECT_EQ(suggested.biBitCount, 32);
+    EXPECT_EQ(suggested.biHeight, rh);
+
+    // A frame cut short is refused, not read past its end.
+    BITMAPINFOHEADER cut = fwrl;
+    cut.biSizeImage = static_cast<DWORD>(rgb_frame.size() - 1);
+    std::vector<uint8_t> shorter(rgb_frame.begin(), rgb_frame.end() - 1);
+    RgbHeader out = RgbOut(rw, rh, 24);
+    std::vector<uint8_t> dst(out.h.biSizeImage);
+    EXPECT_NE(ICDecompress(d.hic, 0, &cut, shorter.data(), &out.h, dst.data()), static_cast<DWORD>(ICERR_OK));
 }
 
 // UYVY push source → AVI Decompressor → Sample Grabber (RGB) → Null Renderer.
@@ -245,6 +406,26 @@ TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb24) {
     const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
     ASSERT_GE(rgb.size(), DibStride(w, 24) * h);
     ExpectBars(rgb.data(), w, h, 24, vih->bmiHeader.biHeight > 0);
+    CoTaskMemFree(mt.pbFormat);
+}
+
+TEST_F(AviDecompressorChain, DecodesFwrlFramesOfTheTestCodec) {
+    const int w = 640, h = 360;
+    const auto bars = BarsWithWhiteTop(w, h);
+    const FwrlPicture picture{FwrlLayout::kUyvy, w, h};
+    std::vector<uint8_t> frame(FwrlMaxEncodedSize(picture));
+    frame.resize(FwrlEncode(picture, bars.data(), bars.size(), {static_cast<size_t>(w) * 2, false}, frame.data(),
+                            frame.size()));
+    ASSERT_GT(frame.size(), 0u);
+    GUID subtype = MEDIASUBTYPE_UYVY;
+    subtype.Data1 = kFwrl;
+    Build(VideoType(subtype, w, h, 16, kFwrl), MEDIASUBTYPE_RGB32);
+    AM_MEDIA_TYPE mt{};
+    const auto rgb = Grab(frame, &mt);
+    ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32));
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+    ASSERT_GE(rgb.size(), DibStride(w, 32) * h);
+    ExpectBars(rgb.data(), w, h, 32, vih->bmiHeader.biHeight > 0);
     CoTaskMemFree(mt.pbFormat);
 }
 

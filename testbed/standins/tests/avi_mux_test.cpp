@@ -1,0 +1,751 @@
+// The AVI Mux stand-in as the prefix serves it for CLSID_AviDest: its
+// interfaces, pins and connections, and recordings read back byte for byte.
+#include <dshow.h>
+#include <gtest/gtest.h>
+#include <mmreg.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "avi_layout.h"
+#include "avi_parse.h"
+#include "dshow_util.h"
+#include "stream_filters.h"
+#include "test_graph.h"
+#include "testbed/common/filter.h"
+#include "testbed/common/pin.h"
+
+namespace fernwood::test {
+namespace {
+
+using avi::ParsedAvi;
+using avi::ParsedChunk;
+
+constexpr uint32_t Fcc(char a, char b, char c, char d) { return avi::FourCC(a, b, c, d); }
+
+void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> present,
+                      std::initializer_list<const IID*> absent, const char* what) {
+    const ULONG base = RefCount(object);
+    for (const IID* iid : present) {
+        ComPtr<IUnknown> got;
+        EXPECT_EQ(object->QueryInterface(*iid, got.PutVoid()), S_OK) << what;
+        if (got) {
+            EXPECT_EQ(RefCount(object), base + 1) << what;
+        }
+    }
+    for (const IID* iid : absent) {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE) << what;
+        EXPECT_EQ(out, nullptr) << what;
+    }
+    EXPECT_EQ(RefCount(object), base) << what;
+}
+
+std::vector<std::wstring> PinIds(IBaseFilter* filter) {
+    std::vector<std::wstring> ids;
+    for (auto& pin : PinsOf(filter)) {
+        LPWSTR id = nullptr;
+        if (SUCCEEDED(pin->QueryId(&id))) ids.push_back(id);
+        CoTaskMemFree(id);
+    }
+    return ids;
+}
+
+ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
+    ComPtr<IPin> pin;
+    filter->FindPin(id, pin.Put());
+    return pin;
+}
+
+// A VIDEOINFOHEADER type of w x h with the given compression.
+testbed::MediaType VideoType(DWORD compression, WORD bits, int w, int h, REFERENCE_TIME frame, bool temporal) {
+    testbed::MediaType mt;
+    mt->majortype = MEDIATYPE_Video;
+    mt->subtype = MEDIASUBTYPE_UYVY;
+    mt->subtype.Data1 = compression;
+    mt->formattype = FORMAT_VideoInfo;
+    mt->bFixedSizeSamples = !temporal;
+    mt->bTemporalCompression = temporal;
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormat(sizeof(VIDEOINFOHEADER)));
+    vih->AvgTimePerFrame = frame;
+    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih->bmiHeader.biWidth = w;
+    vih->bmiHeader.biHeight = h;
+    vih->bmiHeader.biPlanes = 1;
+    vih->bmiHeader.biBitCount = bits;
+    vih->bmiHeader.biCompression = compression;
+    vih->bmiHeader.biSizeImage = static_cast<DWORD>(w * h * bits / 8);
+    mt->lSampleSize = vih->bmiHeader.biSizeImage;
+    return mt;
+}
+
+// An audio type that is not PCM: 1 KiB blocks, ten a second.
+testbed::MediaType BlockAudioType() {
+    testbed::MediaType mt = PcmType(44100, 2);
+    auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat);
+    wfx->wFormatTag = WAVE_FORMAT_ADPCM;
+    wfx->nBlockAlign = 1024;
+    wfx->nAvgBytesPerSec = 10240;
+    wfx->wBitsPerSample = 4;
+    mt->subtype.Data1 = WAVE_FORMAT_ADPCM;
+    return mt;
+}
+
+std::vector<uint8_t> Pattern(size_t size, int seed) {
+    std::vector<uint8_t> v(size);
+    for (size_t i = 0; i < size; ++i) v[i] = static_cast<uint8_t>(seed * 31 + i * 7);
+    return v;
+}
+
+std::wstring TempFile() {
+    wchar_t dir[MAX_PATH], file[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, dir) || !GetTempFileNameW(dir, L"mux", 0, file)) return L"";
+    return file;
+}
+
+std::vector<uint8_t> ReadFile(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return bytes;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    fclose(f);
+    return bytes;
+}
+
+std::vector<uint8_t> DataOf(const std::vector<uint8_t>& file, const ParsedChunk& c) {
+    return std::vector<uint8_t>(file.begin() + static_cast<long>(c.offset + 8),
+                                file.begin() + static_cast<long>(c.offset + 8 + c.size));
+}
+
+std::vector<ParsedChunk> ChunksOf(const ParsedAvi& avi, int stream) {
+    std::vector<ParsedChunk> out;
+    for (const auto& c : avi.chunks)
+        if (avi::StreamOfChunk(c.id) == stream) out.push_back(c);
+    return out;
+}
+
+// Every chunk of a stream is named, in order, by its standard index.
+void ExpectIndexMatchesChunks(const ParsedAvi& avi, int stream) {
+    const std::vector<ParsedChunk> chunks = ChunksOf(avi, stream);
+    const auto& index = avi.streams[static_cast<size_t>(stream)].index;
+    ASSERT_EQ(index.size(), chunks.size()) << stream;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(index[i].data, chunks[i].offset + 8) << stream << " " << i;
+        EXPECT_EQ(index[i].size, chunks[i].size) << stream << " " << i;
+    }
+}
+
+// A graph with the multiplexer and push sources of the given types.
+struct MuxGraph {
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IBaseFilter> mux;
+    std::vector<PushSource*> sources;
+    std::vector<ComPtr<IBaseFilter>> source_filters;
+
+    MuxGraph() {
+        Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph);
+        graph->QueryInterface(IID_IMediaControl, control.PutVoid());
+        graph->QueryInterface(IID_IMediaEvent, events.PutVoid());
+        mux = AddNewFilter(graph.Get(), CLSID_AviDest, L"Mux");
+    }
+    PushSource* AddSource(const testbed::MediaType& type, long buffer) {
+        auto* source = new PushSource(type, buffer);
+        source_filters.push_back(ComPtr<IBaseFilter>::Adopt(source));
+        graph->AddFilter(source_filters.back().Get(), nullptr);
+        sources.push_back(source);
+        return source;
+    }
+    HRESULT ConnectInput(PushSource* source, const wchar_t* input) {
+        return graph->ConnectDirect(source->Output(), Named(mux.Get(), input).Get(), nullptr);
+    }
+    // A File Writer stand-in writing to path, connected to the mux output.
+    ComPtr<IBaseFilter> AddWriter(const std::wstring& path) {
+        ComPtr<IBaseFilter> writer = AddNewFilter(graph.Get(), CLSID_FileWriter, L"File Writer");
+        ComPtr<IFileSinkFilter> sink;
+        if (!writer || FAILED(writer->QueryInterface(IID_IFileSinkFilter, sink.PutVoid())) ||
+            FAILED(sink->SetFileName(path.c_str(), nullptr)))
+            return nullptr;
+        return writer;
+    }
+    HRESULT ConnectOutput(IBaseFilter* writer) {
+        return graph->ConnectDirect(Named(mux.Get(), L"AVI Out").Get(), PinAt(writer, PINDIR_INPUT, 0).Get(),
+                                    nullptr);
+    }
+    void DisconnectBoth(IPin* pin) {
+        ComPtr<IPin> peer = PeerOf(pin);
+        graph->Disconnect(pin);
+        if (peer) graph->Disconnect(peer.Get());
+    }
+    // Empties the graph; the graph, the sources and the mux go with their last references.
+    void TearDown() {
+        control->Stop();
+        for (auto& f : FiltersIn(graph.Get())) graph->RemoveFilter(f.Get());
+        control.Reset();
+        events.Reset();
+        EXPECT_EQ(graph.Detach()->Release(), 0u);
+        for (auto& f : source_filters) EXPECT_EQ(f.Detach()->Release(), 0u);
+        EXPECT_EQ(mux.Detach()->Release(), 0u);
+    }
+};
+
+TEST(AviMux, IsTheStandInWithItsInterfacesAndExactReferenceCounts) {
+    ComApartment com;
+    wchar_t server[MAX_PATH] = {};
+    DWORD bytes = sizeof server - sizeof(wchar_t);
+    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{E2510970-F137-11CE-8B67-00AA00A3F1A6}\\InprocServer32",
+                           nullptr, RRF_RT_REG_SZ, nullptr, server, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_NE(wcsstr(server, L"fernwood_standins.dll"), nullptr);
+
+    ComPtr<IBaseFilter> mux;
+    ASSERT_EQ(Create(CLSID_AviDest, IID_IBaseFilter, &mux), S_OK);
+    EXPECT_EQ(RefCount(mux.Get()), 1u);
+    EXPECT_TRUE(HasClassId(mux.Get(), CLSID_AviDest));
+    ExpectInterfaces(mux.Get(),
+                     {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IUnknown, &IID_IConfigAviMux,
+                      &IID_IConfigInterleaving},
+                     {&IID_IFileSinkFilter, &IID_IAMFilterMiscFlags, &IID_IAMDroppedFrames, &IID_IMediaSeeking,
+                      &IID_IMediaPosition, &IID_IPersistMediaPropertyBag, &IID_ISpecifyPropertyPages, &IID_IPin,
+                      &IID_IMemInputPin, &IID_IStream},
+                     "filter");
+
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(mux->EnumPins(pins.Put()), S_OK);
+    EXPECT_EQ(RefCount(mux.Get()), 2u);
+    IPin* got[3] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(pins->Next(3, got, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(RefCount(mux.Get()), 4u);
+    PIN_INFO info = {};
+    ASSERT_EQ(got[0]->QueryPinInfo(&info), S_OK);
+    EXPECT_EQ(info.dir, PINDIR_OUTPUT);
+    EXPECT_STREQ(info.achName, L"AVI Out");
+    EXPECT_EQ(info.pFilter, mux.Get());
+    info.pFilter->Release();
+    ASSERT_EQ(got[1]->QueryPinInfo(&info), S_OK);
+    EXPECT_EQ(info.dir, PINDIR_INPUT);
+    EXPECT_STREQ(info.achName, L"Input 01");
+    info.pFilter->Release();
+    ExpectInterfaces(got[0], {&IID_IPin, &IID_IUnknown},
+                     {&IID_IMemInputPin, &IID_IMediaSeeking, &IID_IStream, &IID_IQualityControl}, "output");
+    ExpectInterfaces(got[1], {&IID_IPin, &IID_IMemInputPin, &IID_IUnknown},
+                     {&IID_IAMStreamControl, &IID_IMediaSeeking, &IID_IStream, &IID_IKsPropertySet}, "input");
+
+    // The output offers one type: an AVI byte stream.
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(got[0]->EnumMediaTypes(types.Put()), S_OK);
+    AM_MEDIA_TYPE* offered[2] = {};
+    ULONG count = 0;
+    EXPECT_EQ(types->Next(2, offered, &count), S_FALSE);
+    ASSERT_EQ(count, 1u);
+    EXPECT_TRUE(IsEqualGUID(offered[0]->majortype, MEDIATYPE_Stream));
+    EXPECT_TRUE(IsEqualGUID(offered[0]->subtype, MEDIASUBTYPE_Avi));
+    testbed::DeleteMediaType(offered[0]);
+    ASSERT_EQ(got[1]->EnumMediaTypes(types.Put()), S_OK);
+    EXPECT_EQ(types->Next(1, offered, nullptr), S_FALSE);
+    types.Reset();
+
+    // Inputs take video described by VIDEOINFOHEADER and audio by WAVEFORMATEX.
+    const testbed::MediaType uyvy = VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, 64, 48, 166833, false);
+    const testbed::MediaType rgb = RgbVideoType(MEDIASUBTYPE_RGB24, 64, -48);
+    const testbed::MediaType pcm = PcmType(44100, 2), blocks = BlockAudioType();
+    for (const auto* mt : {&uyvy, &rgb, &pcm, &blocks}) EXPECT_EQ(got[1]->QueryAccept(&mt->Get()), S_OK);
+    testbed::MediaType other = uyvy;
+    other->formattype = FORMAT_VideoInfo2;
+    EXPECT_EQ(got[1]->QueryAccept(&other.Get()), S_FALSE);
+    other = pcm;
+    other->cbFormat = 8;
+    EXPECT_EQ(got[1]->QueryAccept(&other.Get()), S_FALSE);
+    other = pcm;
+    other->majortype = MEDIATYPE_Stream;
+    EXPECT_EQ(got[1]->QueryAccept(&other.Get()), S_FALSE);
+    EXPECT_EQ(got[0]->QueryAccept(&uyvy.Get()), S_FALSE);
+
+    got[0]->Release();
+    got[1]->Release();
+    pins.Reset();
+    EXPECT_EQ(RefCount(mux.Get()), 1u);
+
+    ComPtr<IUnknown> outer, inner;
+    ASSERT_EQ(Create(CLSID_FilterGraph, IID_IUnknown, &outer), S_OK);
+    EXPECT_EQ(CoCreateInstance(CLSID_AviDest, outer.Get(), CLSCTX_INPROC_SERVER, IID_IUnknown, inner.PutVoid()),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(mux.Detach()->Release(), 0u);
+}
+
+TEST(AviMux, ConfigurationInterfacesKeepWhatTheyAreGiven) {
+    ComApartment com;
+    ComPtr<IConfigInterleaving> interleaving;
+    ASSERT_EQ(Create(CLSID_AviDest, IID_IConfigInterleaving, &interleaving), S_OK);
+    ComPtr<IConfigAviMux> config;
+    ASSERT_EQ(interleaving->QueryInterface(IID_IConfigAviMux, config.PutVoid()), S_OK);
+
+    InterleavingMode mode = INTERLEAVE_NONE;
+    ASSERT_EQ(interleaving->get_Mode(&mode), S_OK);
+    EXPECT_EQ(mode, INTERLEAVE_CAPTURE);
+    for (InterleavingMode m : {INTERLEAVE_NONE, INTERLEAVE_FULL, INTERLEAVE_NONE_BUFFERED, INTERLEAVE_CAPTURE}) {
+        EXPECT_EQ(interleaving->put_Mode(m), S_OK);
+        EXPECT_EQ(interleaving->get_Mode(&mode), S_OK);
+        EXPECT_EQ(mode, m);
+    }
+    EXPECT_EQ(interleaving->put_Mode(static_cast<InterleavingMode>(INTERLEAVE_NONE_BUFFERED + 1)), E_INVALIDARG);
+    EXPECT_EQ(interleaving->get_Mode(&mode), S_OK);
+    EXPECT_EQ(mode, INTERLEAVE_CAPTURE);
+    EXPECT_EQ(interleaving->get_Mode(nullptr), E_POINTER);
+
+    REFERENCE_TIME every = 0, preroll = -1;
+    ASSERT_EQ(interleaving->get_Interleaving(&every, &preroll), S_OK);
+    EXPECT_EQ(every, 10000000);
+    EXPECT_EQ(preroll, 0);
+    const REFERENCE_TIME half = 5000000, fifth = 2000000;
+    EXPECT_EQ(interleaving->put_Interleaving(&half, &fifth), S_OK);
+    ASSERT_EQ(interleaving->get_Interleaving(&every, &preroll), S_OK);
+    EXPECT_EQ(every, half);
+    EXPECT_EQ(preroll, fifth);
+    EXPECT_EQ(interleaving->put_Interleaving(nullptr, &fifth), E_POINTER);
+    EXPECT_EQ(interleaving->get_Interleaving(&every, nullptr), E_POINTER);
+
+    LONG master = 0;
+    ASSERT_EQ(config->GetMasterStream(&master), S_OK);
+    EXPECT_EQ(master, -1);
+    EXPECT_EQ(config->SetMasterStream(1), S_OK);
+    EXPECT_EQ(config->SetMasterStream(-2), E_INVALIDARG);
+    ASSERT_EQ(config->GetMasterStream(&master), S_OK);
+    EXPECT_EQ(master, 1);
+    EXPECT_EQ(config->SetMasterStream(-1), S_OK);
+    ASSERT_EQ(config->GetMasterStream(&master), S_OK);
+    EXPECT_EQ(master, -1);
+    EXPECT_EQ(config->GetMasterStream(nullptr), E_POINTER);
+
+    BOOL old_index = FALSE;
+    ASSERT_EQ(config->GetOutputCompatibilityIndex(&old_index), S_OK);
+    EXPECT_TRUE(old_index);
+    EXPECT_EQ(config->SetOutputCompatibilityIndex(FALSE), S_OK);
+    ASSERT_EQ(config->GetOutputCompatibilityIndex(&old_index), S_OK);
+    EXPECT_FALSE(old_index);
+    EXPECT_EQ(config->GetOutputCompatibilityIndex(nullptr), E_POINTER);
+
+    config.Reset();
+    EXPECT_EQ(interleaving.Detach()->Release(), 0u);
+}
+
+TEST(AviMux, WalksItsStatesUnconnected) {
+    ComApartment com;
+    ComPtr<IBaseFilter> mux;
+    ASSERT_EQ(Create(CLSID_AviDest, IID_IBaseFilter, &mux), S_OK);
+    FILTER_STATE state;
+    const struct {
+        HRESULT (*step)(IBaseFilter*);
+        FILTER_STATE expect;
+    } walk[] = {{[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
+                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
+                {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
+                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
+                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
+                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
+    EXPECT_EQ(mux->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    for (const auto& s : walk) {
+        EXPECT_EQ(s.step(mux.Get()), S_OK);
+        EXPECT_EQ(mux->GetState(0, &state), S_OK);
+        EXPECT_EQ(state, s.expect);
+    }
+    EXPECT_EQ(mux.Detach()->Release(), 0u);
+}
+
+TEST(AviMux, KeepsOneFreeInputAsStreamsConnectAndDisconnect) {
+    ComApartment com;
+    MuxGraph g;
+    ASSERT_TRUE(g.mux);
+    const testbed::MediaType uyvy = VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, 64, 48, 166833, false);
+    const testbed::MediaType pcm = PcmType(48000, 2);
+    PushSource* video = g.AddSource(uyvy, 6144);
+    PushSource* audio = g.AddSource(pcm, 1920);
+    const testbed::MediaType rgb32 = RgbVideoType(MEDIASUBTYPE_RGB32, 16, 16);
+    PushSource* second = g.AddSource(rgb32, 1024);
+    using Ids = std::vector<std::wstring>;
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01"}));
+
+    // Inputs before the output this time.
+    ASSERT_EQ(g.ConnectInput(video, L"Input 01"), S_OK);
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02"}));
+    ASSERT_EQ(g.ConnectInput(audio, L"Input 02"), S_OK);
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02", L"Input 03"}));
+    AM_MEDIA_TYPE connected = {};
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 01")->ConnectionMediaType(&connected), S_OK);
+    EXPECT_TRUE(testbed::SameMediaType(connected, uyvy.Get()));
+    testbed::FreeMediaType(&connected);
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->ConnectionMediaType(&connected), S_OK);
+    EXPECT_TRUE(testbed::SameMediaType(connected, pcm.Get()));
+    testbed::FreeMediaType(&connected);
+    EXPECT_EQ(Named(g.mux.Get(), L"Input 01")->ReceiveConnection(second->Output(), &rgb32.Get()),
+              VFW_E_ALREADY_CONNECTED);
+
+    // A disconnected input stays, free, and takes the next connection.
+    g.DisconnectBoth(Named(g.mux.Get(), L"Input 01").Get());
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02", L"Input 03"}));
+    EXPECT_FALSE(IsConnected(Named(g.mux.Get(), L"Input 01").Get()));
+    ASSERT_EQ(g.ConnectInput(second, L"Input 01"), S_OK);
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02", L"Input 03"}));
+    ASSERT_EQ(g.ConnectInput(video, L"Input 03"), S_OK);
+    EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02", L"Input 03", L"Input 04"}));
+
+    // Disconnecting everything while walking one enumerator reaches every pin.
+    const std::wstring path = TempFile();
+    ComPtr<IBaseFilter> writer = g.AddWriter(path);
+    ASSERT_TRUE(writer);
+    ASSERT_EQ(g.ConnectOutput(writer.Get()), S_OK);
+    ComPtr<IEnumPins> pins;
+    ASSERT_EQ(g.mux->EnumPins(pins.Put()), S_OK);
+    IPin* pin = nullptr;
+    int disconnected = 0;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        if (IsConnected(pin)) {
+            g.DisconnectBoth(pin);
+            ++disconnected;
+        }
+        pin->Release();
+    }
+    pins.Reset();
+    EXPECT_EQ(disconnected, 4);
+    for (auto& p : PinsOf(g.mux.Get())) EXPECT_FALSE(IsConnected(p.Get()));
+
+    // Connections change only while stopped.
+    ASSERT_EQ(g.ConnectInput(video, L"Input 02"), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
+    EXPECT_EQ(Named(g.mux.Get(), L"Input 02")->Disconnect(), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(Named(g.mux.Get(), L"Input 01")->ReceiveConnection(audio->Output(), &pcm.Get()), VFW_E_NOT_STOPPED);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+
+    writer.Reset();
+    g.TearDown();
+    DeleteFileW(path.c_str());
+}
+
+TEST(AviMux, RecordsVideoAndAudioOnOneTimelineThroughTheFileWriter) {
+    ComApartment com;
+    MuxGraph g;
+    ASSERT_TRUE(g.mux);
+    const int w = 64, h = 48;
+    const REFERENCE_TIME t = 166833;
+    const testbed::MediaType uyvy = VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, w, h, t, false);
+    const testbed::MediaType pcm = PcmType(48000, 2);
+    PushSource* video = g.AddSource(uyvy, w * h * 2);
+    PushSource* audio = g.AddSource(pcm, 1920);
+    const std::wstring path = TempFile();
+    ComPtr<IBaseFilter> writer = g.AddWriter(path);
+    ASSERT_TRUE(writer);
+    // Output first, as the capture graph builder connects it.
+    ASSERT_EQ(g.ConnectOutput(writer.Get()), S_OK);
+    ASSERT_EQ(g.ConnectInput(video, L"Input 01"), S_OK);
+    ASSERT_EQ(g.ConnectInput(audio, L"Input 02"), S_OK);
+    ComPtr<IConfigInterleaving> interleaving;
+    ASSERT_EQ(g.mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid()), S_OK);
+    ASSERT_EQ(interleaving->put_Mode(INTERLEAVE_FULL), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+
+    // Frames 2 and 3 are lost; audio starts 10 ms late, its last block untimed.
+    const int slots[] = {0, 1, 4, 5};
+    std::vector<std::vector<uint8_t>> frames, blocks;
+    for (int i = 0; i < 4; ++i) {
+        frames.push_back(Pattern(static_cast<size_t>(w * h * 2), i + 1));
+        ASSERT_EQ(video->Push(frames.back().data(), frames.back().size(), slots[i] * t, (slots[i] + 1) * t), S_OK);
+        blocks.push_back(Pattern(1920, 50 + i));
+        const REFERENCE_TIME at = 100000 + i * 100000LL;
+        if (i < 3) {
+            ASSERT_EQ(audio->Push(blocks.back().data(), 1920, at, at + 100000), S_OK);
+        } else {
+            // Untimed: the mux takes it as it comes.
+            ComPtr<IMediaSample> sample;
+            ComPtr<IMemAllocator> allocator;
+            ComPtr<IMemInputPin> input;
+            ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->QueryInterface(IID_IMemInputPin, input.PutVoid()), S_OK);
+            ASSERT_EQ(input->GetAllocator(allocator.Put()), S_OK);
+            ASSERT_EQ(allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0), S_OK);
+            BYTE* data = nullptr;
+            ASSERT_EQ(sample->GetPointer(&data), S_OK);
+            std::memcpy(data, blocks.back().data(), 1920);
+            sample->SetActualDataLength(1920);
+            ASSERT_EQ(input->Receive(sample.Get()), S_OK);
+        }
+    }
+
+    // The writer completes once every input has ended.
+    long code = 0;
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 01")->EndOfStream(), S_OK);
+    EXPECT_EQ(g.events->WaitForCompletion(0, &code), E_ABORT);
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->EndOfStream(), S_OK);
+    EXPECT_EQ(g.events->WaitForCompletion(15000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    interleaving.Reset();
+    writer.Reset();
+    g.TearDown();
+
+    const std::vector<uint8_t> file = ReadFile(path);
+    DeleteFileW(path.c_str());
+    const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+    ASSERT_TRUE(avi.ok) << avi.error;
+    ASSERT_EQ(avi.riffs.size(), 1u);
+    EXPECT_EQ(avi.riffs[0].size + 8u, file.size());
+    EXPECT_EQ(avi.stream_count, 2u);
+    EXPECT_EQ(avi.micro_sec_per_frame, 16683u);
+    EXPECT_EQ(avi.total_frames, 6u);
+    EXPECT_EQ(avi.grand_frames, 6u);
+    EXPECT_EQ(avi.width, static_cast<uint32_t>(w));
+    EXPECT_EQ(avi.height, static_cast<uint32_t>(h));
+    EXPECT_EQ(avi.suggested_buffer, static_cast<uint32_t>(w * h * 2));
+    ASSERT_EQ(avi.streams.size(), 2u);
+
+    const avi::ParsedStream& v = avi.streams[0];
+    EXPECT_EQ(v.type, Fcc('v', 'i', 'd', 's'));
+    EXPECT_EQ(v.handler, Fcc('U', 'Y', 'V', 'Y'));
+    EXPECT_EQ(v.scale, 166833u);
+    EXPECT_EQ(v.rate, 10000000u);
+    EXPECT_EQ(v.length, 6u);
+    const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(uyvy->pbFormat);
+    ASSERT_EQ(v.format.size(), sizeof(BITMAPINFOHEADER));
+    EXPECT_EQ(std::memcmp(v.format.data(), &vih.bmiHeader, sizeof(BITMAPINFOHEADER)), 0);
+
+    const avi::ParsedStream& a = avi.streams[1];
+    EXPECT_EQ(a.type, Fcc('a', 'u', 'd', 's'));
+    EXPECT_EQ(a.scale, 4u);
+    EXPECT_EQ(a.rate, 192000u);
+    EXPECT_EQ(a.sample_size, 4u);
+    EXPECT_EQ(a.start, 0u);
+    EXPECT_EQ(a.length, 480u + 4 * 480u);  // 10 ms of silence, then the four blocks
+    ASSERT_EQ(a.format.size(), sizeof(WAVEFORMATEX));
+    EXPECT_EQ(std::memcmp(a.format.data(), pcm->pbFormat, sizeof(WAVEFORMATEX)), 0);
+
+    // Video: the lost frames keep their slots as empty chunks.
+    const std::vector<ParsedChunk> vc = ChunksOf(avi, 0), ac = ChunksOf(avi, 1);
+    ASSERT_EQ(vc.size(), 6u);
+    const int frame_at[] = {0, 1, -1, -1, 2, 3};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(vc[i].id, Fcc('0', '0', 'd', 'c')) << i;
+        if (frame_at[i] < 0) {
+            EXPECT_EQ(vc[i].size, 0u) << i;
+        } else {
+            EXPECT_EQ(DataOf(file, vc[i]), frames[static_cast<size_t>(frame_at[i])]) << i;
+        }
+    }
+    // Audio: silence for the late start, then every block in order.
+    ASSERT_EQ(ac.size(), 5u);
+    EXPECT_EQ(DataOf(file, ac[0]), std::vector<uint8_t>(1920, 0));
+    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(DataOf(file, ac[i + 1]), blocks[i]) << i;
+    EXPECT_EQ(ac[0].id, Fcc('0', '1', 'w', 'b'));
+
+    ExpectIndexMatchesChunks(avi, 0);
+    ExpectIndexMatchesChunks(avi, 1);
+    EXPECT_TRUE(v.index[0].key && v.index[5].key);
+    EXPECT_FALSE(v.index[2].key);
+    ASSERT_EQ(v.super.size(), 1u);
+    EXPECT_EQ(v.super[0].duration, 6u);
+    ASSERT_TRUE(avi.has_idx1);
+    ASSERT_EQ(avi.idx1.size(), avi.chunks.size());
+    for (size_t i = 0; i < avi.chunks.size(); ++i) {
+        EXPECT_EQ(avi.idx1[i].id, avi.chunks[i].id) << i;
+        EXPECT_EQ(avi.idx1[i].offset + avi.riffs[0].movi + 8, avi.chunks[i].offset) << i;
+    }
+}
+
+TEST(AviMux, WritesEveryStreamItsOwnWayWithoutTheLegacyIndexWhenAsked) {
+    ComApartment com;
+    MuxGraph g;
+    ASSERT_TRUE(g.mux);
+    // Temporally compressed video, RGB24 and block audio that is not PCM.
+    const testbed::MediaType mjpg = VideoType(MAKEFOURCC('M', 'J', 'P', 'G'), 24, 32, 32, 400000, true);
+    const testbed::MediaType rgb = RgbVideoType(MEDIASUBTYPE_RGB24, 16, 16);
+    const testbed::MediaType blocks = BlockAudioType();
+    PushSource* compressed = g.AddSource(mjpg, 4096);
+    PushSource* plain = g.AddSource(rgb, 16 * 16 * 3);
+    PushSource* audio = g.AddSource(blocks, 1024);
+    ASSERT_EQ(g.ConnectInput(compressed, L"Input 01"), S_OK);
+    ASSERT_EQ(g.ConnectInput(plain, L"Input 02"), S_OK);
+    ASSERT_EQ(g.ConnectInput(audio, L"Input 03"), S_OK);
+    const std::wstring path = TempFile();
+    ComPtr<IBaseFilter> writer = g.AddWriter(path);
+    ASSERT_TRUE(writer);
+    ASSERT_EQ(g.ConnectOutput(writer.Get()), S_OK);  // the output last
+    ComPtr<IConfigAviMux> config;
+    ASSERT_EQ(g.mux->QueryInterface(IID_IConfigAviMux, config.PutVoid()), S_OK);
+    ASSERT_EQ(config->SetOutputCompatibilityIndex(FALSE), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+
+    PushFlags delta;
+    delta.sync = false;
+    const auto key = Pattern(1001, 1), diff = Pattern(300, 2), picture = Pattern(16 * 16 * 3, 3);
+    const auto block = Pattern(1024, 4);
+    ASSERT_EQ(compressed->Push(key.data(), key.size(), 0, 400000), S_OK);
+    ASSERT_EQ(compressed->Push(diff.data(), diff.size(), 400000, 800000, delta), S_OK);
+    ASSERT_EQ(plain->Push(picture.data(), picture.size(), 0, 333667), S_OK);
+    ASSERT_EQ(audio->Push(block.data(), block.size(), 2000000, 3000000), S_OK);  // 0.2 s in
+    ASSERT_EQ(g.control->Stop(), S_OK);
+    config.Reset();
+    writer.Reset();
+    g.TearDown();
+
+    const std::vector<uint8_t> file = ReadFile(path);
+    DeleteFileW(path.c_str());
+    const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+    ASSERT_TRUE(avi.ok) << avi.error;
+    EXPECT_FALSE(avi.has_idx1);
+    EXPECT_EQ(avi.flags & avi::kAvifHasIndex, 0u);
+    ASSERT_EQ(avi.streams.size(), 3u);
+    EXPECT_EQ(avi.width, 32u);  // the first video stream's
+    EXPECT_EQ(avi.micro_sec_per_frame, 40000u);
+
+    const std::vector<ParsedChunk> c0 = ChunksOf(avi, 0), c1 = ChunksOf(avi, 1), c2 = ChunksOf(avi, 2);
+    ASSERT_EQ(c0.size(), 2u);
+    EXPECT_EQ(c0[0].id, Fcc('0', '0', 'd', 'c'));
+    EXPECT_EQ(DataOf(file, c0[0]), key);
+    EXPECT_EQ(c0[1].offset, c0[0].offset + 8 + 1002);  // odd chunks are padded
+    ASSERT_EQ(avi.streams[0].index.size(), 2u);
+    EXPECT_TRUE(avi.streams[0].index[0].key);
+    EXPECT_FALSE(avi.streams[0].index[1].key);
+    EXPECT_EQ(avi.streams[0].handler, Fcc('M', 'J', 'P', 'G'));
+
+    ASSERT_EQ(c1.size(), 1u);
+    EXPECT_EQ(c1[0].id, Fcc('0', '1', 'd', 'b'));
+    EXPECT_EQ(DataOf(file, c1[0]), picture);
+    EXPECT_EQ(avi.streams[1].handler, 0u);
+    EXPECT_TRUE(avi.streams[1].index[0].key);
+
+    // Audio that cannot be padded with silence starts late by its header.
+    ASSERT_EQ(c2.size(), 1u);
+    EXPECT_EQ(c2[0].id, Fcc('0', '2', 'w', 'b'));
+    EXPECT_EQ(avi.streams[2].scale, 1024u);
+    EXPECT_EQ(avi.streams[2].rate, 10240u);
+    EXPECT_EQ(avi.streams[2].start, 2u);
+    EXPECT_EQ(avi.streams[2].length, 1u);
+    for (int s = 0; s < 3; ++s) ExpectIndexMatchesChunks(avi, s);
+}
+
+// A byte-stream sink whose IStream runs out of room after a given number of bytes.
+class FullDisk;
+class FullDiskPin final : public testbed::InputPin, public IStream {
+public:
+    FullDiskPin(testbed::Filter& filter, ULONG room) : InputPin(filter, L"In"), room_(room) {}
+    TESTBED_PIN_IUNKNOWN
+
+    HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
+        return IsEqualGUID(mt.majortype, MEDIATYPE_Stream) ? S_OK : S_FALSE;
+    }
+    HRESULT GetMediaType(unsigned, testbed::MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+
+    STDMETHODIMP Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP Write(const void*, ULONG size, ULONG* written) override {
+        if (written) *written = 0;
+        if (size > room_) return STG_E_MEDIUMFULL;
+        room_ -= size;
+        if (written) *written = size;
+        return S_OK;
+    }
+    STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER* position) override {
+        if (position) position->QuadPart = 0;
+        return S_OK;
+    }
+    STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHODIMP Commit(DWORD) override { return S_OK; }
+    STDMETHODIMP Revert() override { return E_NOTIMPL; }
+    STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+
+protected:
+    void* Interface(REFIID iid) override {
+        if (IsEqualGUID(iid, IID_IStream) || IsEqualGUID(iid, IID_ISequentialStream))
+            return static_cast<IStream*>(this);
+        return InputPin::Interface(iid);
+    }
+    HRESULT OnReceive(IMediaSample*) override { return E_UNEXPECTED; }
+
+private:
+    ULONG room_;
+};
+
+// {7A3C1E54-8B0D-4F6E-A1C2-3D4E5F60718A}
+const CLSID kFullDiskClsid = {0x7a3c1e54, 0x8b0d, 0x4f6e, {0xa1, 0xc2, 0x3d, 0x4e, 0x5f, 0x60, 0x71, 0x8a}};
+
+class FullDisk final : public testbed::Filter {
+public:
+    explicit FullDisk(ULONG room) : Filter(kFullDiskClsid), pin_(*this, room) {}
+    testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &pin_ : nullptr; }
+    IPin* Input() { return &pin_; }
+
+private:
+    FullDiskPin pin_;
+};
+
+TEST(AviMux, AFailedWriteFailsTheSampleAndAbortsTheGraph) {
+    ComApartment com;
+    MuxGraph g;
+    ASSERT_TRUE(g.mux);
+    PushSource* video = g.AddSource(VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, 64, 48, 166833, false), 6144);
+    auto* disk = new FullDisk(64 * 1024);
+    auto disk_filter = ComPtr<IBaseFilter>::Adopt(disk);
+    g.graph->AddFilter(disk_filter.Get(), L"full disk");
+    ASSERT_EQ(g.graph->ConnectDirect(Named(g.mux.Get(), L"AVI Out").Get(), disk->Input(), nullptr), S_OK);
+    ASSERT_EQ(g.ConnectInput(video, L"Input 01"), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+
+    const auto frame = Pattern(6144, 7);
+    HRESULT hr = S_OK;
+    int pushed = 0;
+    for (; pushed < 100 && hr == S_OK; ++pushed)
+        hr = video->Push(frame.data(), frame.size(), pushed * 166833LL, (pushed + 1) * 166833LL);
+    EXPECT_EQ(hr, STG_E_MEDIUMFULL);
+    EXPECT_GT(pushed, 3);
+    EXPECT_LT(pushed, 20);
+    EXPECT_EQ(video->Push(frame.data(), frame.size(), pushed * 166833LL, (pushed + 1) * 166833LL), STG_E_MEDIUMFULL);
+
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    bool aborted = false;
+    EXPECT_TRUE(WaitFor([&] {
+        while (!aborted && g.events->GetEvent(&code, &first, &second, 0) == S_OK) {
+            aborted = code == EC_ERRORABORT;
+            if (aborted) {
+                EXPECT_EQ(static_cast<HRESULT>(first), STG_E_MEDIUMFULL);
+            }
+            g.events->FreeEventParams(code, first, second);
+        }
+        return aborted;
+    }));
+    EXPECT_EQ(g.control->Stop(), S_OK);
+    g.TearDown();
+    EXPECT_EQ(disk_filter.Detach()->Release(), 0u);
+}
+
+TEST(AviMux, CannotPauseIntoAPinWithoutAStream) {
+    ComApartment com;
+    MuxGraph g;
+    ASSERT_TRUE(g.mux);
+    PushSource* audio = g.AddSource(PcmType(44100, 2), 1764);
+    auto* sink = new RecordingSink;
+    auto sink_filter = ComPtr<IBaseFilter>::Adopt(sink);
+    g.graph->AddFilter(sink_filter.Get(), L"no stream");
+    ASSERT_EQ(g.graph->ConnectDirect(Named(g.mux.Get(), L"AVI Out").Get(), sink->Input(), nullptr), S_OK);
+    ASSERT_EQ(g.ConnectInput(audio, L"Input 01"), S_OK);
+    EXPECT_EQ(g.mux->Pause(), E_NOINTERFACE);
+    FILTER_STATE state;
+    EXPECT_EQ(g.mux->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    g.TearDown();
+    EXPECT_EQ(sink_filter.Detach()->Release(), 0u);
+}
+
+}  // namespace
+}  // namespace fernwood::test
