@@ -343,23 +343,7 @@ TEST(AviMux, WalksItsStatesUnconnected) {
     ComApartment com;
     ComPtr<IBaseFilter> mux;
     ASSERT_EQ(Create(CLSID_AviDest, IID_IBaseFilter, &mux), S_OK);
-    FILTER_STATE state;
-    const struct {
-        HRESULT (*step)(IBaseFilter*);
-        FILTER_STATE expect;
-    } walk[] = {{[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
-                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
-                {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
-                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
-                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
-                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
-    EXPECT_EQ(mux->GetState(0, &state), S_OK);
-    EXPECT_EQ(state, State_Stopped);
-    for (const auto& s : walk) {
-        EXPECT_EQ(s.step(mux.Get()), S_OK);
-        EXPECT_EQ(mux->GetState(0, &state), S_OK);
-        EXPECT_EQ(state, s.expect);
-    }
+    ExpectStateWalk(mux.Get());
     EXPECT_EQ(mux.Detach()->Release(), 0u);
 }
 

@@ -28,42 +28,6 @@ namespace {
 const DWORD kFwrl = mmioFOURCC('F', 'W', 'R', 'L');
 const wchar_t kTestCodec[] = L"Fernwood test codec (testbed)";
 
-std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name) {
-    VARIANT v;
-    VariantInit(&v);
-    std::wstring text;
-    if (SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR && v.bstrVal) text = v.bstrVal;
-    VariantClear(&v);
-    return text;
-}
-
-struct Device {
-    std::wstring name, fcc_handler;
-};
-
-// Binds the first device of the category that `pick` chooses.
-ComPtr<IBaseFilter> BindDevice(const CLSID& category, const std::function<bool(const Device&)>& pick,
-                               Device* picked = nullptr) {
-    ComPtr<ICreateDevEnum> devices;
-    ComPtr<IEnumMoniker> monikers;
-    if (FAILED(Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, &devices)) ||
-        devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-        return nullptr;
-    IMoniker* m = nullptr;
-    while (monikers->Next(1, &m, nullptr) == S_OK) {
-        ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(m);
-        ComPtr<IPropertyBag> bag;
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
-        Device d{ReadBagString(bag.Get(), L"FriendlyName"), ReadBagString(bag.Get(), L"FccHandler")};
-        if (!pick(d)) continue;
-        ComPtr<IBaseFilter> filter;
-        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid()))) return nullptr;
-        if (picked) *picked = d;
-        return filter;
-    }
-    return nullptr;
-}
-
 bool IsTestCard(IBaseFilter* filter) { return HasClassId(filter, testcard::CLSID_TestCardVideo); }
 
 HRESULT SetCaptureFormat(IPin* pin, const GUID& subtype, int width, int height) {
@@ -93,14 +57,14 @@ struct Chain {
     ComPtr<ICaptureGraphBuilder2> builder;
     ComPtr<IBaseFilter> card, compressor, mux;
     ComPtr<IPin> capture;
-    Device codec;
+    DeviceEntry codec;
 
-    HRESULT Build(const std::function<bool(const Device&)>& pick_codec, const std::wstring& path) {
+    HRESULT Build(const std::function<bool(const DeviceEntry&)>& pick_codec, const std::wstring& path) {
         HRESULT hr = Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph);
         if (SUCCEEDED(hr)) hr = Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, &builder);
         if (SUCCEEDED(hr)) hr = builder->SetFiltergraph(graph.Get());
         if (FAILED(hr)) return hr;
-        card = BindDevice(CLSID_VideoInputDeviceCategory, [](const Device&) { return true; });
+        card = BindDevice(CLSID_VideoInputDeviceCategory, [](const DeviceEntry&) { return true; });
         compressor = BindDevice(CLSID_VideoCompressorCategory, pick_codec, &codec);
         if (!card || !IsTestCard(card.Get()) || !compressor) return E_FAIL;
         if (FAILED(hr = graph->AddFilter(card.Get(), L"キャプチャデバイス"))) return hr;
@@ -293,7 +257,7 @@ TEST(CompressorPath, TheCardRecordsThroughTheTestCodecIntoAFileThatDecodesBack) 
     ASSERT_TRUE(SUCCEEDED(com.Result()));
     const std::wstring path = TempAviPath();
     Chain chain;
-    ASSERT_EQ(chain.Build([](const Device& d) { return d.name == kTestCodec; }, path), S_OK);
+    ASSERT_EQ(chain.Build([](const DeviceEntry& d) { return d.friendly_name == kTestCodec; }, path), S_OK);
     ComPtr<SelectionGuard> guard = SelectionGuard::Install(chain.graph.Get(), 0);
     ASSERT_TRUE(guard);
     ASSERT_EQ(chain.RenderCapture(), S_OK);
@@ -381,7 +345,7 @@ TEST(PlatformCompressorProbe, ACodecThatCannotCompressSendsIntelligentConnectSea
     struct Outcome {
         HRESULT build = E_FAIL;
         bool found = false, compresses = false, guarded = false;
-        Device codec;
+        DeviceEntry codec;
         HRESULT connect = S_OK, render = S_OK;
         int connect_selected = 0, render_selected = 0, deepest = 0;
         std::set<std::wstring> names;
@@ -392,7 +356,7 @@ TEST(PlatformCompressorProbe, ACodecThatCannotCompressSendsIntelligentConnectSea
             ComApartment com;
             const std::wstring path = TempAviPath();
             Chain chain;
-            auto platform_codec = [](const Device& d) { return _wcsicmp(d.fcc_handler.c_str(), L"uyvy") != 0; };
+            auto platform_codec = [](const DeviceEntry& d) { return _wcsicmp(d.fcc_handler.c_str(), L"uyvy") != 0; };
             o.build = chain.Build(platform_codec, path);
             o.found = static_cast<bool>(chain.compressor);
             o.codec = chain.codec;
@@ -440,7 +404,7 @@ TEST(PlatformCompressorProbe, ACodecThatCannotCompressSendsIntelligentConnectSea
     ASSERT_TRUE(o.guarded);
     std::printf("%ls: Connect 0x%08lx after %d registered filters picked, RenderStream 0x%08lx after %d; "
                 "up to %d AVI Decompressors chained\n",
-                o.codec.name.c_str(), static_cast<unsigned long>(o.connect), o.connect_selected,
+                o.codec.friendly_name.c_str(), static_cast<unsigned long>(o.connect), o.connect_selected,
                 static_cast<unsigned long>(o.render), o.render_selected, o.deepest);
     EXPECT_EQ(o.connect, VFW_E_CANNOT_CONNECT);
     EXPECT_EQ(o.render, VFW_E_CANNOT_CONNECT);

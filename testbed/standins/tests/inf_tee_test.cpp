@@ -158,23 +158,7 @@ TEST(InfTee, WalksItsStatesUnconnected) {
     ComApartment com;
     ComPtr<IBaseFilter> tee;
     ASSERT_EQ(Create(CLSID_InfTee, IID_IBaseFilter, &tee), S_OK);
-    FILTER_STATE state;
-    const struct {
-        HRESULT (*step)(IBaseFilter*);
-        FILTER_STATE expect;
-    } walk[] = {{[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
-                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
-                {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
-                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
-                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
-                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
-    EXPECT_EQ(tee->GetState(0, &state), S_OK);
-    EXPECT_EQ(state, State_Stopped);
-    for (const auto& s : walk) {
-        EXPECT_EQ(s.step(tee.Get()), S_OK);
-        EXPECT_EQ(tee->GetState(0, &state), S_OK);
-        EXPECT_EQ(state, s.expect);
-    }
+    ExpectStateWalk(tee.Get());
     EXPECT_EQ(tee.Detach()->Release(), 0u);
 }
 

@@ -1,5 +1,7 @@
 #include "test_graph.h"
 
+#include <gtest/gtest.h>
+
 #include "dshow_util.h"
 
 namespace fernwood::test {
@@ -56,9 +58,7 @@ HWND CreateTestWindow() {
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
-namespace {
-
-std::wstring ReadString(IPropertyBag* bag, const wchar_t* name) {
+std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name) {
     VARIANT v;
     VariantInit(&v);
     std::wstring text;
@@ -67,24 +67,67 @@ std::wstring ReadString(IPropertyBag* bag, const wchar_t* name) {
     return text;
 }
 
-}  // namespace
+namespace {
 
-std::vector<DeviceEntry> DevicesIn(const CLSID& category) {
-    std::vector<DeviceEntry> entries;
+// Calls `visit` for each device of the category until it returns true.
+void ForEachDevice(const CLSID& category, const std::function<bool(const DeviceEntry&, IMoniker*)>& visit) {
     ComPtr<ICreateDevEnum> devices;
     ComPtr<IEnumMoniker> monikers;
     if (FAILED(Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, &devices)) ||
         devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-        return entries;
+        return;
     IMoniker* m = nullptr;
     while (monikers->Next(1, &m, nullptr) == S_OK) {
         ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(m);
         ComPtr<IPropertyBag> bag;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
-        entries.push_back({ReadString(bag.Get(), L"FriendlyName"), ReadString(bag.Get(), L"CLSID"),
-                           ReadString(bag.Get(), L"FccHandler")});
+        DeviceEntry entry{ReadBagString(bag.Get(), L"FriendlyName"), ReadBagString(bag.Get(), L"CLSID"),
+                          ReadBagString(bag.Get(), L"FccHandler")};
+        if (visit(entry, moniker.Get())) return;
     }
+}
+
+}  // namespace
+
+std::vector<DeviceEntry> DevicesIn(const CLSID& category) {
+    std::vector<DeviceEntry> entries;
+    ForEachDevice(category, [&entries](const DeviceEntry& entry, IMoniker*) {
+        entries.push_back(entry);
+        return false;
+    });
     return entries;
+}
+
+ComPtr<IBaseFilter> BindDevice(const CLSID& category, const std::function<bool(const DeviceEntry&)>& pick,
+                               DeviceEntry* picked) {
+    ComPtr<IBaseFilter> filter;
+    ForEachDevice(category, [&](const DeviceEntry& entry, IMoniker* moniker) {
+        if (!pick(entry)) return false;
+        if (SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.PutVoid())) && picked)
+            *picked = entry;
+        return true;
+    });
+    return filter;
+}
+
+void ExpectStateWalk(IBaseFilter* filter) {
+    const struct {
+        HRESULT (*step)(IBaseFilter*);
+        FILTER_STATE expect;
+    } walk[] = {{[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
+                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
+                {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
+                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
+                {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
+                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
+    FILTER_STATE state;
+    EXPECT_EQ(filter->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    for (const auto& s : walk) {
+        EXPECT_EQ(s.step(filter), S_OK);
+        EXPECT_EQ(filter->GetState(0, &state), S_OK);
+        EXPECT_EQ(state, s.expect);
+    }
 }
 
 }  // namespace fernwood::test

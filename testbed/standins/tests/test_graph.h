@@ -6,6 +6,7 @@
 
 #include <dshow.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,12 @@ struct DeviceEntry {
     std::wstring fcc_handler;   // video compressors only
 };
 std::vector<DeviceEntry> DevicesIn(const CLSID& category);
+// Binds the first device of the category that `pick` chooses; null if none.
+ComPtr<IBaseFilter> BindDevice(const CLSID& category, const std::function<bool(const DeviceEntry&)>& pick,
+                               DeviceEntry* picked = nullptr);
+std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name);
+
+// Walks a filter through its states, checking each one (gtest expectations).
+void ExpectStateWalk(IBaseFilter* filter);
 
 }  // namespace fernwood::test

@@ -70,3 +70,22 @@ bool CardTest::PreviewRuns()
         },
         20000);
 }
+
+int CardTest::ConnectedPins(IBaseFilter* filter)
+{
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins)))
+        return -1;
+    IPin* pin = nullptr;
+    int connected = 0;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        IPin* peer = nullptr;
+        if (pin->ConnectedTo(&peer) == S_OK) {
+            ++connected;
+            peer->Release();
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return connected;
+}

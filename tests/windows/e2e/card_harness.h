@@ -3,6 +3,7 @@
 #define FERNWOODVIEW_CARD_HARNESS_H
 
 #include <windows.h>
+#include <dshow.h>
 
 #include <memory>
 #include <string>
@@ -24,6 +25,8 @@ public:
     static bool ShownFrameNumber(uint32_t* number);
     // Waits until the renderer shows frames that advance.
     static bool PreviewRuns();
+    // How many of the filter's pins are connected.
+    static int ConnectedPins(IBaseFilter* filter);
 
 private:
     std::unique_ptr<testcard::TestCardSetup> card_;

@@ -173,16 +173,7 @@ TEST_F(RecordE2E, AChosenCompressorCodesTheStreamAndNoneLeavesItRaw)
     IBaseFilter* codec_filter = nullptr;
     EXPECT_EQ(S_OK, capture_graph.graph->FindFilterByName(L"ビデオコンプレッサ", &codec_filter));
     if (codec_filter) {
-        IEnumPins* pins = nullptr;
-        IPin* pin = nullptr;
-        IPin* peer = nullptr;
-        codec_filter->EnumPins(&pins);
-        while (pins->Next(1, &pin, nullptr) == S_OK) {
-            EXPECT_NE(S_OK, pin->ConnectedTo(&peer)) << "uncompressed goes straight to the multiplexer";
-            SafeRelease(peer);
-            pin->Release();
-        }
-        pins->Release();
+        EXPECT_EQ(0, ConnectedPins(codec_filter)) << "uncompressed goes straight to the multiplexer";
         codec_filter->Release();
     }
 }

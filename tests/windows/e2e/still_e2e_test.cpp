@@ -84,20 +84,7 @@ TEST_F(StillE2E, FourThreeStillIsSqueezedInTheSecondRenderMode)
     for (size_t at = 54 + 3; at < bmp.size(); at += 4 * 997)
         ASSERT_EQ(0, bmp[at]) << "fourth byte at " << at;
     EXPECT_TRUE(PreviewRuns()) << "back on the second renderer";
-    IPin* pin = nullptr;
-    IEnumPins* pins = nullptr;
-    capture_graph.color_converter->EnumPins(&pins);
-    int connected = 0;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        IPin* peer = nullptr;
-        if (pin->ConnectedTo(&peer) == S_OK) {
-            ++connected;
-            peer->Release();
-        }
-        pin->Release();
-    }
-    pins->Release();
-    EXPECT_EQ(0, connected) << "the converter is left unconnected in the second mode";
+    EXPECT_EQ(0, ConnectedPins(capture_graph.color_converter)) << "the converter is left unconnected in the second mode";
 }
 
 }  // namespace
