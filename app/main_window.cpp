@@ -162,6 +162,7 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
         break;
     case WM_SIZING: OnSizing(hwnd, wparam, reinterpret_cast<RECT*>(lparam)); break;
     case WM_GRAPH_EVENT: OnGraphEvent(); break;
+    case WM_DISPLAYCHANGE: OnDisplayChange(); break;
     default: return DefWindowProcA(hwnd, message, wparam, lparam);
     }
     return 0;

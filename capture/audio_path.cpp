@@ -7,6 +7,18 @@
 
 int audio_device_index = 0;
 int audio_device_count = 0;
+// The first filter the live sound was rendered to (normally the default
+// audio renderer); held so that the sound can be sent back to it.
+static IBaseFilter* audio_monitor = nullptr;
+
+// 20 ms buffers: the sound then trails the picture by about one frame, and
+// the multiplexer's capture interleaving never waits on a long audio buffer.
+// Shorter ones would only add buffers per second for the capture filter and
+// the renderer to handle.
+static const int kAudioBufferMs = 20;
+// Buffers for one second, so that a renderer or multiplexer holding some
+// back never starves the capture filter.
+static const int kAudioBuffers = 1000 / kAudioBufferMs;
 
 HRESULT SetAudioFormat(int rate)
 {
@@ -47,6 +59,118 @@ static void ApplyRateProbe(bool ok_44k, bool ok_48k)
         SetAudioFormat(44100);
 }
 
+// Windows' audio capture filters deliver half-second buffers unless asked
+// for others, which puts the live sound half a second behind the picture.
+static void SuggestShortAudioBuffers()
+{
+    CaptureGraph& g = capture_graph;
+    AM_MEDIA_TYPE* type = nullptr;
+    if (!g.audio_config || FAILED(g.audio_config->GetFormat(&type)) || !type)
+        return;
+    DWORD bytes_per_second = 0, block = 0;
+    if (type->pbFormat && type->cbFormat >= sizeof(WAVEFORMATEX)) {
+        auto wave = reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat);
+        bytes_per_second = wave->nAvgBytesPerSec;
+        block = wave->nBlockAlign;
+    }
+    FreeMediaType(type);
+    if (bytes_per_second == 0 || block == 0)
+        return;
+    IAMBufferNegotiation* negotiation = nullptr;
+    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.audio_capture, IID_IAMBufferNegotiation,
+                                 reinterpret_cast<void**>(&negotiation)) != S_OK ||
+        !negotiation) {
+        SafeRelease(negotiation);
+        return;
+    }
+    ALLOCATOR_PROPERTIES request{-1, -1, -1, -1};
+    request.cBuffers = kAudioBuffers;
+    request.cbBuffer = static_cast<long>(bytes_per_second * kAudioBufferMs / 1000 / block * block);
+    negotiation->SuggestAllocatorProperties(&request);
+    negotiation->Release();
+}
+
+static IBaseFilter* PinOwner(IPin* pin)
+{
+    PIN_INFO info{};
+    if (pin->QueryPinInfo(&info) != S_OK)
+        return nullptr;
+    return info.pFilter;
+}
+
+// Collects first: a tee deletes outputs as they are freed, which would put
+// a running pin enumeration out of step.
+static int OutputPins(IBaseFilter* filter, IPin** out, int capacity)
+{
+    int count = 0;
+    IEnumPins* pins = nullptr;
+    if (filter->EnumPins(&pins) != S_OK || !pins)
+        return 0;
+    IPin* pin = nullptr;
+    while (count < capacity && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
+            out[count++] = pin;
+        else
+            pin->Release();
+    }
+    pins->Release();
+    return count;
+}
+
+// Removes every filter fed, directly or not, by `output`.
+static void RemoveDownstream(IPin* output, int depth = 0)
+{
+    IPin* peer = nullptr;
+    if (depth > 8 || output->ConnectedTo(&peer) != S_OK || !peer)
+        return;
+    IBaseFilter* next = PinOwner(peer);
+    peer->Release();
+    if (!next)
+        return;
+    IPin* outputs[16];
+    int count = OutputPins(next, outputs, 16);
+    for (int i = 0; i < count; ++i) {
+        RemoveDownstream(outputs[i], depth + 1);
+        outputs[i]->Release();
+    }
+    capture_graph.graph->RemoveFilter(next);
+    next->Release();
+}
+
+// What was rendered after the tee goes with it, or each switch would leave
+// another unconnected renderer in the graph.
+static void RemoveAudioBranch()
+{
+    CaptureGraph& g = capture_graph;
+    if (g.pin_tee) {
+        IPin* outputs[16];
+        int count = OutputPins(g.pin_tee, outputs, 16);
+        for (int i = 0; i < count; ++i) {
+            RemoveDownstream(outputs[i]);
+            outputs[i]->Release();
+        }
+        g.graph->RemoveFilter(g.pin_tee);
+    }
+    if (audio_monitor)
+        g.graph->RemoveFilter(audio_monitor);
+    SafeRelease(audio_monitor);
+    if (g.audio_capture)
+        g.graph->RemoveFilter(g.audio_capture);
+}
+
+static void RenderLiveSound(IPin* output)
+{
+    CaptureGraph& g = capture_graph;
+    g.graph->Render(output);
+    IPin* peer = nullptr;
+    if (output->ConnectedTo(&peer) == S_OK && peer) {
+        SafeRelease(audio_monitor);
+        audio_monitor = PinOwner(peer);
+        peer->Release();
+    }
+}
+
 void AddAudioDevice(int index)
 {
     CaptureGraph& g = capture_graph;
@@ -64,6 +188,7 @@ void AddAudioDevice(int index)
     bool ok_44k = SetAudioFormat(44100) == S_OK;
     bool ok_48k = SetAudioFormat(48000) == S_OK;
     ApplyRateProbe(ok_44k, ok_48k);
+    SuggestShortAudioBuffers();
 
     CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
                      reinterpret_cast<void**>(&g.pin_tee));
@@ -72,9 +197,30 @@ void AddAudioDevice(int index)
     g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー");
     g.builder->RenderStream(nullptr, nullptr, g.audio_capture, nullptr, g.pin_tee);
     if (IPin* output = FirstOutputPin(g.pin_tee)) {
-        g.graph->Render(output);
+        RenderLiveSound(output);
         output->Release();
     }
+}
+
+void ReconnectLiveSound()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.pin_tee)
+        return;
+    // The tee may have deleted the output the sound left from, and a free
+    // input of the multiplexer must not take the sound: name the renderer.
+    if (audio_monitor &&
+        SUCCEEDED(g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor)))
+        return;
+    if (IPin* output = FreeOutputPin(g.pin_tee)) {
+        RenderLiveSound(output);
+        output->Release();
+    }
+}
+
+void ReleaseAudioMonitor()
+{
+    SafeRelease(audio_monitor);
 }
 
 void SwitchAudioRate(int index)
@@ -83,10 +229,7 @@ void SwitchAudioRate(int index)
     if (!g.graph)
         return;
     StopGraph();
-    if (g.audio_capture)
-        g.graph->RemoveFilter(g.audio_capture);
-    if (g.pin_tee)
-        g.graph->RemoveFilter(g.pin_tee);
+    RemoveAudioBranch();
     AddAudioDevice(index);
     RunGraph();
     audio_device_index = index;

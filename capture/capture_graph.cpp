@@ -13,14 +13,22 @@ static bool com_initialized = false;
 
 static const DWORD kInprocContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
+void FreeMediaTypeContents(AM_MEDIA_TYPE& type)
+{
+    if (type.cbFormat)
+        CoTaskMemFree(type.pbFormat);
+    if (type.pUnk)
+        type.pUnk->Release();
+    type.cbFormat = 0;
+    type.pbFormat = nullptr;
+    type.pUnk = nullptr;
+}
+
 void FreeMediaType(AM_MEDIA_TYPE* type)
 {
     if (!type)
         return;
-    if (type->cbFormat)
-        CoTaskMemFree(type->pbFormat);
-    if (type->pUnk)
-        type->pUnk->Release();
+    FreeMediaTypeContents(*type);
     CoTaskMemFree(type);
 }
 
@@ -111,6 +119,7 @@ void ConnectPreview()
     CaptureGraph& g = capture_graph;
     if (!g.builder || !g.video_capture)
         return;
+    ApplyCaptureFormat();
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
     if (vmr9_path && g.color_converter) {
         g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1,
@@ -178,6 +187,25 @@ IPin* FirstOutputPin(IBaseFilter* filter)
     return pin;
 }
 
+IPin* FreeOutputPin(IBaseFilter* filter)
+{
+    IEnumPins* pins = nullptr;
+    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
+        return nullptr;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        IPin* peer = nullptr;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT &&
+            pin->ConnectedTo(&peer) != S_OK)
+            break;
+        SafeRelease(peer);
+        SafeRelease(pin);
+    }
+    pins->Release();
+    return pin;
+}
+
 void StopGraph()
 {
     if (capture_graph.media_control)
@@ -222,6 +250,17 @@ void SwitchRenderMode(UINT id)
     RelayoutAfterGraphChange();
 }
 
+void OnDisplayChange()
+{
+    // Both renderers ask to be told: they draw through the display's surfaces,
+    // which a new resolution, scaling or monitor replaces.
+    bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
+    if (vmr9_path && capture_graph.vmr9_windowless)
+        capture_graph.vmr9_windowless->DisplayModeChanged();
+    else if (!vmr9_path && capture_graph.vmr7_windowless)
+        capture_graph.vmr7_windowless->DisplayModeChanged();
+}
+
 void UpdateFrameRateReadout()
 {
     IQualProp* quality = nullptr;
@@ -256,6 +295,8 @@ void ReleaseCaptureGraph()
     SafeRelease(g.vmr9);
     SafeRelease(g.audio_config);
     SafeRelease(g.video_config);
+    ReleaseVideoDeviceConfig();
+    ReleaseAudioMonitor();
     SafeRelease(g.null_renderer);
     SafeRelease(g.color_converter);
     SafeRelease(g.avi_decompressor_1);

@@ -52,9 +52,13 @@ void SafeRelease(T*& pointer)
 
 // Frees a media type returned by the platform (format block, object, record).
 void FreeMediaType(AM_MEDIA_TYPE* type);
+// Frees what a media type filled in by the platform holds, not the record.
+void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
 
 // The first output pin of a filter (the caller releases it), or null.
 IPin* FirstOutputPin(IBaseFilter* filter);
+// The first output pin that is not connected (the caller releases it), or null.
+IPin* FreeOutputPin(IBaseFilter* filter);
 
 // The re-wiring pattern's first and last steps; nothing happens without a graph.
 void StopGraph();
@@ -66,6 +70,8 @@ void RefreshSourceRect();
 void DisconnectFilterPins(IBaseFilter* filter);
 void SwitchRenderMode(UINT id);
 void UpdateFrameRateReadout();
+// WM_DISPLAYCHANGE: the renderer in use must rebuild its surfaces.
+void OnDisplayChange();
 void ReleaseCaptureGraph();
 
 #endif

@@ -30,6 +30,9 @@ IMoniker* FindDeviceMoniker(REFCLSID category, int index);  // caller releases; 
 
 void EnumerateCaptureDevices();
 void AddVideoDevice(int index, int height);
+// Sets the chosen format again on the card's pins that are not connected.
+void ApplyCaptureFormat();
+void ReleaseVideoDeviceConfig();
 // Rebuilds the video branch with device `index`; height 720 selects the
 // 1280×720 format, any other value 1920×1080. Leaves native size and
 // source_rect updated but does not hand them to the renderer.
@@ -39,6 +42,9 @@ void SelectVideoDevice(UINT id);
 void ReportMissingVideoDevice();
 
 void AddAudioDevice(int index);
+// Sends the live sound back to its renderer through a free output of the tee.
+void ReconnectLiveSound();
+void ReleaseAudioMonitor();
 HRESULT SetAudioFormat(int rate);
 void SwitchAudioRate(int index);
 void SelectAudioDevice(UINT id);

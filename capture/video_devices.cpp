@@ -2,6 +2,8 @@
 
 #include <dvdmedia.h>
 
+#include <initializer_list>
+
 #include "app/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
@@ -9,6 +11,9 @@
 int video_device_index = 0;
 int video_device_count = 0;
 static bool missing_device_reported = false;
+static int capture_height = 720;
+// The preview pin's own stream configuration, when the card offers one.
+static IAMStreamConfig* preview_config = nullptr;
 
 static bool IsUyvyVideoInfo(const AM_MEDIA_TYPE* type)
 {
@@ -41,11 +46,63 @@ static void SetCaptureFormat(IAMStreamConfig* config, int height)
     }
 }
 
+static bool PinConnected(IAMStreamConfig* config)
+{
+    IPin* pin = nullptr;
+    if (config->QueryInterface(IID_IPin, reinterpret_cast<void**>(&pin)) != S_OK || !pin)
+        return false;
+    IPin* peer = nullptr;
+    bool connected = pin->ConnectedTo(&peer) == S_OK;
+    SafeRelease(peer);
+    pin->Release();
+    return connected;
+}
+
+static bool SameObject(IUnknown* a, IUnknown* b)
+{
+    IUnknown* identity_a = nullptr;
+    IUnknown* identity_b = nullptr;
+    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_a));
+    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_b));
+    bool same = identity_a && identity_a == identity_b;
+    SafeRelease(identity_a);
+    SafeRelease(identity_b);
+    return same;
+}
+
+static void FindPreviewConfig()
+{
+    CaptureGraph& g = capture_graph;
+    SafeRelease(preview_config);
+    if (g.builder->FindInterface(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.video_capture, IID_IAMStreamConfig,
+                                 reinterpret_cast<void**>(&preview_config)) != S_OK)
+        SafeRelease(preview_config);
+    // A card with a capture pin only answers for that pin.
+    if (preview_config && g.video_config && SameObject(preview_config, g.video_config))
+        SafeRelease(preview_config);
+}
+
+// A capture pin that is disconnected goes back to its default format on
+// Windows, so the chosen one is set again before every connection.
+void ApplyCaptureFormat()
+{
+    for (IAMStreamConfig* config : {capture_graph.video_config, preview_config})
+        if (config && !PinConnected(config))
+            SetCaptureFormat(config, capture_height);
+}
+
+void ReleaseVideoDeviceConfig()
+{
+    SafeRelease(preview_config);
+}
+
 void AddVideoDevice(int index, int height)
 {
     CaptureGraph& g = capture_graph;
     SafeRelease(g.video_config);
+    SafeRelease(preview_config);
     SafeRelease(g.video_capture);
+    capture_height = height;
     IMoniker* moniker = FindDeviceMoniker(CLSID_VideoInputDeviceCategory, index);
     if (!moniker)
         return;
@@ -55,9 +112,10 @@ void AddVideoDevice(int index, int height)
         return;
     g.graph->AddFilter(g.video_capture, L"キャプチャデバイス");
     if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, IID_IAMStreamConfig,
-                                 reinterpret_cast<void**>(&g.video_config)) == S_OK &&
-        g.video_config)
-        SetCaptureFormat(g.video_config, height);
+                                 reinterpret_cast<void**>(&g.video_config)) != S_OK)
+        SafeRelease(g.video_config);
+    FindPreviewConfig();
+    // ConnectPreview sets the format on the pins it is about to connect.
     ConnectPreview();
     RefreshSourceRect();
 }

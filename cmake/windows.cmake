@@ -21,7 +21,7 @@ target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shel
 
 set(FERNWOOD_RESOURCES ${CMAKE_SOURCE_DIR}/resources/fernwoodview.rc)
 set_source_files_properties(${FERNWOOD_RESOURCES} PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/resources/timer_dialog.rc.inc;${CMAKE_SOURCE_DIR}/resources/fernwoodview.ico;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+  "${CMAKE_SOURCE_DIR}/resources/timer_dialog.rc.inc;${CMAKE_SOURCE_DIR}/resources/fernwoodview.ico;${CMAKE_SOURCE_DIR}/resources/fernwoodview.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 
 add_executable(fernwoodview WIN32 app/main.cpp ${FERNWOOD_RESOURCES})
 target_link_libraries(fernwoodview PRIVATE fernwood_viewer)

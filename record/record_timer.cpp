@@ -3,6 +3,7 @@
 #include "app/command_menu.h"
 #include "app/main_window.h"
 #include "app/timer_ids.h"
+#include "record/recording.h"
 
 RecordTimer record_timer;
 static int dialog_initialized = 0;
@@ -171,21 +172,29 @@ static bool NowMatches(const TimerSpec& when)
     return TimerMatches(when, now.wMonth, now.wDay, now.wHour, now.wMinute);
 }
 
+// The ticks act on the state, never toggle it: a tick that arrives while a
+// box is open elsewhere must not start a recording that nothing stops. What
+// is due is cleared before the command runs, so a start that fails says so
+// once instead of at every tick of that minute.
 void OnScheduleStartTick()
 {
     if (!NowMatches(record_timer.start))
         return;
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    KillTimer(main_window, TIMER_SCHEDULE_START);
     record_timer.start_pending = 0;
     record_timer.start = TimerSpec{};
     ShowTimerCaption(true);
+    if (!recording_state.recording)
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
 }
 
 void OnScheduleStopTick()
 {
     if (!NowMatches(record_timer.stop))
         return;
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    KillTimer(main_window, TIMER_SCHEDULE_STOP);
     record_timer.stop = TimerSpec{};
     ShowTimerCaption(false);
+    if (recording_state.recording)
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
 }

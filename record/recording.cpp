@@ -99,10 +99,7 @@ static void RestorePreview()
     else if (g.avi_decompressor_1)
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
     recording_state.no_preview_active = 0;
-    if (IPin* monitor = FirstOutputPin(g.pin_tee)) {
-        g.graph->Render(monitor);
-        monitor->Release();
-    }
+    ReconnectLiveSound();
     if (vmr9_path) {
         SetTimer(main_window, TIMER_FPS, kFpsInterval, nullptr);
         SetMenuState(IDM_FRAME_RATE, MENU_ENABLED);
@@ -113,6 +110,9 @@ static void RestorePreview()
 static void ShowCounters()
 {
     CaptureGraph& g = capture_graph;
+    // The previous recording's statistics may hold a capture filter that a
+    // device or format switch has since replaced.
+    SafeRelease(g.dropped_frames);
     if (g.builder->FindInterface(nullptr, nullptr, g.avi_mux, IID_IAMDroppedFrames,
                                  reinterpret_cast<void**>(&g.dropped_frames)) != S_OK ||
         !g.dropped_frames) {
@@ -133,6 +133,58 @@ static void ListenToGraphEvents()
     }
 }
 
+// The multiplexer's input order is its stream order.
+static int StreamIndexFedBy(IBaseFilter* mux, IBaseFilter* source)
+{
+    IEnumPins* pins = nullptr;
+    if (mux->EnumPins(&pins) != S_OK || !pins)
+        return -1;
+    int stream = 0, found = -1;
+    IPin* pin = nullptr;
+    while (found < 0 && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        IPin* peer = nullptr;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_INPUT && pin->ConnectedTo(&peer) == S_OK) {
+            PIN_INFO info{};
+            if (peer->QueryPinInfo(&info) == S_OK && info.pFilter) {
+                if (info.pFilter == source)
+                    found = stream;
+                info.pFilter->Release();
+            }
+            peer->Release();
+            ++stream;
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return found;
+}
+
+// Capture interleaving writes each stream as it comes; full interleaving
+// would hold the picture back while the sound catches up and lose frames.
+static void SetCaptureInterleaving()
+{
+    IConfigInterleaving* interleaving = nullptr;
+    if (capture_graph.avi_mux->QueryInterface(IID_IConfigInterleaving, reinterpret_cast<void**>(&interleaving)) ==
+        S_OK) {
+        interleaving->put_Mode(INTERLEAVE_CAPTURE);
+        interleaving->Release();
+    }
+}
+
+// The card's sound and picture run on clocks of their own; with the sound as
+// master the file's frame rate follows the sound, so long recordings stay in step.
+static void MakeSoundTheMaster()
+{
+    CaptureGraph& g = capture_graph;
+    int stream = StreamIndexFedBy(g.avi_mux, g.pin_tee);
+    IConfigAviMux* config = nullptr;
+    if (stream >= 0 && g.avi_mux->QueryInterface(IID_IConfigAviMux, reinterpret_cast<void**>(&config)) == S_OK) {
+        config->SetMasterStream(stream);
+        config->Release();
+    }
+}
+
 // Wires the recording branch; returns the first failure, or S_OK. A sound
 // that cannot reach the file does not stop the picture from being recorded.
 static HRESULT WireRecording(bool* sound_lost)
@@ -145,6 +197,8 @@ static HRESULT WireRecording(bool* sound_lost)
     HRESULT hr = g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, wide.Convert(r.movie_path), &g.avi_mux, &g.file_sink);
     if (FAILED(hr) || !g.avi_mux)
         return FAILED(hr) ? hr : E_POINTER;
+    SetCaptureInterleaving();
+    ApplyCaptureFormat();
     IBaseFilter* through = compressor_index == -1 ? nullptr : g.compressor;
     hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, through, g.avi_mux);
     if (FAILED(hr))
@@ -152,7 +206,10 @@ static HRESULT WireRecording(bool* sound_lost)
     if (g.pin_tee) {
         hr = g.builder->RenderStream(nullptr, nullptr, g.pin_tee, nullptr, g.avi_mux);
         // Only a device in use has sound to lose; a tee left without one has nothing to give.
-        *sound_lost = FAILED(hr) && g.audio_capture && audio_device_index != -1;
+        bool has_sound = g.audio_capture && audio_device_index != -1;
+        *sound_lost = FAILED(hr) && has_sound;
+        if (SUCCEEDED(hr) && has_sound)
+            MakeSoundTheMaster();
     }
     return S_OK;
 }
@@ -241,11 +298,12 @@ static void StopRecording()
     DeleteMenu(CommandMenu, IDM_RECORDED_FRAMES, MF_BYCOMMAND);
     DeleteMenu(CommandMenu, IDM_DROPPED_FRAMES, MF_BYCOMMAND);
     RunGraph();
-    if (r.auto_stopped)
-        ShowAutoStopNotice();
+    // Before any box: its modal loop goes on dispatching the schedule's ticks.
     KillTimer(main_window, TIMER_SCHEDULE_STOP);
     if (record_timer.start_pending)
         SetTimer(main_window, TIMER_SCHEDULE_START, kScheduleInterval, nullptr);
+    if (r.auto_stopped)
+        ShowAutoStopNotice();
 }
 
 void ToggleRecording()

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
 
 #include "app/command_menu.h"
@@ -15,6 +16,8 @@
 #include "view/video_layout.h"
 
 char settings_path[260];
+// Any write of this save that did not reach the file.
+static bool settings_write_failed = false;
 
 void InitSettingsPath()
 {
@@ -70,8 +73,29 @@ void WriteSettingInt(const char* section, const char* key, int value)
 
 void WriteSettingText(const char* section, const char* key, const char* text)
 {
-    if (settings_path[0])
-        WritePrivateProfileStringA(section, key, text, settings_path);
+    if (!settings_path[0] || !WritePrivateProfileStringA(section, key, text, settings_path))
+        settings_write_failed = true;
+}
+
+// Under Program Files a manifested 64-bit program gets no virtualised copy:
+// every write fails, and the user would find the old settings next time
+// without a word of why.
+static void ReportUnsavedSettings()
+{
+    wchar_t folder[kPathBufferSize] = L"";
+    if (settings_path[0]) {
+        MultiByteToWideChar(CP_ACP, 0, settings_path, -1, folder, kPathBufferSize);
+        if (wchar_t* separator = std::wcsrchr(folder, L'\\'))
+            *separator = L'\0';
+    } else {
+        DWORD length = GetCurrentDirectoryW(kPathBufferSize, folder);
+        if (length == 0 || length >= kPathBufferSize)
+            folder[0] = L'\0';
+    }
+    wchar_t text[kPathBufferSize + 100];
+    std::swprintf(text, sizeof text / sizeof text[0], L"設定を保存できませんでした。\n%ls", folder);
+    // The main window is being destroyed: the box has no owner.
+    MessageBoxW(nullptr, text, L"エラー", MB_OK | MB_ICONWARNING);
 }
 
 // A stored id is checked only when it names an item of its own group, so a
@@ -168,6 +192,7 @@ static void WriteTimerSpec(const char* section, const TimerSpec& when)
 
 void SaveSettings()
 {
+    settings_write_failed = false;
     WriteSettingInt("menu", "capture_device", video_device_index + IDM_VIDEO_DEVICE_FIRST);
     WriteSettingInt("menu", "audio_device", audio_device_index + IDM_AUDIO_DEVICE_FIRST);
 
@@ -205,4 +230,6 @@ void SaveSettings()
 
     WriteSettingInt("window_position", "top", fullscreen_state.window_position.top);
     WriteSettingInt("window_position", "left", fullscreen_state.window_position.left);
+    if (settings_write_failed)
+        ReportUnsavedSettings();
 }

@@ -2,21 +2,19 @@
 
 #include <memory>
 
-#include <qedit.h>
-
 #include "app/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "settings/save_folders.h"
 #include "settings/save_paths.h"
 #include "still/bmp_picture.h"
+#include "still/sample_grabber.h"
 #include "view/video_layout.h"
 
-namespace {
+// After the headers that bring in the types it uses.
+#include <dvdmedia.h>
 
-// Not every SDK's headers declare these two classes.
-const CLSID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-const CLSID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+namespace {
 
 struct StillCapture {
     ISampleGrabber* grabber_control = nullptr;
@@ -83,7 +81,7 @@ bool InsertGrabber()
         CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
                          reinterpret_cast<void**>(&g.sample_grabber));
     SafeRelease(still.grabber_control);
-    if (!g.sample_grabber || g.sample_grabber->QueryInterface(IID_ISampleGrabber,
+    if (!g.sample_grabber || g.sample_grabber->QueryInterface(kIidSampleGrabber,
                                                                reinterpret_cast<void**>(&still.grabber_control)) != S_OK)
         return false;
     AM_MEDIA_TYPE type{};
@@ -160,13 +158,32 @@ bool WriteBmp(const uint8_t* pixels)
     return ok;
 }
 
+// The size of the pictures the grabber receives, which is also the size of
+// the bytes it copies out. A renderer cut from the stream cannot be asked:
+// Windows' VMR-9 then answers 0 x 0.
+void ReadGrabbedSize(LONG* width, LONG* height)
+{
+    *width = *height = 0;
+    AM_MEDIA_TYPE type{};
+    if (still.grabber_control->GetConnectedMediaType(&type) != S_OK)
+        return;
+    const BITMAPINFOHEADER* header = nullptr;
+    if (type.formattype == FORMAT_VideoInfo && type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER))
+        header = &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    else if (type.formattype == FORMAT_VideoInfo2 && type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        header = &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+    if (header) {
+        *width = header->biWidth;
+        *height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+    }
+    FreeMediaTypeContents(type);
+}
+
 // Returns the message to show, or nullptr when the picture was saved.
 const wchar_t* GrabAndSave(LapClock& clock)
 {
-    CaptureGraph& g = capture_graph;
     LONG width = 0, height = 0;
-    if (g.vmr9_windowless)
-        g.vmr9_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
+    ReadGrabbedSize(&width, &height);
     still.still_width = width;
     still.still_height = height;
     video_rects.source_rect = RECT{0, 0, width, height};
@@ -192,6 +209,8 @@ const wchar_t* GrabAndSave(LapClock& clock)
         pixels = squeezed;
         last_still_times.squeeze = clock.Lap();
     }
+    // The picture is named for the moment it was taken, after the copies.
+    PreparePicturePath();
     bool written = WriteBmp(pixels);
     last_still_times.write = clock.Lap();
     if (!written)
@@ -224,6 +243,7 @@ void TakeStillPicture()
     CaptureGraph& g = capture_graph;
     if (!g.graph || !g.builder)
         return;
+    // The name's length never changes, so a folder too long is refused now.
     if (!PreparePicturePath()) {
         ShowErrorMessage(L"静止画を保存できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
         return;
@@ -241,6 +261,8 @@ void TakeStillPicture()
     const wchar_t* failure = inserted ? GrabAndSave(clock) : L"静止画を取得できませんでした。\nサンプルグラバーを作れません。";
     clock.Lap();
     RestorePreview();
+    // Only this command uses it; held longer it would outlive the graph.
+    SafeRelease(still.grabber_control);
     RelayoutAfterGraphChange();
     last_still_times.restore = clock.Lap();
     StillStepTimes& t = last_still_times;

@@ -310,3 +310,65 @@ TEST_F(LayoutTest, APendingPresetIsCheckedByTheFirstSizeNotification)
 }
 
 }  // namespace
+
+namespace {
+
+struct CountingWindowless7 : FakeWindowless {
+    int mode_changes = 0;
+    HRESULT WINAPI DisplayModeChanged() override
+    {
+        ++mode_changes;
+        return S_OK;
+    }
+};
+
+// Only what a display change may call is answered.
+struct CountingWindowless9 : IVMRWindowlessControl9 {
+    int mode_changes = 0;
+    HRESULT WINAPI QueryInterface(REFIID, void** out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return 2; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI GetNativeVideoSize(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetMinIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetMaxIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetVideoPosition(const RECT*, const RECT*) override { return S_OK; }
+    HRESULT WINAPI GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetAspectRatioMode(DWORD*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetAspectRatioMode(DWORD) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetVideoClippingWindow(HWND) override { return E_NOTIMPL; }
+    HRESULT WINAPI RepaintVideo(HWND, HDC) override { return S_OK; }
+    HRESULT WINAPI DisplayModeChanged() override
+    {
+        ++mode_changes;
+        return S_OK;
+    }
+    HRESULT WINAPI GetCurrentImage(BYTE**) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetBorderColor(COLORREF) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
+};
+
+TEST_F(LayoutTest, ADisplayChangeReachesTheRendererInUse)
+{
+    CreateWindowOnly();
+    CountingWindowless9 vmr9;
+    CountingWindowless7 vmr7;
+    RendererScope renderers(&vmr9, &vmr7);
+    auto display_change = [] { SendMessageA(main_window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080)); };
+
+    ASSERT_EQ(MENU_CHECKED, IsMenuChecked(IDM_MODE_VMR9));
+    display_change();
+    EXPECT_EQ(1, vmr9.mode_changes);
+    EXPECT_EQ(0, vmr7.mode_changes);
+
+    CheckMenuItem(CommandMenu, IDM_MODE_VMR9, MF_BYCOMMAND | MF_UNCHECKED);
+    CheckMenuItem(CommandMenu, IDM_MODE_VMR7, MF_BYCOMMAND | MF_CHECKED);
+    display_change();
+    EXPECT_EQ(1, vmr9.mode_changes);
+    EXPECT_EQ(1, vmr7.mode_changes);
+}
+
+}  // namespace

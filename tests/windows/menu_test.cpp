@@ -51,7 +51,8 @@ TEST(MenuResource, PopupHoldsEveryItemInResourceOrder)
     DescribeMenu(GetSubMenu(resource, 0), &lines);
     const std::vector<std::wstring> expected = {
         L"[キャプチャデバイス選択", L"- 1001", L"]",
-        L"[オーディオデバイス選択", L"2001 オーディオデバイスを使わない", L"-", L"17002 48.0kHz", L"17001 44.1kHz", L"]",
+        L"[オーディオデバイス選択", L"2001 オーディオデバイスを使わない", L"]",
+        L"-", L"17002 48.0kHz", L"17001 44.1kHz",
         L"-", L"3001 お手軽高画質モード", L"3002 VGAで調整モード",
         L"-", L"4001 1280×720　59.94fps", L"4002 1920×1080　29.97fps",
         L"-", L"5001 16：9", L"5002 4：3",

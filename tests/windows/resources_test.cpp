@@ -145,3 +145,40 @@ TEST(Platform, AnsiCodePageIsJapanese)
 }
 
 }  // namespace
+
+namespace {
+
+// The manifest as Windows reads it: resource type 24, id 1, of the executable itself.
+std::string ExecutableManifest()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    HMODULE exe = LoadLibraryExW((folder + L"fernwoodview.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!exe)
+        return "";
+    std::string text;
+    if (HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(exe, found)));
+        if (bytes)
+            text.assign(bytes, SizeofResource(exe, found));
+    }
+    FreeLibrary(exe);
+    return text;
+}
+
+}  // namespace
+
+TEST(Resources, ManifestAsksForRealPixelsModernControlsAndNoElevation)
+{
+    std::string manifest = ExecutableManifest();
+    ASSERT_FALSE(manifest.empty()) << "no manifest resource in fernwoodview.exe";
+    EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"));
+    EXPECT_NE(std::string::npos, manifest.find(">true/pm</dpiAware>")) << "the fallback before Windows 10 1607";
+    EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+    EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
+    for (const char* os : {"35138b9a-5d96-4fbd-8e2d-a2440225f93a", "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38",
+                           "1f676c76-80e1-4239-95bb-83d0f6d0da78", "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+        EXPECT_NE(std::string::npos, manifest.find(os)) << os;
+}

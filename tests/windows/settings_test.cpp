@@ -253,3 +253,30 @@ TEST_F(SettingsTest, GarbageNeverCrashesAndChecksNoStrayItem)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SettingsTest, ASaveThatCannotBeWrittenIsReportedOnceAndTheWindowStillCloses)
+{
+    CreateWindowOnly();
+    CloseViewer();
+    EXPECT_TRUE(CaughtMessageBoxes().empty()) << "a good save says nothing";
+
+    // A folder where the file should be: every write fails, as under Program Files.
+    ASSERT_TRUE(DeleteFileA(SettingsPath().c_str()));
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), nullptr));
+    ClearCaughtMessageBoxes();
+    quit_code_ = -1;
+    CreateWindowOnly();
+    CloseViewer();
+    EXPECT_EQ(0, quit_code_);
+    ASSERT_EQ(1u, CaughtMessageBoxes().size());
+    const std::wstring& text = CaughtMessageBoxes()[0];
+    EXPECT_EQ(0u, text.find(L"設定を保存できませんでした"));
+    wchar_t wide_folder[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, Folder().c_str(), -1, wide_folder, MAX_PATH);
+    EXPECT_NE(std::wstring::npos, text.find(wide_folder)) << "names the folder";
+    RemoveDirectoryA(SettingsPath().c_str());
+}
+
+}  // namespace

@@ -195,6 +195,33 @@ TEST_F(CaptureE2E, RateItemsFollowWhatTheAudioDeviceAccepts)
     EXPECT_EQ(17003u, GetPrivateProfileIntA("menu", "sampling_rate", 0, SettingsPath().c_str()));
 }
 
+int FiltersInGraph()
+{
+    IEnumFilters* filters = nullptr;
+    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
+        return -1;
+    int count = 0;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        ++count;
+        filter->Release();
+    }
+    filters->Release();
+    return count;
+}
+
+TEST_F(CaptureE2E, RateAndDeviceSwitchesDoNotGrowTheGraph)
+{
+    Card().SetNumber(L"", L"AudioDevices", 2);
+    StartWithCard();
+    int at_start = FiltersInGraph();
+    ASSERT_GT(at_start, 0);
+    for (UINT id : {IDM_AUDIO_44K, IDM_AUDIO_48K, IDM_AUDIO_DEVICE_FIRST + 1, IDM_AUDIO_DEVICE_FIRST, IDM_AUDIO_44K})
+        SendMessageA(main_window, WM_COMMAND, id, 0);
+    EXPECT_EQ(44100, CurrentAudioRate());
+    EXPECT_EQ(at_start, FiltersInGraph());
+}
+
 TEST_F(CaptureE2E, TheAudioIsRenderedThroughTheTee)
 {
     StartWithCard();

@@ -199,6 +199,62 @@ TEST_F(RecordE2E, WithoutPreviewTheWindowIsBlackAndEverythingComesBack)
     EXPECT_TRUE(PreviewRuns());
 }
 
+// The filter the tee's live-sound output feeds: every connected tee output
+// whose peer is not the multiplexer.
+IBaseFilter* LiveSoundRenderer()
+{
+    IBaseFilter* found = nullptr;
+    IEnumPins* pins = nullptr;
+    if (!capture_graph.pin_tee || capture_graph.pin_tee->EnumPins(&pins) != S_OK)
+        return nullptr;
+    IPin* pin = nullptr;
+    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION direction;
+        IPin* peer = nullptr;
+        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT && pin->ConnectedTo(&peer) == S_OK) {
+            PIN_INFO info{};
+            peer->QueryPinInfo(&info);
+            if (info.pFilter && info.pFilter != capture_graph.avi_mux)
+                found = info.pFilter;
+            else
+                SafeRelease(info.pFilter);
+            peer->Release();
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return found;
+}
+
+// An audio renderer that runs with the graph: the tee hands it every buffer.
+bool PlaysSound(IBaseFilter* renderer)
+{
+    IBasicAudio* audio = nullptr;
+    if (renderer->QueryInterface(IID_IBasicAudio, reinterpret_cast<void**>(&audio)) != S_OK)
+        return false;
+    audio->Release();
+    FILTER_STATE state = State_Stopped;
+    return renderer->GetState(5000, &state) == S_OK && state == State_Running;
+}
+
+TEST_F(RecordE2E, AfterARecordingWithoutPreviewTheSoundReachesItsRendererAgain)
+{
+    StartWithCard();
+    IBaseFilter* renderer = LiveSoundRenderer();
+    ASSERT_NE(nullptr, renderer);
+    EXPECT_TRUE(PlaysSound(renderer));
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    RecordFrames(30);
+    IBaseFilter* after = LiveSoundRenderer();
+    EXPECT_EQ(renderer, after) << "the same renderer, not the multiplexer's free input";
+    if (after) {
+        EXPECT_TRUE(PlaysSound(after));
+    }
+    SafeRelease(after);
+    SafeRelease(renderer);
+    CloseViewer();
+}
+
 TEST_F(RecordE2E, ClosingTheWindowWhileRecordingKeepsEveryFrameUpToTheClose)
 {
     StartWithCard();
