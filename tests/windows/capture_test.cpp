@@ -163,3 +163,48 @@ TEST_F(CaptureTest, NoAudioChosenGreysBothRatesAndSurvivesARestart)
 }
 
 }  // namespace
+
+namespace {
+
+// Points the second renderer's class at a class nobody provides, as on a
+// system without DirectX 9. Wine reads classes from the machine's part of the
+// registry only; scripts/wine-prefix removes the redirection should a test
+// die before its destructor runs.
+class MissingVmr9 {
+public:
+    MissingVmr9()
+    {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t nobody[] = L"{6A1F3C2E-0B7D-4E55-9C41-FE7700D3A9B1}";
+        set_ = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(nobody), sizeof nobody) ==
+               ERROR_SUCCESS;
+        RegCloseKey(key);
+    }
+    ~MissingVmr9() { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey); }
+    bool Set() const { return set_; }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Classes\\CLSID\\{51B4ABF3-748F-4E3B-A276-C828330E926A}\\TreatAs";
+    bool set_ = false;
+};
+
+TEST_F(CaptureTest, WithoutDirectX9TheUserIsToldTheSettingsAreKeptAndTheProgramEnds)
+{
+    WriteSetting("menu", "aspect_ratio", "5002");
+    MissingVmr9 missing;
+    ASSERT_TRUE(missing.Set());
+    StartViewer();
+    EXPECT_EQ(1, capture_graph.dx9_missing);
+    ASSERT_EQ(1u, CaughtMessageBoxes().size());
+    EXPECT_EQ(L"DirectX9をインストールしてください", CaughtMessageBoxes()[0]);
+    EXPECT_TRUE(PumpUntil([] { return quit_code_ >= 0; }));
+    EXPECT_FALSE(IsWindow(main_window));
+    EXPECT_EQ(nullptr, capture_graph.graph) << "everything released";
+    EXPECT_EQ(5002u, GetPrivateProfileIntA("menu", "aspect_ratio", 0, SettingsPath().c_str()))
+        << "the settings are written back";
+    UnregisterClassA("FERNWOODVIEW", GetModuleHandleA(nullptr));
+}
+
+}  // namespace

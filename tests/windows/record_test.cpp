@@ -277,17 +277,50 @@ TEST_F(TimerDialogTest, ScheduledTimesFireOnceInTheirMinute)
     SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_START, 0);
     EXPECT_EQ(1u, commands_seen.size()) << "fires only once";
 
-    GetLocalTime(&now);
-    record_timer.stop = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
     commands_seen.clear();
-    SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);
-    if (commands_seen.empty()) {  // the minute turned between the two calls
+    recording_state.recording = 1;  // the spy keeps the command from changing it
+    for (int attempt = 0; attempt < 3 && commands_seen.empty(); ++attempt) {
+        GetLocalTime(&now);
+        record_timer.stop = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+        SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);  // may straddle a minute: try again
+    }
+    recording_state.recording = 0;
+    EXPECT_EQ(std::vector<UINT>{IDM_RECORD}, commands_seen);
+    EXPECT_EQ(0, record_timer.stop.month);
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+}
+
+// A tick never toggles: a stop that finds nothing recording must not start
+// one, and a start that finds a recording running must not stop it. Either
+// way what was due is spent.
+TEST_F(TimerDialogTest, ScheduledTicksActOnTheStateAndNeverToggleIt)
+{
+    viewer_procedure =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(main_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Spy)));
+    SYSTEMTIME now;
+    bool spent = false;
+    for (int attempt = 0; attempt < 3 && !spent; ++attempt) {
         GetLocalTime(&now);
         record_timer.stop = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
         SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);
+        spent = record_timer.stop.month == 0;
     }
-    EXPECT_EQ(std::vector<UINT>{IDM_RECORD}, commands_seen);
-    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP));
+    EXPECT_TRUE(spent);
+    EXPECT_TRUE(commands_seen.empty()) << "idle: the stop time passes without a command";
+
+    recording_state.recording = 1;
+    spent = false;
+    for (int attempt = 0; attempt < 3 && !spent; ++attempt) {
+        GetLocalTime(&now);
+        record_timer.start = TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+        record_timer.start_pending = 1;
+        SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_START, 0);
+        spent = record_timer.start.month == 0;
+    }
+    recording_state.recording = 0;
+    EXPECT_TRUE(spent);
+    EXPECT_EQ(0, record_timer.start_pending);
+    EXPECT_TRUE(commands_seen.empty()) << "recording: the start time passes without a command";
 }
 
 }  // namespace

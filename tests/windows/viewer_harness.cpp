@@ -34,6 +34,7 @@ void RemoveFolder(const std::string& folder)
 }
 
 static std::vector<std::wstring> caught_message_boxes;
+static std::function<void(const std::wstring&)> message_box_hook;
 
 static BOOL CALLBACK AnswerMessageBox(HWND window, LPARAM)
 {
@@ -47,7 +48,12 @@ static BOOL CALLBACK AnswerMessageBox(HWND window, LPARAM)
     wchar_t text[512] = L"";
     GetDlgItemTextW(window, 0xFFFF, text, 512);  // the message text of a message box
     caught_message_boxes.push_back(text);
-    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    if (message_box_hook) {
+        auto hook = message_box_hook;  // a hook may clear itself
+        hook(text);
+    }
+    if (IsWindow(window))
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
     return TRUE;
 }
 
@@ -61,6 +67,11 @@ void StartMessageBoxCatcher()
     static UINT_PTR timer = 0;
     if (!timer)
         timer = SetTimer(nullptr, 0, 100, CatchMessageBoxes);
+}
+
+void SetMessageBoxHook(std::function<void(const std::wstring&)> hook)
+{
+    message_box_hook = std::move(hook);
 }
 
 const std::vector<std::wstring>& CaughtMessageBoxes()
@@ -85,6 +96,7 @@ void ViewerTest::SetUp()
 
 void ViewerTest::TearDown()
 {
+    SetMessageBoxHook(nullptr);
     if (main_window && IsWindow(main_window))
         CloseViewer();
     SetCurrentDirectoryA(previous_folder_.c_str());

@@ -51,6 +51,8 @@ private:
 void StartMessageBoxCatcher();
 const std::vector<std::wstring>& CaughtMessageBoxes();
 void ClearCaughtMessageBoxes();
+// Runs inside the box's modal loop, with its text, before the box is answered.
+void SetMessageBoxHook(std::function<void(const std::wstring&)> hook);
 
 // Wide text of a menu item, by command.
 std::wstring MenuText(HMENU menu, UINT id);

@@ -7,6 +7,8 @@
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
+#include "app/timer_ids.h"
+#include "record/record_timer.h"
 #include "record/recording.h"
 #include "av_sync.h"
 #include "avi_reader.h"
@@ -294,6 +296,101 @@ TEST_F(RecordE2E, AutoStopEndsTheRecordingAtTheFirstDroppedFrame)
     ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
     EXPECT_EQ(L"欠落フレームを検知したので録画を停止しました 　　", CaughtMessageBoxes().back());
     EXPECT_EQ(8u, IsMenuChecked(IDM_AUTO_STOP));
+}
+
+int MovieCount(const std::string& folder)
+{
+    int count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\cap*.avi").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+        ++count;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+TimerSpec Now()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return TimerSpec{now.wMonth, now.wDay, now.wHour, now.wMinute};
+}
+
+// The notice's modal loop dispatches the schedule's ticks: a stop falling due
+// then must not start a second recording that nothing would stop.
+TEST_F(RecordE2E, AScheduledStopDuringTheAutoStopNoticeStartsNothing)
+{
+    Card().SetText(testcard::TestCardSetup::Video(0), L"DropFrames", L"90");
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
+    record_timer.stop = Now();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    int recording_during_notice = -1;
+    SetMessageBoxHook([&](const std::wstring& text) {
+        if (text.find(L"欠落フレーム") == std::wstring::npos)
+            return;
+        record_timer.stop = Now();  // due now, whatever minute it has become
+        SendMessageA(main_window, WM_TIMER, TIMER_SCHEDULE_STOP, 0);
+        recording_during_notice = recording_state.recording;
+    });
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 60000));
+    EXPECT_EQ(0, recording_during_notice);
+    Pump(500);
+    EXPECT_EQ(0, recording_state.recording);
+    EXPECT_EQ(1, MovieCount(Folder()));
+}
+
+TEST_F(RecordE2E, TheAutoStopNoticeShowsTheCursorInFullscreenAndHidesItAgain)
+{
+    Card().SetText(testcard::TestCardSetup::Video(0), L"DropFrames", L"90");
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_SIZE_FULLSCREEN, 0);
+    auto cursor_count = [] {
+        int lowered = ShowCursor(FALSE);
+        ShowCursor(TRUE);
+        return lowered + 1;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return cursor_count() < 0; })) << "hidden in fullscreen";
+    int shown_during_notice = -1;
+    SetMessageBoxHook([&](const std::wstring&) { shown_during_notice = cursor_count(); });
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 60000));
+    EXPECT_GE(shown_during_notice, 0) << "the cursor shows while the notice is open";
+    EXPECT_TRUE(PumpUntil([&] { return cursor_count() < 0; })) << "and hides again after it";
+}
+
+TEST_F(RecordE2E, ASecondRecordingAfterAFormatSwitchCountsAndHasTheNewFormat)
+{
+    StartWithCard();
+    RecordFrames(30);
+    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+    ASSERT_EQ(8u, IsMenuChecked(IDM_RES_1080));
+    std::string first = MovieFile();
+    ASSERT_TRUE(MoveFileA((Folder() + "\\" + first).c_str(), (Folder() + "\\first.avi.done").c_str()));
+    RecordFrames(30);
+    AviSummary avi = ReadAvi(Folder() + "\\" + MovieFile(), [](const uint8_t*, uint32_t) {});
+    ASSERT_TRUE(avi.valid);
+    EXPECT_EQ(1920, avi.video.biWidth);
+    EXPECT_EQ(1080, avi.video.biHeight);
+    EXPECT_EQ(MAKEFOURCC('U', 'Y', 'V', 'Y'), avi.video.biCompression);
+    EXPECT_GE(avi.video_frames, 30);
+}
+
+TEST_F(RecordE2E, WithoutAnAudioDeviceARecordingIsPictureOnlyAndSaysNothing)
+{
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_AUDIO_NONE, 0);
+    RecordFrames(30);
+    AviSummary avi = ReadAvi(Folder() + "\\" + MovieFile(), [](const uint8_t*, uint32_t) {});
+    ASSERT_TRUE(avi.valid);
+    EXPECT_FALSE(avi.has_audio);
+    EXPECT_GE(avi.video_frames, 30);
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
 }
 
 TEST_F(RecordE2E, AStartWithoutACardIsRefusedAndUndone)
