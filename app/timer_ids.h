@@ -1,6 +1,8 @@
-// Window timers of the main window.
+// Window timers and private messages of the main window.
 #ifndef FERNWOODVIEW_TIMER_IDS_H
 #define FERNWOODVIEW_TIMER_IDS_H
+
+#include <windows.h>
 
 constexpr unsigned TIMER_FPS = 16001;            // 500 ms, frame-rate readout
 constexpr unsigned TIMER_CURSOR_HIDE = 16002;    // 2000 ms, fullscreen cursor
@@ -10,5 +12,8 @@ constexpr unsigned TIMER_SCHEDULE_STOP = 23002;
 
 constexpr unsigned kFpsInterval = 500;
 constexpr unsigned kScheduleInterval = 10000;
+
+// The graph posts this to the main window when it has events to read.
+constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
 
 #endif

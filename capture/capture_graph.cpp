@@ -56,6 +56,12 @@ static bool CreateGraphCore()
         return false;
     g.builder->SetFiltergraph(g.graph);
     g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&g.media_control));
+    // Errors and a lost device must reach the window whenever they happen.
+    IMediaEventEx* events = nullptr;
+    if (g.graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events)) == S_OK) {
+        events->SetNotifyWindow(reinterpret_cast<OAHWND>(main_window), WM_GRAPH_EVENT, 0);
+        events->Release();
+    }
     return g.media_control != nullptr;
 }
 

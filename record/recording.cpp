@@ -124,15 +124,6 @@ static void ShowCounters()
     SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
 }
 
-static void ListenToGraphEvents()
-{
-    IMediaEventEx* events = nullptr;
-    if (capture_graph.graph->QueryInterface(IID_IMediaEventEx, reinterpret_cast<void**>(&events)) == S_OK) {
-        events->SetNotifyWindow(reinterpret_cast<OAHWND>(main_window), WM_GRAPH_EVENT, 0);
-        events->Release();
-    }
-}
-
 // The multiplexer's input order is its stream order.
 static int StreamIndexFedBy(IBaseFilter* mux, IBaseFilter* source)
 {
@@ -239,7 +230,6 @@ static void StartRecording()
         KillTimer(main_window, TIMER_SCHEDULE_START);
         if (record_timer.stop.month != 0)
             SetTimer(main_window, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
-        ListenToGraphEvents();
         hr = capture_graph.media_control->Run();
     }
     if (FAILED(hr)) {
@@ -333,6 +323,19 @@ void UpdateRecordStats()
     }
 }
 
+// A card that is unplugged says so once; what was recorded up to then is kept.
+static void ReportLostDevice()
+{
+    static bool reported = false;
+    if (recording_state.recording) {
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ShowErrorMessage(L"キャプチャデバイスが外されたため録画を停止しました。\nそれまでの録画は保存されています。");
+    } else if (!reported) {
+        ShowErrorMessage(L"キャプチャデバイスが外されました。\nつなぎ直してから、このプログラムを起動し直してください。");
+    }
+    reported = true;
+}
+
 void OnGraphEvent()
 {
     IMediaEventEx* events = nullptr;
@@ -341,12 +344,16 @@ void OnGraphEvent()
         return;
     long code;
     LONG_PTR first, second;
-    bool failed = false;
+    bool failed = false, device_lost = false;
     while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
         failed = failed || code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED || code == EC_ERRORABORTEX;
+        // The second parameter is 1 when a device comes back.
+        device_lost = device_lost || (code == EC_DEVICE_LOST && second == 0);
         events->FreeEventParams(code, first, second);
     }
     events->Release();
+    if (device_lost)
+        return ReportLostDevice();
     if (failed && recording_state.recording) {
         // A recording that has stopped writing must not look as if it ran on.
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);

@@ -14,9 +14,6 @@ struct RecordingState {
 
 extern RecordingState recording_state;
 
-// The graph posts this to the main window when it has events to read.
-constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
-
 void ToggleRecording();
 void UpdateRecordStats();
 void OnGraphEvent();

@@ -5,6 +5,7 @@
 #include <mmsystem.h>
 #include <vector>
 
+#include "testbed/standins/portable/fwrl_codec.h"
 #include "testbed/testcard/portable/audio_tone.h"
 #include "testbed/testcard/portable/test_pattern.h"
 
@@ -15,18 +16,41 @@ double Seconds(const AviStreamTiming& timing, double units)
     return timing.rate ? units * timing.scale / timing.rate : 0;
 }
 
+// The UYVY picture of a frame: as it is, or decoded from the testbed's codec.
+const uint8_t* UyvyPicture(const BITMAPINFOHEADER& v, const uint8_t* bytes, uint32_t size,
+                           std::vector<uint8_t>* decoded)
+{
+    if (v.biCompression == MAKEFOURCC('U', 'Y', 'V', 'Y'))
+        return bytes;
+    fernwood::FwrlPicture picture;
+    if (v.biCompression != MAKEFOURCC('F', 'W', 'R', 'L') || !fernwood::FwrlReadHeader(bytes, size, &picture) ||
+        picture.layout != fernwood::FwrlLayout::kUyvy)
+        return nullptr;
+    fernwood::RawLayout layout;
+    layout.stride = fernwood::FwrlRowBytes(picture);
+    decoded->resize(layout.stride * static_cast<size_t>(picture.height));
+    return fernwood::FwrlDecode(bytes, size, picture, decoded->data(), decoded->size(), layout) ? decoded->data()
+                                                                                                : nullptr;
+}
+
 }  // namespace
 
 AvSync MeasureAvSync(const std::string& path, AviSummary* summary)
 {
     std::vector<double> flashes;
     std::vector<int16_t> samples;
+    std::vector<uint8_t> decoded;
     AviSummary avi = ReadAviStreams(
         path,
-        [&](const AviSummary& headers, int slot, const uint8_t* bytes, uint32_t size) {
+        [&](const AviSummary& headers, int slot, const uint8_t* raw, uint32_t size) {
             const BITMAPINFOHEADER& v = headers.video;
-            if (v.biCompression != MAKEFOURCC('U', 'Y', 'V', 'Y') || v.biWidth <= 0 || v.biHeight <= 0)
+            if (v.biWidth <= 0 || v.biHeight <= 0)
                 return;
+            const uint8_t* bytes = UyvyPicture(v, raw, size, &decoded);
+            if (!bytes)
+                return;
+            if (bytes == decoded.data())
+                size = static_cast<uint32_t>(decoded.size());
             testcard::FrameLayout layout{testcard::PixelFormat::kUyvy, v.biWidth, v.biHeight, false};
             if (size < testcard::FrameBytes(layout))
                 return;

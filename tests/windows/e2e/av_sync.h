@@ -17,7 +17,7 @@ struct AvSync {
     double max_ms = 0;
 };
 
-// Reads a movie of UYVY frames with 16-bit PCM sound; `summary` receives what
+// Reads a movie of UYVY frames (or the testbed codec's) with 16-bit PCM sound; `summary` receives what
 // the reader saw.
 AvSync MeasureAvSync(const std::string& path, AviSummary* summary);
 
