@@ -194,12 +194,12 @@ static HRESULT WireRecording(bool* sound_lost)
     hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, through, g.avi_mux);
     if (FAILED(hr))
         return hr;
-    if (g.pin_tee) {
+    // A tee left behind without a device would give the multiplexer a stream
+    // with no data, and interleaving would hold the picture back waiting for it.
+    if (g.pin_tee && g.audio_capture && audio_device_index != -1) {
         hr = g.builder->RenderStream(nullptr, nullptr, g.pin_tee, nullptr, g.avi_mux);
-        // Only a device in use has sound to lose; a tee left without one has nothing to give.
-        bool has_sound = g.audio_capture && audio_device_index != -1;
-        *sound_lost = FAILED(hr) && has_sound;
-        if (SUCCEEDED(hr) && has_sound)
+        *sound_lost = FAILED(hr);
+        if (SUCCEEDED(hr))
             MakeSoundTheMaster();
     }
     return S_OK;
