@@ -1,18 +1,20 @@
 // The AVI Mux stand-in. Each connected input becomes one stream of the file,
 // in pin order; chunks are written in the order samples are let through.
 //
-// Interleaving (IConfigInterleaving), as the platform documents its modes: a
-// sample is let through once every other stream that has not ended has
-// received data up to the sample's start (INTERLEAVE_FULL), or up to its
-// start less the interleave time (INTERLEAVE_CAPTURE, the default); until
-// then Receive blocks, and so does the upstream thread. A stream that
-// delivers 0.5 s audio buffers thus stalls video in full interleaving, and a
-// live source with a few buffers loses frames meanwhile. INTERLEAVE_NONE and
-// INTERLEAVE_NONE_BUFFERED never wait. Stream time 0 counts as received.
+// Interleaving (IConfigInterleaving), as the InterleavingMode reference of the
+// DirectShow documentation describes the modes: a sample is let through once
+// every other stream that has not ended has received data up to the sample's
+// start (INTERLEAVE_FULL), or up to its start less the interleave time
+// (INTERLEAVE_CAPTURE, the default); until then Receive blocks, and so does
+// the upstream thread. A stream that delivers 0.5 s audio buffers thus stalls
+// video in full interleaving, and a live source with a few buffers loses
+// frames meanwhile. INTERLEAVE_NONE and INTERLEAVE_NONE_BUFFERED never wait.
+// Stream time 0 counts as received.
 //
-// A master stream (IConfigAviMux::SetMasterStream) sets the file's clock: at
-// stop every other stream's strh rate is rescaled so that it lasts exactly
-// as long as the master (see avi::AviWriter::MatchDurationsTo).
+// A master stream (IConfigAviMux::SetMasterStream, whose reference says the
+// strh dwScale and dwRate are adjusted) sets the file's clock: at stop every
+// other stream's strh rate is rescaled so that it lasts exactly as long as
+// the master (see avi::AviWriter::MatchDurationsTo).
 //
 // Timeline: stream time 0 is the start of the run. A video frame stamped
 // past the next free slot is preceded by empty chunks for the slots it

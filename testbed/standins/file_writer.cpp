@@ -4,8 +4,8 @@
 // is paused and closed once stopped and the multiplexer has let go of the
 // stream, so the header it writes while stopping still lands.
 //
-// End of stream becomes EC_COMPLETE only while the graph runs, as with the
-// platform's renderers: one that arrives while paused waits for Run, one
+// End of stream becomes EC_COMPLETE only while the graph runs, as the
+// platform's File Writer does (Wine's qcap file writer tests, run on Windows): one that arrives while paused waits for Run, one
 // that arrives while stopped is dropped. A test may make the disk fill up
 // (FailAfterBytes under HKCU\Software\FernwoodTestbed\FileWriter).
 #include "file_writer.h"

@@ -1,9 +1,10 @@
 // The Infinite Pin Tee stand-in. Every sample that reaches the input goes to
 // each connected output, in pin order on the caller's thread, as the very
-// same sample object: the input's allocator is offered to every output's peer
-// read-only, as the SDK's tee shares it, so a peer that keeps samples keeps
-// them from the source too. A peer that refuses a read-only allocator (one
-// that insists on its own) gets copies in its own buffers instead. A branch
+// same sample object: the input's allocator is offered to every output's
+// peer read-only, as the InfTee sample of the DirectShow SDK shares it, so a
+// peer that keeps samples keeps them from the source too. A peer that
+// refuses a read-only allocator (one that insists on its own) gets copies in
+// its own buffers instead. A branch
 // that fails does not stop the others.
 //
 // Outputs carry exactly the input's connection type. While an output is
@@ -104,7 +105,8 @@ private:
     TeeInput& input_;
     ComPtr<IMemInputPin> route_input_;
     ComPtr<IMemAllocator> own_allocator_;  // negotiated with the peer; used for copies only
-    ComPtr<IMemAllocator> shared_;         // the input's allocator, when the peer took it
+    ComPtr<IMemAllocator> offered_;        // the input's allocator as last offered to the peer
+    ComPtr<IMemAllocator> shared_;         // the same, when the peer took it
 };
 
 class InfTee final : public testbed::Filter {
@@ -298,7 +300,8 @@ HRESULT TeeOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTI
 // allocator read-only; otherwise it keeps its own and gets copies.
 HRESULT TeeOutput::ShareInputAllocator() {
     ComPtr<IMemAllocator> shared = input_.SharedAllocator();
-    if (shared && shared.Get() == shared_.Get()) return S_OK;
+    if (shared.Get() == offered_.Get()) return S_OK;
+    offered_ = shared;
     shared_.Reset();
     if (shared && SUCCEEDED(route_input_->NotifyAllocator(shared.Get(), TRUE))) {
         shared_ = shared;
@@ -335,6 +338,7 @@ HRESULT TeeOutput::CompleteConnect(IPin* peer) {
 void TeeOutput::BreakConnect() {
     route_input_.Reset();
     own_allocator_.Reset();
+    offered_.Reset();
     shared_.Reset();
 }
 
