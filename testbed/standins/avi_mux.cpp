@@ -1,6 +1,20 @@
 // The AVI Mux stand-in. Each connected input becomes one stream of the file,
-// in pin order; chunks are written in the order samples arrive, whatever the
-// interleaving mode, which a live capture already interleaves closely.
+// in pin order; chunks are written in the order samples are let through.
+//
+// Interleaving (IConfigInterleaving), as the InterleavingMode reference of the
+// DirectShow documentation describes the modes: a sample is let through once
+// every other stream that has not ended has received data up to the sample's
+// start (INTERLEAVE_FULL), or up to its start less the interleave time
+// (INTERLEAVE_CAPTURE, the default); until then Receive blocks, and so does
+// the upstream thread. A stream that delivers 0.5 s audio buffers thus stalls
+// video in full interleaving, and a live source with a few buffers loses
+// frames meanwhile. INTERLEAVE_NONE and INTERLEAVE_NONE_BUFFERED never wait.
+// Stream time 0 counts as received.
+//
+// A master stream (IConfigAviMux::SetMasterStream, whose reference says the
+// strh dwScale and dwRate are adjusted) sets the file's clock: at stop every
+// other stream's strh rate is rescaled so that it lasts exactly as long as
+// the master (see avi::AviWriter::MatchDurationsTo).
 //
 // Timeline: stream time 0 is the start of the run. A video frame stamped
 // past the next free slot is preceded by empty chunks for the slots it
@@ -12,6 +26,7 @@
 // new input appears only when a connection leaves none free. So callers that
 // disconnect pins while enumerating them never lose their place.
 #include "avi_mux.h"
+#include "standins_module.h"
 
 #include "avi_layout.h"
 #include "testbed/common/filter.h"
@@ -22,6 +37,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -111,8 +127,18 @@ struct Track {
     uint8_t silence = 0;
     uint32_t samples_per_second = 0, block = 0, scale = 1, rate = 1;
     avi::FrameTimeline timeline{0};
+    REFERENCE_TIME frame = 0;  // video
     bool audio_placed = false;
     bool end_of_stream = false;
+    bool flushing = false;
+    // The stream's data reaches this far in stream time, counting a sample
+    // that is waiting for its turn.
+    REFERENCE_TIME received_until = 0;
+};
+
+// Where a sample lies in stream time.
+struct Span {
+    REFERENCE_TIME start, end;
 };
 
 avi::StreamSetup SetupFor(const MediaType& type, Track* track) {
@@ -136,6 +162,7 @@ avi::StreamSetup SetupFor(const MediaType& type, Track* track) {
         track->video = true;
         track->every_frame_key = !mt.bTemporalCompression;
         track->timeline = avi::FrameTimeline(frame);
+        track->frame = frame;
     } else {
         const WAVEFORMATEX& wfx = *reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
         s.kind = avi::StreamKind::kAudio;
@@ -159,8 +186,9 @@ class MuxInput final : public testbed::InputPin {
 public:
     MuxInput(AviMux& mux, unsigned number);
 
+    STDMETHODIMP BeginFlush() override;
     STDMETHODIMP EndFlush() override;
-    STDMETHODIMP ReceiveCanBlock() override { return S_OK; }  // samples go to disk on the caller's thread
+    STDMETHODIMP ReceiveCanBlock() override { return S_OK; }  // waits for other streams; writes on the caller's thread
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override {
         return IsVideoType(mt) || IsAudioType(mt) ? S_OK : S_FALSE;
@@ -277,7 +305,7 @@ public:
     }
     HRESULT Receive(MuxInput& pin, IMediaSample* sample);
     HRESULT EndOfStream(MuxInput& pin);
-    void ClearEndOfStream(MuxInput& pin);
+    void SetFlushing(MuxInput& pin, bool flushing);
 
 protected:
     void* Interface(REFIID iid) override {
@@ -297,6 +325,9 @@ private:
             if (t.pin == &pin) return &t;
         return nullptr;
     }
+    Span SpanOf(const Track& track, IMediaSample* sample) const;
+    bool OthersReached(const Track& track, REFERENCE_TIME time) const;
+    HRESULT AwaitTurn(std::unique_lock<std::mutex>& hold, Track& track, IMediaSample* sample);
     HRESULT WriteSample(Track& track, IMediaSample* sample);
     HRESULT WriterError() const;
     void Abort(HRESULT hr);
@@ -312,9 +343,15 @@ private:
     // The recording between pause and stop. The streaming threads take only
     // this lock; state changes take the filter lock first, then this one.
     std::mutex write_lock_;
+    std::condition_variable turn_;  // a stream's data grew, or the run ends
     std::vector<Track> tracks_;
     std::unique_ptr<StreamSink> sink_;
     std::unique_ptr<avi::AviWriter> writer_;
+    InterleavingMode run_mode_ = INTERLEAVE_CAPTURE;
+    REFERENCE_TIME run_interleave_ = 0;
+    LONG run_master_ = -1;
+    unsigned waiting_ = 0;
+    bool stopping_ = false;
     HRESULT failure_ = S_OK;
     bool end_sent_ = false;
 };
@@ -336,9 +373,15 @@ HRESULT MuxInput::OnReceive(IMediaSample* sample) { return mux_.Receive(*this, s
 
 HRESULT MuxInput::OnEndOfStream() { return mux_.EndOfStream(*this); }
 
+STDMETHODIMP MuxInput::BeginFlush() {
+    HRESULT hr = InputPin::BeginFlush();
+    mux_.SetFlushing(*this, true);
+    return hr;
+}
+
 STDMETHODIMP MuxInput::EndFlush() {
     HRESULT hr = InputPin::EndFlush();
-    mux_.ClearEndOfStream(*this);
+    mux_.SetFlushing(*this, false);
     return hr;
 }
 
@@ -370,6 +413,10 @@ HRESULT AviMux::InitStream() {
     tracks_ = std::move(tracks);
     sink_ = std::move(sink);
     writer_ = std::move(writer);
+    run_mode_ = mode_;
+    run_interleave_ = std::max<REFERENCE_TIME>(interleave_, 0);
+    run_master_ = master_;
+    stopping_ = false;
     failure_ = S_OK;
     end_sent_ = false;
     return S_OK;
@@ -381,7 +428,12 @@ HRESULT AviMux::CleanupStream() {
     std::unique_ptr<StreamSink> sink;
     HRESULT hr = S_OK;
     {
-        std::lock_guard<std::mutex> hold(write_lock_);
+        std::unique_lock<std::mutex> hold(write_lock_);
+        stopping_ = true;
+        turn_.notify_all();
+        turn_.wait(hold, [&] { return waiting_ == 0; });
+        if (writer_ && run_master_ >= 0 && static_cast<size_t>(run_master_) < tracks_.size())
+            writer_->MatchDurationsTo(static_cast<size_t>(run_master_));
         // A refused chunk still leaves a file to finish; a failed write does not.
         if (writer_ && !writer_->Finished()) {
             const bool ok = (writer_->Started() || writer_->Begin()) && writer_->Finish();
@@ -416,10 +468,12 @@ void AviMux::Abort(HRESULT hr) {
 HRESULT AviMux::Receive(MuxInput& pin, IMediaSample* sample) {
     HRESULT hr;
     {
-        std::lock_guard<std::mutex> hold(write_lock_);
+        std::unique_lock<std::mutex> hold(write_lock_);
         Track* track = TrackOf(pin);
         if (!track) return VFW_E_WRONG_STATE;
         if (!writer_) return S_OK;  // nowhere to write: the output is not connected
+        if (FAILED(failure_)) return failure_;
+        if ((hr = AwaitTurn(hold, *track, sample)) != S_OK) return hr;
         if (FAILED(failure_)) return failure_;
         hr = WriteSample(*track, sample);
         if (SUCCEEDED(hr)) return hr;
@@ -427,6 +481,43 @@ HRESULT AviMux::Receive(MuxInput& pin, IMediaSample* sample) {
     }
     Abort(hr);
     return hr;
+}
+
+Span AviMux::SpanOf(const Track& track, IMediaSample* sample) const {
+    REFERENCE_TIME start = 0, stop = 0;
+    const HRESULT timed = sample->GetTime(&start, &stop);
+    REFERENCE_TIME length = track.frame;
+    if (track.video) {
+        if (FAILED(timed)) start = static_cast<REFERENCE_TIME>(track.timeline.NextSlot()) * track.frame;
+    } else {
+        // Audio without a time stamp follows on from the stream's data so far.
+        if (FAILED(timed)) start = track.received_until;
+        length = track.rate ? std::max(0L, sample->GetActualDataLength()) * avi::kUnitsPerSecond / track.rate : 0;
+    }
+    return {start, timed == S_OK && stop > start ? stop : start + length};
+}
+
+bool AviMux::OthersReached(const Track& track, REFERENCE_TIME time) const {
+    for (const Track& t : tracks_)
+        if (&t != &track && !t.end_of_stream && t.received_until < time) return false;
+    return true;
+}
+
+// Blocks the stream until the interleaving mode lets its sample through:
+// S_OK to write it, S_FALSE when the pin began flushing, VFW_E_WRONG_STATE
+// when the filter stopped.
+HRESULT AviMux::AwaitTurn(std::unique_lock<std::mutex>& hold, Track& track, IMediaSample* sample) {
+    const Span span = SpanOf(track, sample);
+    track.received_until = std::max(track.received_until, span.end);
+    turn_.notify_all();
+    if (run_mode_ != INTERLEAVE_FULL && run_mode_ != INTERLEAVE_CAPTURE) return S_OK;
+    const REFERENCE_TIME due = span.start - (run_mode_ == INTERLEAVE_CAPTURE ? run_interleave_ : 0);
+    ++waiting_;
+    turn_.wait(hold, [&] { return stopping_ || track.flushing || OthersReached(track, due); });
+    --waiting_;
+    turn_.notify_all();
+    if (stopping_) return VFW_E_WRONG_STATE;
+    return track.flushing ? S_FALSE : S_OK;
 }
 
 HRESULT AviMux::WriteSample(Track& track, IMediaSample* sample) {
@@ -471,6 +562,7 @@ HRESULT AviMux::EndOfStream(MuxInput& pin) {
         Track* track = TrackOf(pin);
         if (!track) return S_OK;
         track->end_of_stream = true;
+        turn_.notify_all();
         for (const Track& t : tracks_)
             if (!t.end_of_stream) return S_OK;
         if (end_sent_) return S_OK;
@@ -479,22 +571,18 @@ HRESULT AviMux::EndOfStream(MuxInput& pin) {
     return output_.IsConnected() ? output_.DeliverEndOfStream() : S_OK;
 }
 
-void AviMux::ClearEndOfStream(MuxInput& pin) {
+// A flush releases the stream's waiting sample; after it the stream may end again.
+void AviMux::SetFlushing(MuxInput& pin, bool flushing) {
     std::lock_guard<std::mutex> hold(write_lock_);
-    if (Track* track = TrackOf(pin)) track->end_of_stream = false;
+    Track* track = TrackOf(pin);
+    if (!track) return;
+    track->flushing = flushing;
+    if (!flushing) track->end_of_stream = false;
+    turn_.notify_all();
 }
 
 }  // namespace
 
-HRESULT CreateAviMux(IUnknown* outer, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* mux = new (std::nothrow) AviMux;
-    if (!mux) return E_OUTOFMEMORY;
-    HRESULT hr = mux->QueryInterface(iid, out);
-    mux->Release();
-    return hr;
-}
+HRESULT CreateAviMux(REFIID iid, void** out) { return CreateObject<AviMux>(iid, out); }
 
 }  // namespace fernwood

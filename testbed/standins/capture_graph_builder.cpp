@@ -3,14 +3,12 @@
 // follow the order the platform uses on Windows.
 #include "capture_graph_builder.h"
 
-#include "com_ptr.h"
 #include "dshow_util.h"
 #include "standins_module.h"
+#include "testbed/common/com_object.h"
 
 #include <dshow.h>
 
-#include <atomic>
-#include <new>
 #include <mutex>
 
 namespace fernwood {
@@ -159,27 +157,9 @@ HRESULT ConnectThrough(IGraphBuilder* graph, IPin* source, IBaseFilter* intermed
     return graph->Connect(out.Get(), sink_input);
 }
 
-class CaptureGraphBuilder final : public ICaptureGraphBuilder2 {
+class CaptureGraphBuilder final : public testbed::ComObject, public ICaptureGraphBuilder2 {
 public:
-    CaptureGraphBuilder() { ModuleLock(); }
-    ~CaptureGraphBuilder() { ModuleUnlock(); }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ICaptureGraphBuilder2)) {
-            *out = static_cast<ICaptureGraphBuilder2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
+    TESTBED_IUNKNOWN
 
     STDMETHODIMP SetFiltergraph(IGraphBuilder* graph) override {
         std::lock_guard<std::mutex> hold(lock_);
@@ -250,7 +230,12 @@ private:
         return S_OK;
     }
 
-    std::atomic<ULONG> refs_{1};
+    void* Interface(REFIID iid) override {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ICaptureGraphBuilder2))
+            return static_cast<ICaptureGraphBuilder2*>(this);
+        return nullptr;
+    }
+
     std::mutex lock_;
     ComPtr<IGraphBuilder> graph_;
 };
@@ -273,13 +258,8 @@ STDMETHODIMP CaptureGraphBuilder::SetOutputFileName(const GUID* type, LPCOLESTR 
     if (FAILED(hr = CoCreateInstance(mux_clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, mux.PutVoid())))
         return hr;
     if (FAILED(hr = graph->AddFilter(mux.Get(), L"Mux"))) return hr;
-    // Wine's own AVI Mux fails to run in any other mode; the stand-in that
-    // replaces it in test prefixes takes every mode alike.
-    ComPtr<IConfigInterleaving> interleaving;
-    if (IsEqualGUID(mux_clsid, CLSID_AviDest) &&
-        SUCCEEDED(mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid())))
-        interleaving->put_Mode(INTERLEAVE_FULL);
-
+    // The multiplexer keeps its own interleaving: the documented builder
+    // sets none, so the AVI Mux records in its default INTERLEAVE_CAPTURE.
     if (SUCCEEDED(mux->QueryInterface(IID_IFileSinkFilter, sink.PutVoid()))) {
         hr = sink->SetFileName(file, nullptr);  // the multiplexer writes the file itself
     } else {
@@ -352,15 +332,6 @@ STDMETHODIMP CaptureGraphBuilder::RenderStream(const GUID* category, const GUID*
 
 }  // namespace
 
-HRESULT CreateCaptureGraphBuilder(IUnknown* outer, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* builder = new (std::nothrow) CaptureGraphBuilder;
-    if (!builder) return E_OUTOFMEMORY;
-    HRESULT hr = builder->QueryInterface(iid, out);
-    builder->Release();
-    return hr;
-}
+HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out) { return CreateObject<CaptureGraphBuilder>(iid, out); }
 
 }  // namespace fernwood

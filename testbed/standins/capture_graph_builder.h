@@ -5,6 +5,6 @@
 namespace fernwood {
 
 // The Capture Graph Builder stand-in (CLSID_CaptureGraphBuilder2).
-HRESULT CreateCaptureGraphBuilder(IUnknown* outer, REFIID iid, void** out);
+HRESULT CreateCaptureGraphBuilder(REFIID iid, void** out);
 
 }  // namespace fernwood

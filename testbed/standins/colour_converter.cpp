@@ -7,6 +7,7 @@
 // any output type that holds the same picture is taken, and the picture is
 // written where that type's rcTarget (or the top-left corner) puts it.
 #include "colour_converter.h"
+#include "standins_module.h"
 
 #include <dshow.h>
 #include <windows.h>
@@ -180,10 +181,9 @@ struct Stream {
 
 class ColourConverter;
 
-class ConverterInput final : public testbed::InputPin, public UpstreamQuality {
+class ConverterInput final : public QualityInputPin {
 public:
     explicit ConverterInput(ColourConverter& filter);
-    TESTBED_PIN_IUNKNOWN
 
     STDMETHODIMP EndOfStream() override;
     STDMETHODIMP BeginFlush() override;
@@ -199,7 +199,6 @@ public:
     }
 
 protected:
-    void* Interface(REFIID iid) override;
     HRESULT CompleteConnect(IPin* peer) override;
     void BreakConnect() override;
     HRESULT OnReceive(IMediaSample* sample) override;
@@ -208,10 +207,9 @@ private:
     ColourConverter& filter_;
 };
 
-class ConverterOutput final : public testbed::OutputPin, public UpstreamPassThrough, public UpstreamQuality {
+class ConverterOutput final : public ForwardingOutputPin {
 public:
     ConverterOutput(ColourConverter& filter, ConverterInput& input);
-    TESTBED_PIN_IUNKNOWN
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned index, MediaType* out) override;
@@ -222,7 +220,6 @@ public:
     }
 
 protected:
-    void* Interface(REFIID iid) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
     HRESULT CompleteConnect(IPin* peer) override;
     void BreakConnect() override;
@@ -267,13 +264,7 @@ private:
 
 // --- ConverterInput ---
 
-ConverterInput::ConverterInput(ColourConverter& filter)
-    : InputPin(filter, L"Input"), UpstreamQuality(static_cast<testbed::Pin&>(*this)), filter_(filter) {}
-
-void* ConverterInput::Interface(REFIID iid) {
-    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
-    return InputPin::Interface(iid);
-}
+ConverterInput::ConverterInput(ColourConverter& filter) : QualityInputPin(filter, L"Input"), filter_(filter) {}
 
 // While the output is connected, only inputs that fit its type are taken.
 HRESULT ConverterInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
@@ -326,17 +317,7 @@ STDMETHODIMP ConverterInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME sto
 // --- ConverterOutput ---
 
 ConverterOutput::ConverterOutput(ColourConverter& filter, ConverterInput& input)
-    : OutputPin(filter, L"XForm Out"),
-      UpstreamPassThrough(static_cast<testbed::Pin&>(input)),
-      UpstreamQuality(static_cast<testbed::Pin&>(input)),
-      filter_(filter),
-      input_(input) {}
-
-void* ConverterOutput::Interface(REFIID iid) {
-    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
-    if (void* seeking = PassThroughInterface(iid)) return seeking;
-    return OutputPin::Interface(iid);
-}
+    : ForwardingOutputPin(filter, L"XForm Out", input), filter_(filter), input_(input) {}
 
 HRESULT ConverterOutput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     RgbFormat in, out;
@@ -482,15 +463,6 @@ HRESULT RegisterColourConverterFilter(bool install) {
                                          data, nullptr);
 }
 
-HRESULT CreateColourConverter(IUnknown* outer, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* filter = new (std::nothrow) ColourConverter;
-    if (!filter) return E_OUTOFMEMORY;
-    HRESULT hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
-}
+HRESULT CreateColourConverter(REFIID iid, void** out) { return CreateObject<ColourConverter>(iid, out); }
 
 }  // namespace fernwood

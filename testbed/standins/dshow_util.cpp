@@ -2,6 +2,15 @@
 
 namespace fernwood {
 
+bool SameObject(IUnknown* a, IUnknown* b) {
+    if (!a || !b) return a == b;
+    ComPtr<IUnknown> ua, ub;
+    if (FAILED(a->QueryInterface(IID_IUnknown, ua.PutVoid())) ||
+        FAILED(b->QueryInterface(IID_IUnknown, ub.PutVoid())))
+        return false;
+    return ua.Get() == ub.Get();
+}
+
 void FreeMediaTypeContents(AM_MEDIA_TYPE& mt) {
     if (mt.cbFormat) CoTaskMemFree(mt.pbFormat);
     mt.cbFormat = 0;

@@ -2,13 +2,18 @@
 // stand-ins.
 #pragma once
 
-#include "com_ptr.h"
-
 #include <dshow.h>
+
+#include "testbed/common/com_ptr.h"
 
 #include <vector>
 
 namespace fernwood {
+
+using testbed::ComPtr;
+
+// Identity comparison of two COM objects through their IUnknown.
+bool SameObject(IUnknown* a, IUnknown* b);
 
 void FreeMediaTypeContents(AM_MEDIA_TYPE& mt);
 void DeleteMediaTypePtr(AM_MEDIA_TYPE* mt);

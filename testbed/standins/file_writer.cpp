@@ -3,14 +3,22 @@
 // whose times are byte offsets. The file is created when a connected writer
 // is paused and closed once stopped and the multiplexer has let go of the
 // stream, so the header it writes while stopping still lands.
+//
+// End of stream becomes EC_COMPLETE only while the graph runs, as the
+// platform's File Writer does (Wine's qcap file writer tests, run on Windows): one that arrives while paused waits for Run, one
+// that arrives while stopped is dropped. A test may make the disk fill up
+// (FailAfterBytes under HKCU\Software\FernwoodTestbed\FileWriter).
 #include "file_writer.h"
+#include "standins_module.h"
 
 #include "testbed/common/filter.h"
 #include "testbed/common/pin.h"
 
 #include <dshow.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -19,9 +27,20 @@
 namespace fernwood {
 namespace {
 
+// The size at which this test machine's disk is full; 0 for never.
+uint64_t ConfiguredDiskLimit() {
+    uint64_t limit = 0;
+    DWORD bytes = sizeof limit;
+    if (RegGetValueW(HKEY_CURRENT_USER, L"Software\\FernwoodTestbed\\FileWriter", L"FailAfterBytes",
+                     RRF_RT_REG_DWORD | RRF_RT_REG_QWORD, nullptr, &limit, &bytes) != ERROR_SUCCESS)
+        return 0;
+    return limit;
+}
+
 // The open file, shared by the streaming thread and state changes.
 class OutputFile {
 public:
+    explicit OutputFile(uint64_t limit) : limit_(limit) {}
     ~OutputFile() { Close(); }
 
     HRESULT Create(const std::wstring& name) {
@@ -40,17 +59,20 @@ public:
         return file_ != INVALID_HANDLE_VALUE;
     }
     // Writes at offset, or at the current position when offset is negative.
+    // Past a full disk's limit only the bytes before it are written.
     HRESULT Write(const void* data, ULONG size, LONGLONG offset, ULONG* written) {
         std::lock_guard<std::mutex> hold(lock_);
         if (written) *written = 0;
         if (file_ == INVALID_HANDLE_VALUE) return E_UNEXPECTED;
-        LARGE_INTEGER at;
-        at.QuadPart = offset;
-        if (offset >= 0 && !SetFilePointerEx(file_, at, nullptr, FILE_BEGIN))
+        LARGE_INTEGER at, position;
+        at.QuadPart = offset >= 0 ? offset : 0;
+        if (!SetFilePointerEx(file_, at, &position, offset >= 0 ? FILE_BEGIN : FILE_CURRENT))
             return HRESULT_FROM_WIN32(GetLastError());
+        const ULONG room = Room(static_cast<uint64_t>(position.QuadPart), size);
         DWORD done = 0;
-        if (!WriteFile(file_, data, size, &done, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
+        if (room && !WriteFile(file_, data, room, &done, nullptr)) return HRESULT_FROM_WIN32(GetLastError());
         if (written) *written = done;
+        if (room < size) return HRESULT_FROM_WIN32(ERROR_DISK_FULL);
         return done == size ? S_OK : STG_E_MEDIUMFULL;
     }
     HRESULT Seek(LONGLONG move, DWORD origin, ULARGE_INTEGER* position) {
@@ -76,7 +98,12 @@ private:
         if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
     }
+    ULONG Room(uint64_t position, ULONG size) const {
+        if (limit_ == 0) return size;
+        return position >= limit_ ? 0 : static_cast<ULONG>(std::min<uint64_t>(size, limit_ - position));
+    }
 
+    const uint64_t limit_;
     std::mutex lock_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
 };
@@ -142,6 +169,7 @@ public:
         return IsEqualGUID(mt.majortype, MEDIATYPE_Stream) ? S_OK : S_FALSE;
     }
     HRESULT GetMediaType(unsigned, testbed::MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+    STDMETHODIMP BeginFlush() override;
     const PinStream& Stream() const { return stream_; }
 
 protected:
@@ -164,7 +192,7 @@ private:
 // {8596E5F0-0DA5-11D0-BD21-00A0C911CE86}, as the platform names it.
 class FileWriter final : public testbed::Filter, public IFileSinkFilter, public IAMFilterMiscFlags {
 public:
-    FileWriter() : Filter(CLSID_FileWriter), input_(*this, *this, file_) {}
+    FileWriter() : Filter(CLSID_FileWriter), file_(ConfiguredDiskLimit()), input_(*this, *this, file_) {}
     TESTBED_IUNKNOWN
 
     testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &input_ : nullptr; }
@@ -197,10 +225,16 @@ public:
         if (CurrentState() == State_Stopped) file_.Close();
     }
     void EndOfStream() {
-        ComPtr<IMediaEventSink> events;
-        IFilterGraph* graph = Graph();
-        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, events.PutVoid())))
-            events->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+        std::lock_guard<std::recursive_mutex> hold(Lock());
+        const FILTER_STATE state = CurrentState();
+        if (state == State_Running)
+            Complete();
+        else
+            end_of_stream_ = state == State_Paused;
+    }
+    void Flushing() {
+        std::lock_guard<std::recursive_mutex> hold(Lock());
+        end_of_stream_ = false;
     }
 
 protected:
@@ -212,12 +246,19 @@ protected:
     // An unconnected writer leaves files alone: old writers may stay in a
     // graph that runs again.
     HRESULT InitStream() override {
+        end_of_stream_ = false;
         file_.Close();
         if (!input_.IsConnected()) return S_OK;
         if (name_.empty()) return E_FAIL;
         return file_.Create(name_);
     }
+    HRESULT StartStream(REFERENCE_TIME) override {
+        if (end_of_stream_) Complete();
+        end_of_stream_ = false;
+        return S_OK;
+    }
     HRESULT CleanupStream() override {
+        end_of_stream_ = false;
         if (input_.Stream().Outstanding() == 0) file_.Close();
         return S_OK;
     }
@@ -226,9 +267,17 @@ private:
     template <typename T>
     using ComPtr = testbed::ComPtr<T>;
 
+    void Complete() {
+        ComPtr<IMediaEventSink> events;
+        IFilterGraph* graph = Graph();
+        if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, events.PutVoid())))
+            events->Notify(EC_COMPLETE, S_OK, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)));
+    }
+
     OutputFile file_;
     WriterInput input_;
     std::wstring name_;
+    bool end_of_stream_ = false;  // received while paused; guarded by the filter lock
 };
 
 STDMETHODIMP_(ULONG) PinStream::AddRef() {
@@ -246,17 +295,13 @@ HRESULT WriterInput::OnEndOfStream() {
     return S_OK;
 }
 
+STDMETHODIMP WriterInput::BeginFlush() {
+    static_cast<FileWriter&>(Owner()).Flushing();
+    return InputPin::BeginFlush();
+}
+
 }  // namespace
 
-HRESULT CreateFileWriter(IUnknown* outer, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* writer = new (std::nothrow) FileWriter;
-    if (!writer) return E_OUTOFMEMORY;
-    HRESULT hr = writer->QueryInterface(iid, out);
-    writer->Release();
-    return hr;
-}
+HRESULT CreateFileWriter(REFIID iid, void** out) { return CreateObject<FileWriter>(iid, out); }
 
 }  // namespace fernwood

@@ -1,14 +1,21 @@
 // The Infinite Pin Tee stand-in. Every sample that reaches the input goes to
-// each connected output, in pin order on the caller's thread, as a copy from
-// that output's own allocator: no branch can change or keep the buffers of
-// another, and a branch that fails does not stop the others.
+// each connected output, in pin order on the caller's thread, as the very
+// same sample object: the input's allocator is offered to every output's
+// peer read-only, as the InfTee sample of the DirectShow SDK shares it, so a
+// peer that keeps samples keeps them from the source too. A peer that
+// refuses a read-only allocator (one that insists on its own) gets copies in
+// its own buffers instead. A branch
+// that fails does not stop the others.
 //
 // Outputs carry exactly the input's connection type. While an output is
 // connected the input accepts only that same type again, so a reconnection
 // of the input can never leave outputs with a type they did not agree to.
-// Disconnecting an output removes it; its object lives on, unlisted, until
-// the filter goes, since callers may still hold it.
+// There is always exactly one free output: connecting the free one adds
+// another, and a disconnection that leaves two free ones removes the
+// disconnected one. A removed pin's object lives on, unlisted, until the
+// filter goes, since callers may still hold it.
 #include "inf_tee.h"
+#include "standins_module.h"
 
 #include <dshow.h>
 #include <windows.h>
@@ -40,37 +47,39 @@ class InfTee;
 struct Route {
     ComPtr<IPin> peer;
     ComPtr<IMemInputPin> input;
-    ComPtr<IMemAllocator> allocator;
+    ComPtr<IMemAllocator> copies;  // null: the peer takes the input's samples as they are
 };
 
-class TeeInput final : public testbed::InputPin, public UpstreamQuality {
+class TeeInput final : public QualityInputPin {
 public:
     explicit TeeInput(InfTee& tee);
-    TESTBED_PIN_IUNKNOWN
 
     STDMETHODIMP EndOfStream() override;
     STDMETHODIMP BeginFlush() override;
     STDMETHODIMP EndFlush() override;
     STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
     STDMETHODIMP ReceiveCanBlock() override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL read_only) override;
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned, MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
     ALLOCATOR_PROPERTIES AllocatorProperties();
+    // The allocator the upstream pin delivers from, once it has said so.
+    ComPtr<IMemAllocator> SharedAllocator();
 
 protected:
-    void* Interface(REFIID iid) override;
     HRESULT OnReceive(IMediaSample* sample) override;
+    void BreakConnect() override;
 
 private:
     InfTee& tee_;
     bool flushing_ = false;  // guarded by the filter lock
+    ComPtr<IMemAllocator> shared_;  // guarded by the filter lock
 };
 
-class TeeOutput final : public testbed::OutputPin, public UpstreamPassThrough, public UpstreamQuality {
+class TeeOutput final : public ForwardingOutputPin {
 public:
     TeeOutput(InfTee& tee, TeeInput& input, unsigned number);
-    TESTBED_PIN_IUNKNOWN
 
     STDMETHODIMP Connect(IPin* peer, const AM_MEDIA_TYPE* mt) override;
     STDMETHODIMP Disconnect() override;
@@ -81,21 +90,23 @@ public:
     HRESULT Activate() override;
 
     // Called with the filter lock held.
-    Route MakeRoute() const { return {peer_, route_input_, route_allocator_}; }
+    Route MakeRoute() const { return {peer_, route_input_, shared_ ? nullptr : own_allocator_}; }
 
 protected:
-    void* Interface(REFIID iid) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
     HRESULT CompleteConnect(IPin* peer) override;
     void BreakConnect() override;
 
 private:
     HRESULT FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request);
+    HRESULT ShareInputAllocator();
 
     InfTee& tee_;
     TeeInput& input_;
     ComPtr<IMemInputPin> route_input_;
-    ComPtr<IMemAllocator> route_allocator_;
+    ComPtr<IMemAllocator> own_allocator_;  // negotiated with the peer; used for copies only
+    ComPtr<IMemAllocator> offered_;        // the input's allocator as last offered to the peer
+    ComPtr<IMemAllocator> shared_;         // the same, when the peer took it
 };
 
 class InfTee final : public testbed::Filter {
@@ -111,6 +122,7 @@ public:
     // Called with the filter lock held.
     void AddOutput() { outputs_.push_back(std::make_unique<TeeOutput>(*this, input_, next_number_++)); }
     void RemoveOutput(TeeOutput* output);
+    unsigned FreeOutputs();
     void RebuildRoutes();
     bool AnyOutputConnected(MediaType* type);
 
@@ -128,14 +140,14 @@ private:
     std::vector<Route> routes_;
 };
 
-// A copy of the sample from the route's own allocator.
+// A copy of the sample in a buffer of the peer's own allocator.
 HRESULT DeliverCopy(const Route& route, IMediaSample* sample) {
     BYTE* src = nullptr;
     HRESULT hr = sample->GetPointer(&src);
     if (FAILED(hr)) return hr;
     const long length = sample->GetActualDataLength();
     ComPtr<IMediaSample> copy;
-    if (FAILED(hr = route.allocator->GetBuffer(copy.Put(), nullptr, nullptr, 0))) return hr;
+    if (FAILED(hr = route.copies->GetBuffer(copy.Put(), nullptr, nullptr, 0))) return hr;
     BYTE* dst = nullptr;
     if (FAILED(hr = copy->GetPointer(&dst))) return hr;
     if (length < 0 || length > copy->GetSize()) return VFW_E_BUFFER_OVERFLOW;
@@ -150,15 +162,29 @@ HRESULT DeliverCopy(const Route& route, IMediaSample* sample) {
     return route.input->Receive(copy.Get());
 }
 
+HRESULT DeliverTo(const Route& route, IMediaSample* sample) {
+    return route.copies ? DeliverCopy(route, sample) : route.input->Receive(sample);
+}
+
 // --- TeeInput ---
 
-TeeInput::TeeInput(InfTee& tee)
-    : InputPin(tee, L"Input"), UpstreamQuality(static_cast<testbed::Pin&>(*this)), tee_(tee) {}
+TeeInput::TeeInput(InfTee& tee) : QualityInputPin(tee, L"Input"), tee_(tee) {}
 
-void* TeeInput::Interface(REFIID iid) {
-    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
-    return InputPin::Interface(iid);
+STDMETHODIMP TeeInput::NotifyAllocator(IMemAllocator* allocator, BOOL read_only) {
+    HRESULT hr = InputPin::NotifyAllocator(allocator, read_only);
+    if (SUCCEEDED(hr)) {
+        Hold hold(Owner().Lock());
+        shared_ = allocator;
+    }
+    return hr;
 }
+
+ComPtr<IMemAllocator> TeeInput::SharedAllocator() {
+    Hold hold(Owner().Lock());
+    return shared_;
+}
+
+void TeeInput::BreakConnect() { shared_.Reset(); }
 
 HRESULT TeeInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     MediaType outputs;
@@ -174,7 +200,7 @@ ALLOCATOR_PROPERTIES TeeInput::AllocatorProperties() {
 }
 
 HRESULT TeeInput::OnReceive(IMediaSample* sample) {
-    for (const Route& route : tee_.Routes()) DeliverCopy(route, sample);
+    for (const Route& route : tee_.Routes()) DeliverTo(route, sample);
     return S_OK;
 }
 
@@ -222,17 +248,7 @@ STDMETHODIMP TeeInput::ReceiveCanBlock() {
 // --- TeeOutput ---
 
 TeeOutput::TeeOutput(InfTee& tee, TeeInput& input, unsigned number)
-    : OutputPin(tee, L"Output" + std::to_wstring(number)),
-      UpstreamPassThrough(static_cast<testbed::Pin&>(input)),
-      UpstreamQuality(static_cast<testbed::Pin&>(input)),
-      tee_(tee),
-      input_(input) {}
-
-void* TeeOutput::Interface(REFIID iid) {
-    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
-    if (void* seeking = PassThroughInterface(iid)) return seeking;
-    return OutputPin::Interface(iid);
-}
+    : ForwardingOutputPin(tee, L"Output" + std::to_wstring(number), input), tee_(tee), input_(input) {}
 
 STDMETHODIMP TeeOutput::Connect(IPin* peer, const AM_MEDIA_TYPE* mt) {
     if (!input_.IsConnected()) return VFW_E_NOT_CONNECTED;
@@ -257,8 +273,8 @@ HRESULT TeeOutput::GetMediaType(unsigned index, MediaType* out) {
     return S_OK;
 }
 
-// The outputs' buffers are sized like the input's, so any sample that fits
-// the input fits every output.
+// Buffers for copies are sized like the input's, so any sample that fits the
+// input fits them.
 HRESULT TeeOutput::FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES& request) {
     ALLOCATOR_PROPERTIES want = input_.AllocatorProperties();
     if (want.cbBuffer <= 0) want.cbBuffer = std::max<long>(1, static_cast<long>(input_.ConnectionType()->lSampleSize));
@@ -272,27 +288,48 @@ HRESULT TeeOutput::FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPER
     return actual.cbBuffer < want.cbBuffer ? E_FAIL : S_OK;
 }
 
+// The allocator of the peer's own choosing, kept for copies; the peer is
+// offered the input's allocator once the connection stands.
 HRESULT TeeOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     HRESULT hr = FitAllocator(allocator, *request);
-    if (SUCCEEDED(hr)) route_allocator_ = allocator;
+    if (SUCCEEDED(hr)) own_allocator_ = allocator;
     return hr;
 }
 
-// The input's allocator may have been renegotiated since this output connected.
+// The peer gets the input's samples themselves if it takes the input's
+// allocator read-only; otherwise it keeps its own and gets copies.
+HRESULT TeeOutput::ShareInputAllocator() {
+    ComPtr<IMemAllocator> shared = input_.SharedAllocator();
+    if (shared.Get() == offered_.Get()) return S_OK;
+    offered_ = shared;
+    shared_.Reset();
+    if (shared && SUCCEEDED(route_input_->NotifyAllocator(shared.Get(), TRUE))) {
+        shared_ = shared;
+        return S_OK;
+    }
+    return own_allocator_ ? route_input_->NotifyAllocator(own_allocator_.Get(), FALSE) : VFW_E_NO_ALLOCATOR;
+}
+
+// The input's allocator may have changed since this output connected.
 HRESULT TeeOutput::Activate() {
     Hold hold(Owner().Lock());
-    if (route_allocator_) {
-        ALLOCATOR_PROPERTIES current = {};
-        route_allocator_->GetProperties(&current);
-        HRESULT hr = FitAllocator(route_allocator_.Get(), current);
-        if (FAILED(hr)) return hr;
-    }
+    if (!route_input_) return S_OK;
+    HRESULT hr = ShareInputAllocator();
+    tee_.RebuildRoutes();
+    if (FAILED(hr) || shared_) return hr;
+    ALLOCATOR_PROPERTIES current = {};
+    own_allocator_->GetProperties(&current);
+    if (FAILED(hr = FitAllocator(own_allocator_.Get(), current))) return hr;
     return OutputPin::Activate();
 }
 
 HRESULT TeeOutput::CompleteConnect(IPin* peer) {
     HRESULT hr = peer->QueryInterface(IID_IMemInputPin, route_input_.PutVoid());
-    if (FAILED(hr)) return hr;
+    if (SUCCEEDED(hr)) hr = ShareInputAllocator();
+    if (FAILED(hr)) {
+        BreakConnect();
+        return hr;
+    }
     tee_.AddOutput();
     tee_.RebuildRoutes();
     return S_OK;
@@ -300,13 +337,15 @@ HRESULT TeeOutput::CompleteConnect(IPin* peer) {
 
 void TeeOutput::BreakConnect() {
     route_input_.Reset();
-    route_allocator_.Reset();
+    own_allocator_.Reset();
+    offered_.Reset();
+    shared_.Reset();
 }
 
 STDMETHODIMP TeeOutput::Disconnect() {
     Hold hold(Owner().Lock());
     HRESULT hr = OutputPin::Disconnect();
-    if (hr == S_OK) tee_.RemoveOutput(this);
+    if (hr == S_OK && tee_.FreeOutputs() >= 2) tee_.RemoveOutput(this);
     return hr;
 }
 
@@ -318,6 +357,12 @@ void InfTee::RemoveOutput(TeeOutput* output) {
     removed_.push_back(std::move(*it));
     outputs_.erase(it);
     RebuildRoutes();
+}
+
+unsigned InfTee::FreeOutputs() {
+    unsigned free = 0;
+    for (const auto& output : outputs_) free += output->IsConnected() ? 0 : 1;
+    return free;
 }
 
 void InfTee::RebuildRoutes() {
@@ -356,15 +401,6 @@ HRESULT RegisterInfTeeFilter(bool install) {
                                          L"Infinite Pin Tee Filter", data, nullptr);
 }
 
-HRESULT CreateInfTee(IUnknown* outer, REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* tee = new (std::nothrow) InfTee;
-    if (!tee) return E_OUTOFMEMORY;
-    HRESULT hr = tee->QueryInterface(iid, out);
-    tee->Release();
-    return hr;
-}
+HRESULT CreateInfTee(REFIID iid, void** out) { return CreateObject<InfTee>(iid, out); }
 
 }  // namespace fernwood

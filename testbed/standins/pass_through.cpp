@@ -123,6 +123,17 @@ STDMETHODIMP UpstreamQuality::SetSink(IQualityControl* sink) {
     return S_OK;
 }
 
+void* QualityInputPin::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    return InputPin::Interface(iid);
+}
+
+void* ForwardingOutputPin::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
+    if (void* seeking = PassThroughInterface(iid)) return seeking;
+    return OutputPin::Interface(iid);
+}
+
 #undef FORWARD_SEEKING
 #undef FORWARD_POSITION
 

@@ -8,6 +8,9 @@
 #include <dshow.h>
 #include <windows.h>
 
+#include <string>
+#include <utility>
+
 #include "testbed/common/com_ptr.h"
 #include "testbed/common/pin.h"
 
@@ -86,6 +89,29 @@ public:
 private:
     testbed::Pin& input_;
     IQualityControl* sink_ = nullptr;
+};
+
+// The input pin of a filter that passes quality messages upstream.
+class QualityInputPin : public testbed::InputPin, public UpstreamQuality {
+public:
+    TESTBED_PIN_IUNKNOWN
+
+protected:
+    QualityInputPin(testbed::Filter& filter, std::wstring name)
+        : InputPin(filter, std::move(name)), UpstreamQuality(static_cast<testbed::Pin&>(*this)) {}
+    void* Interface(REFIID iid) override;
+};
+
+// The output pin of a filter whose seeking, position and quality requests
+// belong to whatever feeds `input`.
+class ForwardingOutputPin : public testbed::OutputPin, public UpstreamPassThrough, public UpstreamQuality {
+public:
+    TESTBED_PIN_IUNKNOWN
+
+protected:
+    ForwardingOutputPin(testbed::Filter& filter, std::wstring name, testbed::Pin& input)
+        : OutputPin(filter, std::move(name)), UpstreamPassThrough(input), UpstreamQuality(input) {}
+    void* Interface(REFIID iid) override;
 };
 
 }  // namespace fernwood

@@ -89,6 +89,13 @@ public:
 
     // Changes a stream's strh dwStart before Finish writes it.
     void SetStart(size_t stream, uint32_t units);
+    // Makes every other stream last exactly as long as `master` (a master
+    // stream's clock drives the file): a video stream (one chunk a unit)
+    // gets strh dwScale = its new frame duration with dwRate kept, so the
+    // avih dwMicroSecPerFrame of the first video stream follows; an audio
+    // stream gets a new strh dwRate with dwScale kept (strf is left as it
+    // is). Streams without data, or an empty master, are left alone.
+    void MatchDurationsTo(size_t master);
 
     // Why the last call failed. A failed write leaves the writer unusable;
     // a refused chunk does not.

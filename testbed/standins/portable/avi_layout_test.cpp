@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -403,6 +404,50 @@ TEST(AviLayout, SetStartReachesTheStreamHeader) {
     ASSERT_TRUE(avi.ok) << avi.error;
     EXPECT_EQ(avi.streams[0].start, 0u);
     EXPECT_EQ(avi.streams[1].start, 2400u);
+}
+
+// 60 video frames at 59.94 against 1.002 s of 48 kHz audio: with the audio
+// as master the video is rescaled to the audio's length, and the other way
+// round the audio's byte rate is.
+TEST(AviLayout, AMasterStreamRescalesTheOthersToItsLength) {
+    const uint32_t audio_bytes = 48096 * 4;  // 1.002 s
+    for (size_t master : {size_t{1}, size_t{0}}) {
+        MemorySink sink;
+        AviWriter writer(sink, {Video(8, 8), Pcm(48000, 2), Video(4, 4)});
+        ASSERT_TRUE(writer.Begin());
+        for (int i = 0; i < 60; ++i) ASSERT_TRUE(writer.AddChunk(0, "abcd", 4, true));
+        ASSERT_TRUE(writer.AddFilledChunks(1, 0, audio_bytes, 65536));
+        writer.MatchDurationsTo(master);
+        ASSERT_TRUE(writer.Finish());
+        const ParsedAvi avi = sink.Parse();
+        ASSERT_TRUE(avi.ok) << avi.error;
+        if (master == 1) {
+            // 1.002 s / 60 frames = 167000 units; the empty third stream stays.
+            EXPECT_EQ(avi.streams[0].scale, 167000u);
+            EXPECT_EQ(avi.streams[0].rate, 10000000u);
+            EXPECT_EQ(avi.micro_sec_per_frame, 16700u);
+            EXPECT_EQ(avi.streams[1].scale, 4u);
+            EXPECT_EQ(avi.streams[1].rate, 192000u);
+        } else {
+            // 60 frames last 1.000998 s, over which 1.002 s of audio bytes play.
+            EXPECT_EQ(avi.streams[0].scale, 166833u);
+            EXPECT_EQ(avi.micro_sec_per_frame, 16683u);
+            EXPECT_EQ(avi.streams[1].scale, 4u);
+            EXPECT_EQ(avi.streams[1].rate, static_cast<uint32_t>(std::lround(audio_bytes / 1.000998)));
+        }
+        EXPECT_EQ(avi.streams[2].scale, 166833u);
+        EXPECT_EQ(avi.streams[1].length, 48096u);
+    }
+    MemorySink sink;
+    AviWriter writer(sink, {Video(8, 8), Pcm(48000, 2)});
+    ASSERT_TRUE(writer.Begin());
+    ASSERT_TRUE(writer.AddChunk(0, "abcd", 4, true));
+    writer.MatchDurationsTo(1);  // an empty master changes nothing
+    writer.MatchDurationsTo(7);  // nor does one that is not there
+    ASSERT_TRUE(writer.Finish());
+    const ParsedAvi avi = sink.Parse();
+    ASSERT_TRUE(avi.ok) << avi.error;
+    EXPECT_EQ(avi.streams[0].scale, 166833u);
 }
 
 TEST(FrameTimeline, FillsSkippedSlotsAndAppendsEverythingElse) {

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <cwchar>
 #include <fstream>
+#include <atomic>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "avi_layout.h"
@@ -196,6 +198,184 @@ struct MuxGraph {
         EXPECT_EQ(mux.Detach()->Release(), 0u);
     }
 };
+
+// A push from a thread of its own, as a source's streaming thread makes it,
+// so that the test can watch it block.
+class BackgroundPush {
+public:
+    BackgroundPush(PushSource* source, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop)
+        : data_(size, 0x55), thread_([this, source, start, stop] {
+              result_ = source->Push(data_.data(), data_.size(), start, stop);
+              done_ = true;
+          }) {}
+    ~BackgroundPush() { thread_.join(); }
+    // Whether the push returns within the bound.
+    bool Returns(DWORD timeout_ms = 15000) const { return WaitFor([&] { return done_.load(); }, timeout_ms); }
+    HRESULT Result() const { return result_; }
+
+private:
+    std::vector<uint8_t> data_;
+    std::atomic<bool> done_{false};
+    std::atomic<HRESULT> result_{E_PENDING};
+    std::thread thread_;
+};
+
+// Video and 8 kHz mono audio into the mux and a writer, running in `mode`.
+struct InterleavedGraph : MuxGraph {
+    static constexpr REFERENCE_TIME kFrame = 166833;
+    static constexpr size_t kHalfSecond = 8000;  // bytes of audio
+    PushSource* video = nullptr;
+    PushSource* audio = nullptr;
+    ComPtr<IBaseFilter> writer;
+
+    InterleavedGraph(const std::wstring& path, InterleavingMode mode) {
+        video = AddSource(VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, 16, 16, kFrame, false), 512);
+        audio = AddSource(PcmType(8000, 1), 16384);
+        writer = AddWriter(path);
+        ComPtr<IConfigInterleaving> interleaving;
+        if (!writer || FAILED(ConnectOutput(writer.Get())) || FAILED(ConnectInput(video, L"Input 01")) ||
+            FAILED(ConnectInput(audio, L"Input 02")) ||
+            FAILED(mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid())) ||
+            FAILED(interleaving->put_Mode(mode)))
+            writer.Reset();
+    }
+    HRESULT Frame(REFERENCE_TIME start) { return video->Push(std::vector<uint8_t>(512).data(), 512, start, start + kFrame); }
+    HRESULT Audio(REFERENCE_TIME start, size_t bytes) {
+        const std::vector<uint8_t> block(bytes, 0x11);
+        return audio->Push(block.data(), bytes, start, start + static_cast<REFERENCE_TIME>(bytes) * 625);  // 16000 bytes a second
+    }
+};
+
+TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    InterleavedGraph g(path, INTERLEAVE_FULL);
+    ASSERT_TRUE(g.writer);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    ASSERT_EQ(g.Frame(0), S_OK);
+    ASSERT_EQ(g.Audio(0, g.kHalfSecond), S_OK);  // 0.5 s at once, as a large audio buffer comes
+
+    // A frame past the audio's half second waits for the next audio buffer.
+    {
+        BackgroundPush late(g.video, 512, 6000000, 6000000 + g.kFrame);
+        EXPECT_FALSE(late.Returns(300));
+        ASSERT_EQ(g.Audio(5000000, g.kHalfSecond), S_OK);
+        ASSERT_TRUE(late.Returns());
+        EXPECT_EQ(late.Result(), S_OK);
+    }
+    // The end of the other stream releases a waiting frame too.
+    {
+        BackgroundPush late(g.video, 512, 12000000, 12000000 + g.kFrame);
+        EXPECT_FALSE(late.Returns(300));
+        ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->EndOfStream(), S_OK);
+        ASSERT_TRUE(late.Returns());
+        EXPECT_EQ(late.Result(), S_OK);
+    }
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->BeginFlush(), S_OK);
+    ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->EndFlush(), S_OK);  // the audio may end again
+    // And a stop releases it without writing it.
+    {
+        BackgroundPush late(g.audio, 100, 30000000, 30125000);
+        EXPECT_FALSE(late.Returns(300));
+        ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+        ASSERT_TRUE(late.Returns());
+        EXPECT_EQ(late.Result(), VFW_E_WRONG_STATE);
+    }
+    g.writer.Reset();
+    g.TearDown();
+
+    // Chunks went out in the order they were let through: the frame at 0.6 s
+    // after the second audio buffer.
+    const std::vector<uint8_t> file = ReadFile(path);
+    DeleteFileW(path.c_str());
+    const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+    ASSERT_TRUE(avi.ok) << avi.error;
+    const std::vector<ParsedChunk> video = ChunksOf(avi, 0), audio = ChunksOf(avi, 1);
+    ASSERT_EQ(audio.size(), 2u);
+    ASSERT_EQ(video.size(), 73u);  // frames at 0, 0.6 s and 1.2 s with the empty slots between
+    EXPECT_LT(video[0].offset, audio[0].offset);
+    EXPECT_LT(audio[1].offset, video[36].offset);
+    EXPECT_EQ(video[36].size, 512u);
+    EXPECT_EQ(video[35].size, 0u);
+}
+
+TEST(AviMux, CaptureInterleavingLetsAStreamRunAheadByTheInterleaveTime) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    InterleavedGraph g(path, INTERLEAVE_CAPTURE);
+    ASSERT_TRUE(g.writer);
+    ComPtr<IConfigInterleaving> interleaving;
+    ASSERT_EQ(g.mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid()), S_OK);
+    const REFERENCE_TIME every = 5000000, preroll = 0;  // half a second
+    ASSERT_EQ(interleaving->put_Interleaving(&every, &preroll), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    {
+        BackgroundPush ahead(g.video, 512, 4000000, 4000000 + g.kFrame);
+        ASSERT_TRUE(ahead.Returns());
+        EXPECT_EQ(ahead.Result(), S_OK);
+    }
+    {
+        BackgroundPush too_far(g.video, 512, 7000000, 7000000 + g.kFrame);
+        EXPECT_FALSE(too_far.Returns(300));
+        ASSERT_EQ(g.Audio(0, 2000), S_OK);  // up to 0.125 s: not yet
+        EXPECT_FALSE(too_far.Returns(300));
+        ASSERT_EQ(g.Audio(1250000, 2000), S_OK);  // up to 0.25 s
+        ASSERT_TRUE(too_far.Returns());
+        EXPECT_EQ(too_far.Result(), S_OK);
+    }
+    ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+    interleaving.Reset();
+    g.writer.Reset();
+    g.TearDown();
+    DeleteFileW(path.c_str());
+}
+
+TEST(AviMux, NoInterleavingNeverWaits) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    for (InterleavingMode mode : {INTERLEAVE_NONE, INTERLEAVE_NONE_BUFFERED}) {
+        InterleavedGraph g(path, mode);
+        ASSERT_TRUE(g.writer);
+        ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+        BackgroundPush distant(g.video, 512, 50000000, 50000000 + g.kFrame);
+        ASSERT_TRUE(distant.Returns());
+        EXPECT_EQ(distant.Result(), S_OK);
+        ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+        g.writer.Reset();
+        g.TearDown();
+    }
+    DeleteFileW(path.c_str());
+}
+
+// With the audio as master, the video's rate in the header is what makes it
+// last as long as the audio does.
+TEST(AviMux, AMasterStreamSetsTheOtherStreamsRates) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    InterleavedGraph g(path, INTERLEAVE_NONE);
+    ASSERT_TRUE(g.writer);
+    ComPtr<IConfigAviMux> config;
+    ASSERT_EQ(g.mux->QueryInterface(IID_IConfigAviMux, config.PutVoid()), S_OK);
+    ASSERT_EQ(config->SetMasterStream(1), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(g.Frame(i * g.kFrame), S_OK);
+    ASSERT_EQ(g.Audio(0, 2 * g.kHalfSecond + 32), S_OK);  // 1.002 s
+    ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+    config.Reset();
+    g.writer.Reset();
+    g.TearDown();
+
+    const std::vector<uint8_t> file = ReadFile(path);
+    DeleteFileW(path.c_str());
+    const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+    ASSERT_TRUE(avi.ok) << avi.error;
+    ASSERT_EQ(avi.streams.size(), 2u);
+    EXPECT_EQ(avi.streams[0].scale, 167000u);
+    EXPECT_EQ(avi.streams[0].rate, 10000000u);
+    EXPECT_EQ(avi.micro_sec_per_frame, 16700u);
+    EXPECT_EQ(avi.streams[1].scale, 2u);
+    EXPECT_EQ(avi.streams[1].rate, 16000u);
+}
 
 TEST(AviMux, IsTheStandInWithItsInterfacesAndExactReferenceCounts) {
     ComApartment com;
@@ -433,9 +613,10 @@ TEST(AviMux, RecordsVideoAndAudioOnOneTimelineThroughTheFileWriter) {
     ASSERT_EQ(g.ConnectOutput(writer.Get()), S_OK);
     ASSERT_EQ(g.ConnectInput(video, L"Input 01"), S_OK);
     ASSERT_EQ(g.ConnectInput(audio, L"Input 02"), S_OK);
+    // One thread feeds both streams, which only a mode that never waits allows.
     ComPtr<IConfigInterleaving> interleaving;
     ASSERT_EQ(g.mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid()), S_OK);
-    ASSERT_EQ(interleaving->put_Mode(INTERLEAVE_FULL), S_OK);
+    ASSERT_EQ(interleaving->put_Mode(INTERLEAVE_NONE), S_OK);
     ASSERT_TRUE(SUCCEEDED(g.control->Run()));
 
     // Frames 2 and 3 are lost; audio starts 10 ms late, its last block untimed.

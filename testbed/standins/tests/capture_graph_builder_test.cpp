@@ -1,6 +1,7 @@
 // The Capture Graph Builder stand-in as the prefix serves it for
 // CLSID_CaptureGraphBuilder2.
 #include "dshow_util.h"
+#include "stream_filters.h"
 #include "test_graph.h"
 #include "test_source.h"
 
@@ -196,6 +197,13 @@ TEST_F(CaptureGraphBuilderTest, SetOutputFileNameAddsAnAviMuxWritingToTheFile) {
     ASSERT_TRUE(mux_out);
     EXPECT_TRUE(SameObject(PeerFilter(mux_out.Get()).Get(), writer.Get()));
     EXPECT_EQ(FiltersIn(graph_.Get()).size(), 2u);
+    // The builder leaves the multiplexer's interleaving as it comes.
+    ComPtr<IConfigInterleaving> interleaving;
+    ASSERT_EQ(mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid()), S_OK);
+    InterleavingMode mode = INTERLEAVE_FULL;
+    EXPECT_EQ(interleaving->get_Mode(&mode), S_OK);
+    EXPECT_EQ(mode, INTERLEAVE_CAPTURE);
+    interleaving.Reset();
 
     // Each call adds a pair of its own; the sink is optional.
     ComPtr<IBaseFilter> second;
@@ -267,6 +275,30 @@ TEST_F(CaptureGraphBuilderTest, PreviewOfACaptureOnlySourceGoesThroughASmartTee)
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, source->AsFilter(), nullptr, spare.Get()), E_INVALIDARG);
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, source->AsFilter(), nullptr, spare.Get()), E_INVALIDARG);
     EXPECT_FALSE(IsConnected(PinAt(spare.Get(), PINDIR_INPUT, 0).Get()));
+}
+
+// Wine's own Smart Tee carries the stream: the capture output into the file,
+// the preview output to a renderer, both from one capture pin.
+TEST_F(CaptureGraphBuilderTest, ACaptureOnlySourceRecordsAndPreviewsThroughTheSmartTee) {
+    TestSource* source = AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
+    auto* preview = new RecordingSink;
+    ComPtr<IBaseFilter> preview_filter = ComPtr<IBaseFilter>::Adopt(preview);
+    ASSERT_EQ(graph_->AddFilter(preview_filter.Get(), L"Preview"), S_OK);
+    EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, source->AsFilter(), nullptr,
+                                     preview_filter.Get()),
+              VFW_S_NOPREVIEWPIN);
+    ComPtr<IBaseFilter> mux = OutputFile();
+    ASSERT_EQ(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source->AsFilter(), nullptr, mux.Get()),
+              S_OK);
+    const int frames = 4;
+    Record(source, frames);
+    ExpectAviFile(frames * rgb32_.FrameBytes());
+    EXPECT_TRUE(preview->WaitForCount(1));
+    const std::vector<Received> shown = preview->Samples();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].data.size(), rgb32_.FrameBytes());
+    ASSERT_TRUE(SUCCEEDED(graph_->RemoveFilter(preview_filter.Get())));
+    EXPECT_EQ(preview_filter.Detach()->Release(), 0u);
 }
 
 TEST_F(CaptureGraphBuilderTest, SourcesWithAPreviewPinAreRenderedWithoutATee) {

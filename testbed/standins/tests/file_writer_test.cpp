@@ -1,14 +1,18 @@
 // The File Writer stand-in as the prefix serves it for CLSID_FileWriter.
 #include "dshow_util.h"
+#include "stream_filters.h"
 #include "test_graph.h"
 
 #include <gtest/gtest.h>
 
 #include <dshow.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace fernwood::test {
 namespace {
@@ -117,6 +121,207 @@ TEST(FileWriter, LeavesItsFileAloneWhileUnconnected) {
     EXPECT_TRUE(SUCCEEDED(control->Stop()));
     EXPECT_EQ(Contents(path), "an earlier recording");
     DeleteFileW(path.c_str());
+}
+
+// FailAfterBytes for the writers created while it lives; gone afterwards.
+class DiskLimit {
+public:
+    DiskLimit(DWORD type, uint64_t bytes) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"FailAfterBytes", type, &bytes,
+                        type == REG_QWORD ? sizeof(uint64_t) : sizeof(DWORD));
+    }
+    ~DiskLimit() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"FailAfterBytes"); }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\FernwoodTestbed\\FileWriter";
+};
+
+testbed::MediaType ByteStreamType() {
+    testbed::MediaType mt;
+    mt->majortype = MEDIATYPE_Stream;
+    mt->subtype = MEDIASUBTYPE_Avi;
+    mt->formattype = FORMAT_None;
+    mt->lSampleSize = 1;
+    return mt;
+}
+
+// A writer of path fed by a push source of bytes, in a graph of its own.
+struct WriterGraph {
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IBaseFilter> writer, source_filter;
+    ComPtr<IPin> input;
+
+    explicit WriterGraph(const std::wstring& path) {
+        Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph);
+        graph->QueryInterface(IID_IMediaControl, control.PutVoid());
+        graph->QueryInterface(IID_IMediaEvent, events.PutVoid());
+        writer = AddNewFilter(graph.Get(), CLSID_FileWriter, L"File Writer");
+        ComPtr<IFileSinkFilter> sink;
+        if (!writer || FAILED(writer->QueryInterface(IID_IFileSinkFilter, sink.PutVoid()))) return;
+        sink->SetFileName(path.c_str(), nullptr);
+        auto* source = new PushSource(ByteStreamType(), 64);
+        source_filter = ComPtr<IBaseFilter>::Adopt(source);
+        graph->AddFilter(source_filter.Get(), L"bytes");
+        input = PinAt(writer.Get(), PINDIR_INPUT, 0);
+        graph->ConnectDirect(source->Output(), input.Get(), nullptr);
+    }
+    // How many EC_COMPLETE events are waiting; the queue is emptied.
+    int Completions() {
+        long code = 0;
+        LONG_PTR first = 0, second = 0;
+        int count = 0;
+        while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+            count += code == EC_COMPLETE;
+            events->FreeEventParams(code, first, second);
+        }
+        return count;
+    }
+    void TearDown() {
+        control->Stop();
+        input.Reset();
+        for (auto& f : FiltersIn(graph.Get())) graph->RemoveFilter(f.Get());
+        control.Reset();
+        events.Reset();
+        EXPECT_EQ(graph.Detach()->Release(), 0u);
+        EXPECT_EQ(source_filter.Detach()->Release(), 0u);
+        EXPECT_EQ(writer.Detach()->Release(), 0u);
+    }
+};
+
+TEST(FileWriter, EndOfStreamCompletesOnlyOnceTheGraphRuns) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    WriterGraph g(path);
+    ASSERT_TRUE(g.writer && IsConnected(g.input.Get()));
+
+    // Paused: the end waits for Run, and is signalled once.
+    int seen = 0;
+    auto completed = [&](int count, DWORD timeout_ms) {
+        return WaitFor([&] { return (seen += g.Completions()) >= count; }, timeout_ms);
+    };
+    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
+    ASSERT_EQ(g.input->EndOfStream(), S_OK);
+    EXPECT_FALSE(completed(1, 300));
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_TRUE(completed(1, 15000));
+    EXPECT_FALSE(completed(2, 300));
+
+    // Stopped: the end is dropped; a flush while paused drops it too.
+    ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
+    seen = 0;
+    ASSERT_EQ(g.input->EndOfStream(), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
+    ASSERT_EQ(g.input->EndOfStream(), S_OK);
+    ASSERT_EQ(g.input->BeginFlush(), S_OK);
+    ASSERT_EQ(g.input->EndFlush(), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+    EXPECT_FALSE(completed(1, 300));
+
+    // Running: at once.
+    ASSERT_EQ(g.input->EndOfStream(), S_OK);
+    EXPECT_TRUE(completed(1, 15000));
+    g.TearDown();
+    DeleteFileW(path.c_str());
+}
+
+// A full disk takes the bytes below its limit, anywhere in the file, and
+// refuses the rest with ERROR_DISK_FULL.
+TEST(FileWriter, AFullDiskWritesUpToItsLimitAndFailsWithDiskFull) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    DiskLimit limit(REG_DWORD, 10);
+    WriterGraph g(path);
+    ASSERT_TRUE(g.writer && IsConnected(g.input.Get()));
+    ComPtr<IStream> stream;
+    ASSERT_EQ(g.input->QueryInterface(IID_IStream, stream.PutVoid()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
+
+    ULONG written = 0;
+    EXPECT_EQ(stream->Write("abcdef", 6, &written), S_OK);
+    EXPECT_EQ(written, 6u);
+    EXPECT_EQ(stream->Write("ghijkl", 6, &written), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(written, 4u);
+    EXPECT_EQ(stream->Write("m", 1, &written), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(written, 0u);
+    LARGE_INTEGER start = {};
+    ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+    EXPECT_EQ(stream->Write("ABC", 3, &written), S_OK);
+
+    stream.Reset();
+    g.TearDown();
+    EXPECT_EQ(Contents(path), "ABCdefghij");
+    DeleteFileW(path.c_str());
+}
+
+// The recording chain as the capture graph builder makes it, on a disk that
+// fills up: the multiplexer's write fails, the graph aborts with the disk's
+// error, and the file holds what fitted.
+TEST(FileWriter, ARecordingOntoAFullDiskAbortsWithDiskFullAndKeepsWhatFitted) {
+    ComApartment com;
+    const std::wstring path = TempFile();
+    const uint64_t room = 40000;
+    DiskLimit limit(REG_QWORD, room);
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ASSERT_EQ(Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph), S_OK);
+    ASSERT_EQ(Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, &builder), S_OK);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+    ComPtr<IBaseFilter> mux;
+    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, path.c_str(), mux.Put(), nullptr), S_OK);
+    auto* video = new PushSource(RgbVideoType(MEDIASUBTYPE_RGB32, 64, 48), 64 * 48 * 4);
+    auto video_filter = ComPtr<IBaseFilter>::Adopt(video);
+    ASSERT_EQ(graph->AddFilter(video_filter.Get(), L"video"), S_OK);
+    ASSERT_EQ(graph->ConnectDirect(video->Output(), PinAt(mux.Get(), PINDIR_INPUT, 0).Get(), nullptr), S_OK);
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.PutVoid()), S_OK);
+    ASSERT_EQ(graph->QueryInterface(IID_IMediaEvent, events.PutVoid()), S_OK);
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+
+    std::vector<uint8_t> frame(64 * 48 * 4);
+    for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i * 13 + 1);
+    HRESULT hr = S_OK;
+    int pushed = 0;
+    for (; pushed < 100 && hr == S_OK; ++pushed)
+        hr = video->Push(frame.data(), frame.size(), pushed * 333667LL, (pushed + 1) * 333667LL);
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_LT(pushed, 5);
+
+    long code = 0;
+    LONG_PTR first = 0, second = 0;
+    bool aborted = false;
+    EXPECT_TRUE(WaitFor([&] {
+        while (!aborted && events->GetEvent(&code, &first, &second, 0) == S_OK) {
+            aborted = code == EC_ERRORABORT;
+            if (aborted) {
+                EXPECT_EQ(static_cast<HRESULT>(first), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+            }
+            events->FreeEventParams(code, first, second);
+        }
+        return aborted;
+    }));
+    ASSERT_TRUE(SUCCEEDED(control->Stop()));
+    control.Reset();
+    events.Reset();
+    mux.Reset();
+    builder.Reset();
+    for (auto& f : FiltersIn(graph.Get())) graph->RemoveFilter(f.Get());
+    EXPECT_EQ(graph.Detach()->Release(), 0u);
+    EXPECT_EQ(video_filter.Detach()->Release(), 0u);
+
+    // The file is the disk's worth: the header, then whole frames.
+    const std::string file = Contents(path);
+    DeleteFileW(path.c_str());
+    ASSERT_EQ(file.size(), room);
+    EXPECT_EQ(file.substr(0, 4), "RIFF");
+    EXPECT_EQ(file.substr(8, 4), "AVI ");
+    const std::string picture(frame.begin(), frame.end());
+    const size_t at = file.find(picture);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(file.substr(at - 8, 4), "00db");
+    EXPECT_NE(file.find(picture, at + picture.size()), std::string::npos);
 }
 
 }  // namespace

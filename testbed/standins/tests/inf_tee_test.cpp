@@ -248,6 +248,15 @@ TEST(InfTee, KeepsOneFreeOutputAsOutputsConnectAndDisconnect) {
     first.Reset();
     ComPtr<IPin> gone;
     EXPECT_EQ(g.tee->FindPin(L"Output1", gone.Put()), VFW_E_NOT_FOUND);
+    // The first output now is the one that feeds the second sink.
+    ComPtr<IPin> now_first = PinAt(g.tee.Get(), PINDIR_OUTPUT, 0);
+    ASSERT_TRUE(now_first);
+    EXPECT_EQ(IdOf(now_first.Get()), L"Output2");
+    EXPECT_TRUE(SameObject(PeerOf(now_first.Get()).Get(), b->Input()));
+    now_first.Reset();
+    // Disconnecting the one free output leaves it in place.
+    EXPECT_EQ(g.graph->Disconnect(Named(g.tee.Get(), L"Output3").Get()), S_FALSE);
+    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output2", L"Output3"}));
 
     // The free output is the one to connect next; numbering goes on.
     ASSERT_EQ(g.ConnectOutput(L"Output3", a), S_OK);
@@ -270,7 +279,7 @@ TEST(InfTee, KeepsOneFreeOutputAsOutputsConnectAndDisconnect) {
     EXPECT_EQ(g.tee.Detach()->Release(), 0u);
 }
 
-TEST(InfTee, CopiesEachSampleAndStreamEventToEveryConnectedOutput) {
+TEST(InfTee, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
     ComApartment com;
     TeeGraph g;
     ASSERT_TRUE(g.tee);
@@ -337,6 +346,56 @@ TEST(InfTee, CopiesEachSampleAndStreamEventToEveryConnectedOutput) {
     g.TearDown();
     EXPECT_EQ(fa.Detach()->Release(), 0u);
     EXPECT_EQ(fb.Detach()->Release(), 0u);
+    EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
+    EXPECT_EQ(g.tee.Detach()->Release(), 0u);
+}
+
+// The input's allocator goes to every peer read-only and the samples are the
+// source's own; a peer that refuses it keeps its allocator and gets copies.
+TEST(InfTee, SharesTheSourcesSamplesAndCopiesOnlyForAPeerWithBuffersOfItsOwn) {
+    ComApartment com;
+    TeeGraph g;
+    ASSERT_TRUE(g.tee);
+    ASSERT_EQ(g.ConnectSource(), S_OK);
+    RecordingSink *shared = nullptr, *own = nullptr;
+    ComPtr<IBaseFilter> fs = g.AddSink(&shared), fo = g.AddSink(&own);
+    own->InsistOnOwnAllocator();
+    ASSERT_EQ(g.ConnectOutput(L"Output1", shared), S_OK);
+    ASSERT_EQ(g.ConnectOutput(L"Output2", own), S_OK);
+
+    ComPtr<IMemInputPin> input;
+    ComPtr<IMemAllocator> source_allocator;
+    ASSERT_EQ(Named(g.tee.Get(), L"Input")->QueryInterface(IID_IMemInputPin, input.PutVoid()), S_OK);
+    ASSERT_EQ(input->GetAllocator(source_allocator.Put()), S_OK);
+    EXPECT_EQ(shared->NotifiedAllocator(), source_allocator.Get());
+    EXPECT_TRUE(shared->NotifiedReadOnly());
+    EXPECT_EQ(own->NotifiedAllocator(), own->OwnAllocator());
+    EXPECT_NE(own->NotifiedAllocator(), source_allocator.Get());
+    EXPECT_FALSE(own->NotifiedReadOnly());
+
+    // Twice, so that a second run shares the allocator again.
+    std::vector<uint8_t> data(200);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(3 * i);
+    for (size_t run = 1; run <= 2; ++run) {
+        ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+        ASSERT_EQ(g.source->Push(data.data(), data.size(), 0, 10000), S_OK);
+        ASSERT_TRUE(shared->WaitForCount(run));
+        ASSERT_TRUE(own->WaitForCount(run));
+        const Received s = shared->Samples()[run - 1], o = own->Samples()[run - 1];
+        EXPECT_EQ(s.object, g.source->LastSample());
+        EXPECT_NE(o.object, g.source->LastSample());
+        EXPECT_EQ(s.data, data);
+        EXPECT_EQ(o.data, data);
+        EXPECT_EQ(o.start, 0);
+        EXPECT_EQ(o.stop, 10000);
+        ASSERT_EQ(g.control->Stop(), S_OK);
+    }
+
+    input.Reset();
+    source_allocator.Reset();
+    g.TearDown();
+    EXPECT_EQ(fs.Detach()->Release(), 0u);
+    EXPECT_EQ(fo.Detach()->Release(), 0u);
     EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
     EXPECT_EQ(g.tee.Detach()->Release(), 0u);
 }

@@ -152,6 +152,7 @@ HRESULT PushPin::Push(const void* data, size_t size, REFERENCE_TIME start, REFER
     sample->SetPreroll(flags.preroll);
     sample->SetDiscontinuity(flags.discontinuity);
     if (flags.attach) sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(flags.attach));
+    last_sample_ = sample.Get();
     return Deliver(sample.Get());
 }
 
@@ -194,8 +195,12 @@ HRESULT RecordingPin::OnEndOfStream() {
 
 STDMETHODIMP RecordingPin::GetAllocator(IMemAllocator** allocator) {
     if (!allocator) return E_POINTER;
-    if (!sink_.own_allocator_) return InputPin::GetAllocator(allocator);
     Hold hold(Owner().Lock());
+    if (!sink_.own_allocator_) {
+        HRESULT hr = InputPin::GetAllocator(allocator);
+        if (SUCCEEDED(hr)) sink_.handed_out_ = *allocator;
+        return hr;
+    }
     if (!sink_.switching_allocator_) {
         ComPtr<IMemAllocator> inner;
         HRESULT hr = InputPin::GetAllocator(inner.Put());
@@ -204,7 +209,19 @@ STDMETHODIMP RecordingPin::GetAllocator(IMemAllocator** allocator) {
         if (!own) return E_OUTOFMEMORY;
         sink_.switching_allocator_ = ComPtr<IMemAllocator>::Adopt(own);
     }
+    sink_.handed_out_ = sink_.switching_allocator_.Get();
     return testbed::CopyOut(sink_.switching_allocator_.Get(), allocator) == S_OK ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP RecordingPin::NotifyAllocator(IMemAllocator* allocator, BOOL read_only) {
+    Hold hold(Owner().Lock());
+    if (sink_.insist_ && allocator != sink_.handed_out_) return E_FAIL;
+    HRESULT hr = InputPin::NotifyAllocator(allocator, read_only);
+    if (SUCCEEDED(hr)) {
+        sink_.notified_ = allocator;
+        sink_.notified_read_only_ = read_only != FALSE;
+    }
+    return hr;
 }
 
 STDMETHODIMP RecordingPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
@@ -246,6 +263,7 @@ void RecordingSink::Record(IMediaSample* sample) {
     const long length = sample->GetActualDataLength();
     if (SUCCEEDED(sample->GetPointer(&data)) && length > 0) r.data.assign(data, data + length);
     r.buffer_size = sample->GetSize();
+    r.object = sample;
     r.time_result = sample->GetTime(&r.start, &r.stop);
     r.has_media_time = sample->GetMediaTime(&r.media_start, &r.media_stop) == S_OK;
     r.sync = sample->IsSyncPoint() == S_OK;
@@ -262,6 +280,21 @@ void RecordingSink::Record(IMediaSample* sample) {
         samples_.push_back(std::move(r));
     }
     SetEvent(arrived_);
+}
+
+IMemAllocator* RecordingSink::NotifiedAllocator() {
+    Hold hold(Lock());
+    return notified_;
+}
+
+bool RecordingSink::NotifiedReadOnly() {
+    Hold hold(Lock());
+    return notified_read_only_;
+}
+
+IMemAllocator* RecordingSink::OwnAllocator() {
+    Hold hold(Lock());
+    return handed_out_;
 }
 
 size_t RecordingSink::Count() {

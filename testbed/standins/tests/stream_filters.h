@@ -9,6 +9,7 @@
 #include <dshow.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -39,6 +40,7 @@ public:
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
     HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop, const PushFlags& flags);
+    IMediaSample* LastSample() const { return last_sample_; }
 
 protected:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -46,6 +48,7 @@ protected:
 private:
     testbed::MediaType type_;
     long buffer_size_;
+    std::atomic<IMediaSample*> last_sample_{nullptr};  // identity only, not referenced
 };
 
 class PushSource final : public testbed::Filter {
@@ -58,6 +61,8 @@ public:
                  const PushFlags& flags = PushFlags()) {
         return pin_.Push(data, size, start, stop, flags);
     }
+    // The sample object of the last push, for identity checks downstream.
+    IMediaSample* LastSample() const { return pin_.LastSample(); }
 
 protected:
     // Live: nothing to cue while paused.
@@ -77,6 +82,7 @@ struct Received {
     bool sync = false, preroll = false, discontinuity = false;
     bool has_type = false;
     testbed::MediaType type;  // attached to the sample, when has_type
+    IMediaSample* object = nullptr;  // identity only, not referenced
 };
 
 class RecordingSink;
@@ -90,6 +96,7 @@ public:
     STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
     STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+    STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL read_only) override;
     // Asks the upstream output whether it takes mt, as a renderer does.
     HRESULT AskUpstream(const AM_MEDIA_TYPE& mt);
 
@@ -116,6 +123,13 @@ public:
     // next buffer it hands out (a renderer switching surfaces).
     void OfferOwnAllocator() { own_allocator_ = true; }
     void AttachToNextBuffer(const AM_MEDIA_TYPE& mt);
+    // Refuses any allocator but the one its pin handed out, as a renderer
+    // with buffers of its own does.
+    void InsistOnOwnAllocator() { insist_ = true; }
+    // What the upstream pin last said it delivers from (identity only).
+    IMemAllocator* NotifiedAllocator();
+    bool NotifiedReadOnly();
+    IMemAllocator* OwnAllocator();
 
     size_t Count();
     std::vector<Received> Samples();
@@ -134,6 +148,10 @@ private:
     testbed::MediaType accept_;
     long required_buffer_ = 0;
     bool own_allocator_ = false;
+    bool insist_ = false;
+    IMemAllocator* handed_out_ = nullptr;
+    IMemAllocator* notified_ = nullptr;
+    bool notified_read_only_ = false;
     testbed::ComPtr<IMemAllocator> switching_allocator_;
     std::mutex lock_;
     std::vector<Received> samples_;

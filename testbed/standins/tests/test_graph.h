@@ -2,7 +2,7 @@
 // polling with a bound.
 #pragma once
 
-#include "com_ptr.h"
+#include "dshow_util.h"
 
 #include <dshow.h>
 

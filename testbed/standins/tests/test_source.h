@@ -3,7 +3,7 @@
 // itself, and frame counters through IAMDroppedFrames.
 #pragma once
 
-#include "com_ptr.h"
+#include "dshow_util.h"
 
 #include <dshow.h>
 
