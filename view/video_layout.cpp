@@ -173,6 +173,10 @@ void OnPaint(HWND hwnd)
         Rectangle(dc, 0, 0, client.right, client.bottom);
         SelectObject(dc, previous);
     }
+    // A renderer cut from the stream may still hold its last picture and
+    // would draw it over the black of a recording without preview.
+    if (recording_state.no_preview_active)
+        control9 = nullptr, control7 = nullptr;
     if (control9)
         control9->RepaintVideo(hwnd, dc);
     else if (control7)

@@ -97,10 +97,13 @@ TEST_F(LayoutTest, ARecordingWithoutPreviewPaintsTheWindowBlack)
     SetVideoToClient();
     recording_state.no_preview_active = 1;
     PaintClientWhite();
+    int repaints = renderer.repaints;
     Repaint();
     recording_state.no_preview_active = 0;
     EXPECT_EQ(kBlack, ClientPixel(2, 2));
     EXPECT_EQ(kBlack, ClientPixel(1279, 719));
+    EXPECT_EQ(kBlack, ClientPixel(640, 360)) << "the renderer's last picture is not drawn over the black";
+    EXPECT_EQ(repaints, renderer.repaints);
 }
 
 TEST_F(LayoutTest, WithoutARendererTheWindowIsBlackRatherThanLeftOver)
