@@ -11,10 +11,12 @@
 // frames meanwhile. INTERLEAVE_NONE and INTERLEAVE_NONE_BUFFERED never wait.
 // Stream time 0 counts as received.
 //
-// A master stream (IConfigAviMux::SetMasterStream, whose reference says the
-// strh dwScale and dwRate are adjusted) sets the file's clock: at stop every
-// other stream's strh rate is rescaled so that it lasts exactly as long as
-// the master (see avi::AviWriter::MatchDurationsTo).
+// A master stream (IConfigAviMux::SetMasterStream: the other streams'
+// playback rates are adjusted, through strh dwScale and dwRate, "to compensate
+// for any drift") sets the file's clock: at stop the master's data is set
+// against the stream time its samples covered, and a master that ran fast or
+// slow by the graph's clock stretches every other stream alike (see
+// avi::AviWriter::CompensateDrift).
 //
 // Timeline: stream time 0 is the start of the run. A video frame stamped
 // past the next free slot is preceded by empty chunks for the slots it
@@ -134,6 +136,10 @@ struct Track {
     // The stream's data reaches this far in stream time, counting a sample
     // that is waiting for its turn.
     REFERENCE_TIME received_until = 0;
+    // What is in the file spans this much stream time: from 0 where the
+    // stream is filled from the start of the run (video, PCM), else from its
+    // first sample.
+    REFERENCE_TIME written_from = -1, written_until = 0;
 };
 
 // Where a sample lies in stream time.
@@ -432,8 +438,12 @@ HRESULT AviMux::CleanupStream() {
         stopping_ = true;
         turn_.notify_all();
         turn_.wait(hold, [&] { return waiting_ == 0; });
-        if (writer_ && run_master_ >= 0 && static_cast<size_t>(run_master_) < tracks_.size())
-            writer_->MatchDurationsTo(static_cast<size_t>(run_master_));
+        for (const Track& master : tracks_) {
+            if (!writer_ || run_master_ < 0 || master.stream != static_cast<size_t>(run_master_)) continue;
+            const REFERENCE_TIME from = std::max<REFERENCE_TIME>(master.written_from, 0);
+            writer_->CompensateDrift(master.stream,
+                                     static_cast<double>(master.written_until - from) / avi::kUnitsPerSecond);
+        }
         // A refused chunk still leaves a file to finish; a failed write does not.
         if (writer_ && !writer_->Finished()) {
             const bool ok = (writer_->Started() || writer_->Begin()) && writer_->Finish();
@@ -475,8 +485,13 @@ HRESULT AviMux::Receive(MuxInput& pin, IMediaSample* sample) {
         if (FAILED(failure_)) return failure_;
         if ((hr = AwaitTurn(hold, *track, sample)) != S_OK) return hr;
         if (FAILED(failure_)) return failure_;
+        const Span span = SpanOf(*track, sample);
         hr = WriteSample(*track, sample);
-        if (SUCCEEDED(hr)) return hr;
+        if (SUCCEEDED(hr)) {
+            if (track->written_from < 0) track->written_from = track->video || track->pcm ? 0 : span.start;
+            track->written_until = std::max(track->written_until, span.end);
+            return hr;
+        }
         failure_ = hr;
     }
     Abort(hr);

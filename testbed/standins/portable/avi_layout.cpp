@@ -128,15 +128,14 @@ void AviWriter::SetStart(size_t stream, uint32_t units) {
     if (stream < streams_.size()) streams_[stream].setup.start = units;
 }
 
-void AviWriter::MatchDurationsTo(size_t master) {
-    if (master >= streams_.size() || Length(master) == 0) return;
+void AviWriter::CompensateDrift(size_t master, double master_clock_seconds) {
+    if (master >= streams_.size() || Length(master) == 0 || !(master_clock_seconds > 0)) return;
     const StreamSetup& m = streams_[master].setup;
-    const double seconds = static_cast<double>(Length(master)) * m.scale / m.rate;
+    const double ratio = static_cast<double>(Length(master)) * m.scale / m.rate / master_clock_seconds;
     for (size_t i = 0; i < streams_.size(); ++i) {
-        const double units = static_cast<double>(Length(i));
-        if (i == master || units == 0) continue;
+        if (i == master || Length(i) == 0) continue;
         StreamSetup& s = streams_[i].setup;
-        const double value = s.sample_size ? std::round(units * s.scale / seconds) : std::round(seconds * s.rate / units);
+        const double value = s.sample_size ? std::round(s.rate / ratio) : std::round(s.scale * ratio);
         if (value < 1 || value > 4294967295.0) continue;
         (s.sample_size ? s.rate : s.scale) = static_cast<uint32_t>(value);
     }

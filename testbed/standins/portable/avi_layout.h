@@ -89,13 +89,18 @@ public:
 
     // Changes a stream's strh dwStart before Finish writes it.
     void SetStart(size_t stream, uint32_t units);
-    // Makes every other stream last exactly as long as `master` (a master
-    // stream's clock drives the file): a video stream (one chunk a unit)
-    // gets strh dwScale = its new frame duration with dwRate kept, so the
-    // avih dwMicroSecPerFrame of the first video stream follows; an audio
-    // stream gets a new strh dwRate with dwScale kept (strf is left as it
-    // is). Streams without data, or an empty master, are left alone.
-    void MatchDurationsTo(size_t master);
+    // Compensates the drift of the other streams against `master`, whose
+    // data lasted `master_clock_seconds` by the graph's clock: a master that
+    // holds more (or less) than that at its nominal rate ran fast (or slow),
+    // and every other stream is stretched by the same ratio so that it plays
+    // in step with it. A video stream (one chunk a unit) gets strh dwScale =
+    // its frame duration times the ratio, with dwRate kept, so the avih
+    // dwMicroSecPerFrame of the first video stream follows; an audio stream
+    // gets strh dwRate divided by the ratio, with dwScale kept (strf is left
+    // as it is). Where and how long the other streams are does not matter:
+    // streams that end apart are not drift. An empty master, a clock time
+    // that is not positive, or streams without data are left alone.
+    void CompensateDrift(size_t master, double master_clock_seconds);
 
     // Why the last call failed. A failed write leaves the writer unusable;
     // a refused chunk does not.

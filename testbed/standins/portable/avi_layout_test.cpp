@@ -406,44 +406,46 @@ TEST(AviLayout, SetStartReachesTheStreamHeader) {
     EXPECT_EQ(avi.streams[1].start, 2400u);
 }
 
-// 60 video frames at 59.94 against 1.002 s of 48 kHz audio: with the audio
-// as master the video is rescaled to the audio's length, and the other way
-// round the audio's byte rate is.
-TEST(AviLayout, AMasterStreamRescalesTheOthersToItsLength) {
-    const uint32_t audio_bytes = 48096 * 4;  // 1.002 s
-    for (size_t master : {size_t{1}, size_t{0}}) {
+// 1.002 s of 48 kHz audio that the clock saw arrive in 1.000 s ran 0.2 %
+// fast: with the audio as master the video's frames are stretched as much.
+// 60 frames seen in 0.999 s ran fast too: as master they slow the audio's
+// byte rate. A master that kept time changes nothing, however the others end.
+TEST(AviLayout, AMasterStreamCompensatesTheOthersDrift) {
+    const uint32_t audio_bytes = 48096 * 4;  // 1.002 s at the nominal rate
+    struct Case {
+        size_t master;
+        double clock_seconds;
+        uint32_t video_scale, audio_rate;
+    };
+    const double video_ratio = 60 * 166833 / 1e7 / 0.999;
+    for (Case c : {Case{1, 1.0, 167167, 192000},
+                   Case{0, 0.999, 166833, static_cast<uint32_t>(std::lround(192000 / video_ratio))},
+                   Case{1, 1.002, 166833, 192000}, Case{0, 60 * 166833 / 1e7, 166833, 192000}}) {
         MemorySink sink;
         AviWriter writer(sink, {Video(8, 8), Pcm(48000, 2), Video(4, 4)});
         ASSERT_TRUE(writer.Begin());
         for (int i = 0; i < 60; ++i) ASSERT_TRUE(writer.AddChunk(0, "abcd", 4, true));
         ASSERT_TRUE(writer.AddFilledChunks(1, 0, audio_bytes, 65536));
-        writer.MatchDurationsTo(master);
+        writer.CompensateDrift(c.master, c.clock_seconds);
         ASSERT_TRUE(writer.Finish());
         const ParsedAvi avi = sink.Parse();
         ASSERT_TRUE(avi.ok) << avi.error;
-        if (master == 1) {
-            // 1.002 s / 60 frames = 167000 units; the empty third stream stays.
-            EXPECT_EQ(avi.streams[0].scale, 167000u);
-            EXPECT_EQ(avi.streams[0].rate, 10000000u);
-            EXPECT_EQ(avi.micro_sec_per_frame, 16700u);
-            EXPECT_EQ(avi.streams[1].scale, 4u);
-            EXPECT_EQ(avi.streams[1].rate, 192000u);
-        } else {
-            // 60 frames last 1.000998 s, over which 1.002 s of audio bytes play.
-            EXPECT_EQ(avi.streams[0].scale, 166833u);
-            EXPECT_EQ(avi.micro_sec_per_frame, 16683u);
-            EXPECT_EQ(avi.streams[1].scale, 4u);
-            EXPECT_EQ(avi.streams[1].rate, static_cast<uint32_t>(std::lround(audio_bytes / 1.000998)));
-        }
-        EXPECT_EQ(avi.streams[2].scale, 166833u);
+        EXPECT_EQ(avi.streams[0].scale, c.video_scale) << c.master << " " << c.clock_seconds;
+        EXPECT_EQ(avi.streams[0].rate, 10000000u);
+        EXPECT_EQ(avi.micro_sec_per_frame, (c.video_scale + 5) / 10);
+        EXPECT_EQ(avi.streams[1].scale, 4u);
+        EXPECT_EQ(avi.streams[1].rate, c.audio_rate) << c.master << " " << c.clock_seconds;
+        EXPECT_EQ(avi.streams[2].scale, 166833u) << "a stream without data stays";
         EXPECT_EQ(avi.streams[1].length, 48096u);
     }
     MemorySink sink;
     AviWriter writer(sink, {Video(8, 8), Pcm(48000, 2)});
     ASSERT_TRUE(writer.Begin());
     ASSERT_TRUE(writer.AddChunk(0, "abcd", 4, true));
-    writer.MatchDurationsTo(1);  // an empty master changes nothing
-    writer.MatchDurationsTo(7);  // nor does one that is not there
+    writer.CompensateDrift(1, 1.0);  // an empty master changes nothing
+    writer.CompensateDrift(7, 1.0);  // nor does one that is not there
+    ASSERT_TRUE(writer.AddFilledChunks(1, 0, 4800, 65536));
+    writer.CompensateDrift(1, 0.0);  // nor a clock that saw no time pass
     ASSERT_TRUE(writer.Finish());
     const ParsedAvi avi = sink.Parse();
     ASSERT_TRUE(avi.ok) << avi.error;

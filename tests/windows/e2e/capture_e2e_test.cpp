@@ -246,3 +246,95 @@ TEST_F(CaptureE2E, TheAudioIsRenderedThroughTheTee)
 }
 
 }  // namespace
+
+namespace {
+
+struct PinFormat {
+    GUID subtype = GUID_NULL;
+    LONG width = 0, height = 0;
+    int connected = 0;
+};
+
+// What the card's connected pins really carry.
+PinFormat CardConnection()
+{
+    PinFormat format;
+    IEnumPins* pins = nullptr;
+    if (!capture_graph.video_capture || capture_graph.video_capture->EnumPins(&pins) != S_OK)
+        return format;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        AM_MEDIA_TYPE type{};
+        if (pin->ConnectionMediaType(&type) == S_OK) {
+            ++format.connected;
+            if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+                auto info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+                format.subtype = type.subtype;
+                format.width = info->bmiHeader.biWidth;
+                format.height = info->bmiHeader.biHeight;
+            }
+            FreeMediaTypeContents(type);
+        }
+        pin->Release();
+    }
+    pins->Release();
+    return format;
+}
+
+void ExpectCardFormat(LONG width, LONG height, const char* after)
+{
+    PinFormat format = CardConnection();
+    EXPECT_GE(format.connected, 1) << after;
+    EXPECT_TRUE(format.subtype == MEDIASUBTYPE_UYVY) << after;
+    EXPECT_EQ(width, format.width) << after;
+    EXPECT_EQ(height, format.height) << after;
+}
+
+// The card forgets its format whenever its pins are disconnected, as Windows'
+// capture pins do: every re-wiring must set it again.
+void ExpectFormatSurvivesRewiring(LONG width, LONG height)
+{
+    ExpectCardFormat(width, height, "at start");
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    ExpectCardFormat(width, height, "after the switch to the second renderer");
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR9, 0);
+    ExpectCardFormat(width, height, "after the switch back");
+    SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
+    ExpectCardFormat(width, height, "after a still");
+    SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ExpectCardFormat(width, height, "recording");
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ExpectCardFormat(width, height, "after the recording");
+    EXPECT_TRUE(CardTest::PreviewRuns());
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
+}
+
+class FormatE2E : public CardTest {};
+
+TEST_F(FormatE2E, The720FormatSurvivesEveryRewiring)
+{
+    StartWithCard();
+    ExpectFormatSurvivesRewiring(1280, 720);
+}
+
+TEST_F(FormatE2E, The1080FormatSurvivesEveryRewiring)
+{
+    WriteSetting("menu", "resolution", "4002");
+    StartWithCard();
+    ExpectFormatSurvivesRewiring(1920, 1080);
+}
+
+TEST_F(FormatE2E, ACardWithoutPreviewPinPreviewsSwitchesAndRecordsThroughASmartTee)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"PreviewPin", 0);
+    StartWithCard();
+    EXPECT_TRUE(PreviewRuns());
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    EXPECT_TRUE(PreviewRuns());
+    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+    EXPECT_TRUE(PreviewRuns());
+    ExpectFormatSurvivesRewiring(1920, 1080);
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "avi_reader.h"
 #include "card_harness.h"
 #include "testbed/testcard/portable/test_pattern.h"
+#include "testbed/testcard/testcard_ids.h"
 
 namespace {
 
@@ -391,6 +392,63 @@ TEST_F(RecordE2E, WithoutAnAudioDeviceARecordingIsPictureOnlyAndSaysNothing)
     EXPECT_FALSE(avi.has_audio);
     EXPECT_GE(avi.video_frames, 30);
     EXPECT_TRUE(CaughtMessageBoxes().empty());
+}
+
+// What the card's audio pin delivered since the graph last ran.
+struct AudioDelivery {
+    LONG buffers = 0, largest = 0, smallest = 0, lost = 0;
+};
+
+AudioDelivery CardAudioDelivery()
+{
+    AudioDelivery delivery;
+    testcard::ITestCardAudioStats* stats = nullptr;
+    if (!capture_graph.audio_capture ||
+        capture_graph.audio_capture->QueryInterface(testcard::IID_ITestCardAudioStats,
+                                                    reinterpret_cast<void**>(&stats)) != S_OK)
+        return delivery;
+    stats->GetDeliveryStats(&delivery.buffers, &delivery.largest, &delivery.smallest);
+    stats->GetLostBuffers(&delivery.lost);
+    stats->Release();
+    return delivery;
+}
+
+// Like Windows' audio capture filters, the card sends half a second at a time
+// unless asked: the live sound would trail the picture by that much, and the
+// multiplexer would wait on it.
+TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInStep)
+{
+    StartWithCard();
+    ASSERT_TRUE(PumpUntil([] { return CardAudioDelivery().buffers >= 10; }));
+    AudioDelivery preview = CardAudioDelivery();
+    const LONG asked = 48000 * 4 / 50;  // 20 ms
+    EXPECT_LE(preview.largest, asked) << "bytes per buffer while previewing";
+    EXPECT_GT(preview.smallest, 0);
+
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    ASSERT_TRUE(PumpUntil([] {
+        long recorded = 0;
+        return SUCCEEDED(capture_graph.dropped_frames->GetNumNotDropped(&recorded)) && recorded >= 1200;
+    }, 120000));
+    long recorded = 0, dropped = 0;
+    capture_graph.dropped_frames->GetNumNotDropped(&recorded);
+    capture_graph.dropped_frames->GetNumDropped(&dropped);
+    AudioDelivery recording = CardAudioDelivery();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    EXPECT_LE(recording.largest, asked) << "bytes per buffer while recording";
+    EXPECT_EQ(0, recording.lost) << "no sound lost for want of buffers";
+    // A stalled picture loses frames by the hundred; a loaded machine a few.
+    EXPECT_LE(dropped, recorded / 50) << dropped << " of " << recorded << " frames lost";
+
+    AviSummary avi;
+    AvSync sync = MeasureAvSync(Folder() + "\\" + MovieFile(), &avi);
+    ASSERT_TRUE(avi.valid);
+    ASSERT_TRUE(avi.has_audio);
+    EXPECT_GE(avi.video_slots, 1200);
+    EXPECT_GE(sync.pairs, 18) << sync.flashes << " flashes, " << sync.clicks << " clicks";
+    EXPECT_LE(sync.max_ms, 17.0) << "every click within a frame of its flash";
+    EXPECT_GE(sync.min_ms, -17.0);
 }
 
 TEST_F(RecordE2E, AStartWithoutACardIsRefusedAndUndone)

@@ -9,8 +9,11 @@
 #include "capture/capture_graph.h"
 #include "card_harness.h"
 #include "testbed/testcard/portable/test_pattern.h"
+#include "testbed/testcard/testcard_setup.h"
 
 namespace {
+
+using testcard::TestCardSetup;
 
 class StillE2E : public CardTest {
 protected:
@@ -89,6 +92,35 @@ TEST_F(StillE2E, FourThreeStillIsSqueezedInTheSecondRenderMode)
         ASSERT_EQ(0, bmp[at]) << "fourth byte at " << at;
     EXPECT_TRUE(PreviewRuns()) << "back on the second renderer";
     EXPECT_EQ(0, ConnectedPins(capture_graph.color_converter)) << "the converter is left unconnected in the second mode";
+}
+
+}  // namespace
+
+namespace {
+
+// Many cards have a capture pin only: the preview comes through a Smart Tee,
+// and on Windows a renderer cut from the stream no longer knows its size.
+TEST_F(StillE2E, ACardWithoutPreviewPinGivesStillsInBothModesAndAspects)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"PreviewPin", 0);
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    struct Case {
+        UINT mode, aspect;
+        int width;
+    };
+    for (Case c : {Case{IDM_MODE_VMR9, IDM_ASPECT_16_9, 1280}, Case{IDM_MODE_VMR9, IDM_ASPECT_4_3, 960},
+                   Case{IDM_MODE_VMR7, IDM_ASPECT_4_3, 960}, Case{IDM_MODE_VMR7, IDM_ASPECT_16_9, 1280}}) {
+        SendMessageA(main_window, WM_COMMAND, c.mode, 0);
+        SendMessageA(main_window, WM_COMMAND, c.aspect, 0);
+        std::string path = TakeStill();
+        ASSERT_FALSE(path.empty()) << c.mode << " " << c.aspect;
+        uint32_t number = 0;
+        EXPECT_TRUE(ReadStill(ReadFile(path), c.width, 720, &number)) << c.mode << " " << c.aspect;
+        ASSERT_TRUE(DeleteFileA(path.c_str()));
+        EXPECT_TRUE(PreviewRuns()) << c.mode << " " << c.aspect;
+    }
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
 }
 
 }  // namespace
