@@ -110,6 +110,10 @@ class PeriodicAdvise {
   DWORD_PTR cookie_ = 0;
 };
 
+bool SameTiming(const LiveStream::Timing& a, const LiveStream::Timing& b) {
+  return a.running == b.running && a.start == b.start && a.clock.Get() == b.clock.Get();
+}
+
 DWORD WaitMs(REFERENCE_TIME left) {
   if (left <= 0) return 0;
   REFERENCE_TIME ms = (left + 9999) / 10000;
@@ -130,7 +134,8 @@ LiveStream::Wake LiveStream::Stream(const Timing& timing) {
     // Also when due: a stop or a change must not wait behind a backlog.
     DWORD got = WaitForMultipleObjects(count, handles, FALSE, WaitMs(left));
     if (got == WAIT_OBJECT_0) return Wake::kStopped;
-    if (got == WAIT_OBJECT_0 + 1) return Wake::kChanged;
+    // A signal the thread saw before its run began changes nothing.
+    if (got == WAIT_OBJECT_0 + 1 && !SameTiming(Snapshot(), timing)) return Wake::kChanged;
   }
 }
 

@@ -49,12 +49,14 @@ class LiveStream {
   // Current time of the clock given to Run (or the performance counter), 100 ns.
   static REFERENCE_TIME Now(IReferenceClock* clock);
 
- private:
+  // What Run and Pause set, as the thread reads it.
   struct Timing {
     bool running = false;
     REFERENCE_TIME start = 0;
     ComPtr<IReferenceClock> clock;
   };
+
+ private:
   enum class Wake { kChanged, kStopped };
 
   void ThreadMain();
