@@ -92,7 +92,7 @@ class OutputPin : public Pin {
 
   // For IAMStreamConfig::SetFormat on a connected pin: whether the peer
   // would take mt (S_OK when unconnected or unchanged), and the graph's
-  // reconnection once the pin offers mt first.
+  // reconnection in mt (IFilterGraph2::ReconnectEx where the graph has it).
   HRESULT CheckPeerAccepts(const AM_MEDIA_TYPE& mt);
   HRESULT ReconnectIfChanged(const AM_MEDIA_TYPE& mt);
   // The negotiated allocator's properties; VFW_E_NOT_CONNECTED without one.

@@ -329,7 +329,8 @@ STDMETHODIMP AudioCapture::Load(IPropertyBag* bag, IErrorLog* log) {
 HRESULT AudioCapture::InitStream() {
   live_ = pin_.IsConnected();
   stream_rate_ = rate_;
-  frames_ = live_ ? pin_.BufferFrameCount() : BufferFrames(rate_, kBytesPerFrame, -1);
+  frames_ = live_ ? pin_.BufferFrameCount() : 0;
+  if (frames_ == 0) frames_ = BufferFrames(rate_, kBytesPerFrame, -1);
   // Starting afresh after a stall of over a second (two buffers at least).
   max_backlog_ = std::max<uint64_t>(2, static_cast<uint64_t>(stream_rate_) / frames_);
   next_buffer_ = 0;
