@@ -117,6 +117,10 @@ STDMETHODIMP Filter::QueryFilterInfo(FILTER_INFO* info) {
 STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   graph_ = graph;
+  IMediaEventSink* sink = nullptr;
+  if (graph && SUCCEEDED(graph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink))))
+    sink->Release();  // holding it would keep the graph alive through its own filter
+  event_sink_ = sink;
   name_ = name ? std::wstring(name).substr(0, MAX_FILTER_NAME - 1) : std::wstring();
   return S_OK;
 }
@@ -139,6 +143,11 @@ IFilterGraph* Filter::Graph() {
 ComPtr<IReferenceClock> Filter::Clock() {
   std::lock_guard<std::recursive_mutex> hold(lock_);
   return clock_;
+}
+
+HRESULT Filter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
+  IMediaEventSink* sink = event_sink_;
+  return sink ? sink->Notify(code, param1, param2) : S_FALSE;
 }
 
 }  // namespace testbed

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -46,6 +47,9 @@ class Filter : public ComObject, public IBaseFilter {
   // The graph holds the filter, so the filter does not hold the graph.
   IFilterGraph* Graph();
   ComPtr<IReferenceClock> Clock();
+  // Passes an event to the graph (IMediaEventSink::Notify) from any thread
+  // that holds no filter lock; S_FALSE outside a graph.
+  HRESULT NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2);
 
  protected:
   explicit Filter(const CLSID& clsid);
@@ -69,6 +73,8 @@ class Filter : public ComObject, public IBaseFilter {
   FILTER_STATE state_ = State_Stopped;
   ComPtr<IReferenceClock> clock_;
   IFilterGraph* graph_ = nullptr;
+  // Weak like graph_, as the graph owns it; read by streaming threads.
+  std::atomic<IMediaEventSink*> event_sink_{nullptr};
   std::wstring name_;
 };
 

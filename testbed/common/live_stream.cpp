@@ -76,27 +76,67 @@ REFERENCE_TIME LiveStream::Now(IReferenceClock* clock) {
   return seconds * 10000000 + rest * 10000000 / frequency.QuadPart;
 }
 
-LiveStream::Wake LiveStream::WaitUntil(const Timing& timing, REFERENCE_TIME due) {
-  HANDLE advise_event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  DWORD_PTR cookie = 0;
-  bool advised = timing.clock && advise_event &&
-                 SUCCEEDED(timing.clock->AdviseTime(
-                     timing.start, due, reinterpret_cast<HEVENT>(advise_event), &cookie));
-  Wake wake = Wake::kDue;
-  for (;;) {
-    REFERENCE_TIME left = timing.start + due - Now(timing.clock.Get());
-    if (left <= 0) break;
-    // The advise is the precise wake-up; the timeout guards against a lost one.
-    REFERENCE_TIME ms = (left + 9999) / 10000;
-    DWORD timeout = static_cast<DWORD>(advised && ms > 100 ? 100 : ms);
-    HANDLE handles[3] = {stop_event_, changed_event_, advise_event};
-    DWORD got = WaitForMultipleObjects(advise_event ? 3 : 2, handles, FALSE, timeout);
-    if (got == WAIT_OBJECT_0) { wake = Wake::kStopped; break; }
-    if (got == WAIT_OBJECT_0 + 1) { wake = Wake::kChanged; break; }
+namespace {
+
+// Longest wait before the clock is read again, whatever the advise does.
+const DWORD kMaxWaitMs = 20;
+
+// The clock's periodic wake-ups for one run; released with the run.
+class PeriodicAdvise {
+ public:
+  PeriodicAdvise(IReferenceClock* clock, REFERENCE_TIME first, REFERENCE_TIME period)
+      : clock_(clock) {
+    if (!clock || first <= 0 || period <= 0) return;
+    semaphore_ = CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr);
+    if (semaphore_ && FAILED(clock->AdvisePeriodic(first, period,
+                                                   reinterpret_cast<HSEMAPHORE>(semaphore_),
+                                                   &cookie_))) {
+      CloseHandle(semaphore_);
+      semaphore_ = nullptr;
+    }
   }
-  if (advised) timing.clock->Unadvise(cookie);
-  if (advise_event) CloseHandle(advise_event);
-  return wake;
+  PeriodicAdvise(const PeriodicAdvise&) = delete;
+  PeriodicAdvise& operator=(const PeriodicAdvise&) = delete;
+  ~PeriodicAdvise() {
+    if (!semaphore_) return;
+    clock_->Unadvise(cookie_);
+    CloseHandle(semaphore_);
+  }
+  HANDLE Handle() const { return semaphore_; }
+
+ private:
+  IReferenceClock* clock_;
+  HANDLE semaphore_ = nullptr;
+  DWORD_PTR cookie_ = 0;
+};
+
+bool SameTiming(const LiveStream::Timing& a, const LiveStream::Timing& b) {
+  return a.running == b.running && a.start == b.start && a.clock.Get() == b.clock.Get();
+}
+
+DWORD WaitMs(REFERENCE_TIME left) {
+  if (left <= 0) return 0;
+  REFERENCE_TIME ms = (left + 9999) / 10000;
+  return ms > kMaxWaitMs ? kMaxWaitMs : static_cast<DWORD>(ms);
+}
+
+}  // namespace
+
+LiveStream::Wake LiveStream::Stream(const Timing& timing) {
+  IReferenceClock* clock = timing.clock.Get();
+  PeriodicAdvise beat(clock, timing.start + producer_.NextDue(), producer_.Period());
+  HANDLE handles[3] = {stop_event_, changed_event_, beat.Handle()};
+  DWORD count = beat.Handle() ? 3 : 2;
+  for (;;) {
+    REFERENCE_TIME now = Now(clock) - timing.start;
+    REFERENCE_TIME left = producer_.NextDue() - now;
+    if (left <= 0) producer_.Produce(now);
+    // Also when due: a stop or a change must not wait behind a backlog.
+    DWORD got = WaitForMultipleObjects(count, handles, FALSE, WaitMs(left));
+    if (got == WAIT_OBJECT_0) return Wake::kStopped;
+    // A signal the thread saw before its run began changes nothing.
+    if (got == WAIT_OBJECT_0 + 1 && !SameTiming(Snapshot(), timing)) return Wake::kChanged;
+  }
 }
 
 void LiveStream::ThreadMain() {
@@ -109,10 +149,7 @@ void LiveStream::ThreadMain() {
       if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0) break;
       continue;
     }
-    Wake wake = WaitUntil(timing, producer_.NextDue());
-    if (wake == Wake::kStopped) break;
-    if (wake == Wake::kChanged) continue;
-    producer_.Produce(Now(timing.clock.Get()) - timing.start);
+    if (Stream(timing) == Wake::kStopped) break;
   }
   timeEndPeriod(1);
   CoUninitialize();

@@ -146,7 +146,7 @@ STDMETHODIMP OutputPin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt) {
 
 HRESULT OutputPin::TryOwnTypes(IPin* peer, const AM_MEDIA_TYPE* partial) {
   MediaType mt;
-  for (unsigned i = 0; GetMediaType(i, &mt) == S_OK; ++i) {
+  for (unsigned i = 0; ProposedType(i, &mt) == S_OK; ++i) {
     if (partial && !MatchesPartial(mt.Get(), *partial)) continue;
     if (TryMediaType(peer, mt.Get()) == S_OK) return S_OK;
   }
@@ -252,7 +252,19 @@ HRESULT OutputPin::ReconnectIfChanged(const AM_MEDIA_TYPE& mt) {
   Hold hold(Owner().Lock());
   if (!peer_ || SameMediaType(mt_.Get(), mt)) return S_OK;
   IFilterGraph* graph = Owner().Graph();
-  return graph ? graph->Reconnect(this) : VFW_E_NOT_IN_GRAPH;
+  if (!graph) return VFW_E_NOT_IN_GRAPH;
+  // With the type given, the new connection cannot fall back on another one.
+  ComPtr<IFilterGraph2> graph2;
+  if (SUCCEEDED(graph->QueryInterface(IID_IFilterGraph2, graph2.PutVoid())))
+    return graph2->ReconnectEx(this, &mt);
+  return graph->Reconnect(this);
+}
+
+HRESULT OutputPin::AllocatorProperties(ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (!peer_ || !allocator_) return VFW_E_NOT_CONNECTED;
+  return allocator_->GetProperties(props);
 }
 
 HRESULT OutputPin::DeliverEndOfStream() {

@@ -92,15 +92,20 @@ class OutputPin : public Pin {
 
   // For IAMStreamConfig::SetFormat on a connected pin: whether the peer
   // would take mt (S_OK when unconnected or unchanged), and the graph's
-  // reconnection once the pin offers mt first.
+  // reconnection in mt (IFilterGraph2::ReconnectEx where the graph has it).
   HRESULT CheckPeerAccepts(const AM_MEDIA_TYPE& mt);
   HRESULT ReconnectIfChanged(const AM_MEDIA_TYPE& mt);
+  // The negotiated allocator's properties; VFW_E_NOT_CONNECTED without one.
+  HRESULT AllocatorProperties(ALLOCATOR_PROPERTIES* props);
 
  protected:
   OutputPin(Filter& filter, std::wstring name);
   // Sets the allocator's properties for the connection type; request holds
   // what the peer asked for (zeroes where it did not care).
   virtual HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) = 0;
+  // The types Connect proposes, in order, before trying the peer's; by
+  // default the enumerated ones. A pin whose format was set proposes only it.
+  virtual HRESULT ProposedType(unsigned index, MediaType* out) { return GetMediaType(index, out); }
 
  private:
   HRESULT TryMediaType(IPin* peer, const AM_MEDIA_TYPE& mt);

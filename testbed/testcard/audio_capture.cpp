@@ -1,6 +1,7 @@
 // The test card's audio input: 16-bit stereo PCM at the rates the device is
-// configured to accept, a tone with a click on every video flash, in 10 ms
-// blocks time-stamped against the graph's reference clock.
+// configured to accept, a tone with a click on every video flash, in buffers
+// of half a second (or of the size suggested through IAMBufferNegotiation)
+// time-stamped by sample position against the graph's reference clock.
 #include <windows.h>
 #include <dshow.h>
 #include <mmreg.h>
@@ -19,8 +20,8 @@
 #include "testbed/testcard/config.h"
 #include "testbed/testcard/filters.h"
 #include "testbed/testcard/pin_plumbing.h"
+#include "testbed/testcard/portable/audio_buffers.h"
 #include "testbed/testcard/portable/audio_tone.h"
-#include "testbed/testcard/portable/frame_clock.h"
 #include "testbed/testcard/testcard_ids.h"
 
 namespace testcard {
@@ -31,11 +32,7 @@ using testbed::MediaType;
 using Hold = std::lock_guard<std::recursive_mutex>;
 
 const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
-const int64_t kBlockTime = 100000;  // 10 ms: a whole number of samples at 44.1 and 48 kHz
-const uint64_t kMaxBacklogBlocks = 100;
 const int kBytesPerFrame = 2 * kAudioChannels;
-
-int BlockFrames(int rate) { return static_cast<int>(rate * kBlockTime / 10000000); }
 
 MediaType MakeAudioType(int rate) {
   MediaType mt;
@@ -71,7 +68,10 @@ int RateOf(const AM_MEDIA_TYPE& mt) {
 
 class AudioCapture;
 
-class AudioPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
+class AudioPin : public testbed::OutputPin,
+                 public IAMStreamConfig,
+                 public IAMBufferNegotiation,
+                 public IKsPropertySet {
  public:
   explicit AudioPin(AudioCapture& source);
   TESTBED_PIN_IUNKNOWN
@@ -80,6 +80,9 @@ class AudioPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPr
   STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
   STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
   STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
+
+  STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) override;
+  STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) override;
 
   STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
                    DWORD size) override;
@@ -90,16 +93,25 @@ class AudioPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPr
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   HRESULT GetMediaType(unsigned index, MediaType* out) override;
 
+  // Sample frames per buffer of the current connection.
+  uint32_t BufferFrameCount() const { return buffer_frames_; }
+
  protected:
   void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
  private:
   AudioCapture& source_;
+  // The application's wishes; negative or zero fields mean none (a prefix
+  // of 0 is a wish).
+  ALLOCATOR_PROPERTIES suggested_ = {-1, -1, -1, -1};
+  uint32_t buffer_frames_ = 0;
 };
 
 class AudioCapture : public testbed::Filter,
+                     public IAMFilterMiscFlags,
                      public IPersistPropertyBag,
+                     public ITestCardAudioStats,
                      private testbed::LiveStream::Producer {
  public:
   AudioCapture() : Filter(CLSID_TestCardAudio), pin_(*this), stream_(*this) {
@@ -112,6 +124,11 @@ class AudioCapture : public testbed::Filter,
   STDMETHODIMP InitNew() override { return S_OK; }
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
   STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+
+  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
+  STDMETHODIMP GetDeliveryStats(LONG* buffers, LONG* largest_bytes, LONG* smallest_bytes) override;
+  STDMETHODIMP GetLostBuffers(LONG* lost) override;
 
   testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &pin_ : nullptr; }
 
@@ -137,21 +154,36 @@ class AudioCapture : public testbed::Filter,
   void Configure(const AudioDeviceConfig& config) {
     rates_ = config.rates;
     rate_ = static_cast<int>(rates_.front());
+    lose_after_ = config.lose_after_buffers;
   }
-  REFERENCE_TIME NextDue() override { return TimesOfFrame(next_block_, kBlockTime).stop; }
+  REFERENCE_TIME NextDue() override { return BufferEnd(next_buffer_, frames_, stream_rate_); }
+  REFERENCE_TIME Period() override { return BufferEnd(0, frames_, stream_rate_); }
   void Produce(REFERENCE_TIME stream_now) override;
-  bool DeliverBlock(uint64_t block);
+  bool Unplugged(uint64_t buffer);
+  bool DeliverBuffer(uint64_t buffer);
+  void CountDelivered(LONG bytes);
+  void CountLost(uint64_t buffers);
 
   std::vector<uint32_t> rates_;
   int rate_ = 48000;
+  uint32_t lose_after_ = 0;
   AudioPin pin_;
 
   // Fixed from pause to stop, for the streaming thread (see the video card).
   bool live_ = false;
   int stream_rate_ = 0;
-  uint64_t next_block_ = 0;
+  uint32_t frames_ = 0;
+  uint64_t max_backlog_ = 1;
+  uint64_t next_buffer_ = 0;
   bool discontinuity_ = true;
   std::atomic<bool> resync_{true};
+  bool unplugged_ = false;
+
+  std::mutex stats_lock_;
+  LONG delivered_ = 0;
+  LONG largest_ = 0;
+  LONG smallest_ = 0;
+  LONG lost_ = 0;
 
   testbed::LiveStream stream_;
 };
@@ -162,6 +194,7 @@ AudioPin::AudioPin(AudioCapture& source) : OutputPin(source, L"Capture"), source
 
 void* AudioPin::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
+  if (IsEqualGUID(iid, IID_IAMBufferNegotiation)) return static_cast<IAMBufferNegotiation*>(this);
   if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
   return OutputPin::Interface(iid);
 }
@@ -178,16 +211,37 @@ HRESULT AudioPin::GetMediaType(unsigned index, MediaType* out) {
   return S_OK;
 }
 
+// The pool is what the application suggested or the filter's default, not
+// what the downstream pin asks for: a holder of buffers makes sound go lost.
 HRESULT AudioPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-  long bytes = BlockFrames(RateOf(mt_.Get())) * kBytesPerFrame;
-  if (bytes <= 0) return VFW_E_TYPE_NOT_ACCEPTED;
-  if (request->cBuffers < 16) request->cBuffers = 16;
-  if (request->cbBuffer < bytes) request->cbBuffer = bytes;
+  int rate = RateOf(mt_.Get());
+  uint32_t frames = BufferFrames(rate, kBytesPerFrame, suggested_.cbBuffer);
+  if (frames == 0) return VFW_E_TYPE_NOT_ACCEPTED;
+  long bytes = static_cast<long>(frames) * kBytesPerFrame;
+  request->cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : DefaultBufferCount(frames, rate);
+  request->cbBuffer = bytes;
+  if (suggested_.cbAlign > 0) request->cbAlign = suggested_.cbAlign;
   if (request->cbAlign < 1) request->cbAlign = 1;
+  if (suggested_.cbPrefix >= 0) request->cbPrefix = suggested_.cbPrefix;
   ALLOCATOR_PROPERTIES actual;
   HRESULT hr = allocator->SetProperties(request, &actual);
   if (FAILED(hr)) return hr;
-  return actual.cbBuffer >= bytes ? S_OK : E_FAIL;
+  if (actual.cbBuffer < bytes) return E_FAIL;
+  buffer_frames_ = frames;
+  return S_OK;
+}
+
+STDMETHODIMP AudioPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (peer_) return VFW_E_ALREADY_CONNECTED;
+  suggested_ = *props;
+  return S_OK;
+}
+
+STDMETHODIMP AudioPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  return AllocatorProperties(props);
 }
 
 STDMETHODIMP AudioPin::SetFormat(AM_MEDIA_TYPE* mt) {
@@ -254,6 +308,8 @@ STDMETHODIMP AudioPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
 
 void* AudioCapture::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
+  if (IsEqualGUID(iid, IID_IAMFilterMiscFlags)) return static_cast<IAMFilterMiscFlags*>(this);
+  if (IsEqualGUID(iid, IID_ITestCardAudioStats)) return static_cast<ITestCardAudioStats*>(this);
   return Filter::Interface(iid);
 }
 
@@ -273,8 +329,16 @@ STDMETHODIMP AudioCapture::Load(IPropertyBag* bag, IErrorLog* log) {
 HRESULT AudioCapture::InitStream() {
   live_ = pin_.IsConnected();
   stream_rate_ = rate_;
-  next_block_ = 0;
+  frames_ = live_ ? pin_.BufferFrameCount() : 0;
+  if (frames_ == 0) frames_ = BufferFrames(rate_, kBytesPerFrame, -1);
+  // Starting afresh after a stall of over a second (two buffers at least).
+  max_backlog_ = std::max<uint64_t>(2, static_cast<uint64_t>(stream_rate_) / frames_);
+  next_buffer_ = 0;
   discontinuity_ = true;
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    delivered_ = largest_ = smallest_ = lost_ = 0;
+  }
   return stream_.Start();
 }
 
@@ -295,41 +359,85 @@ HRESULT AudioCapture::CleanupStream() {
 }
 
 void AudioCapture::Produce(REFERENCE_TIME stream_now) {
-  uint64_t pending = FirstPendingFrame(stream_now, kBlockTime);
+  uint64_t pending = FirstPendingBuffer(stream_now, frames_, stream_rate_);
   // Catch up on late wake-ups as a sound card's buffer would, but start
   // afresh (with a discontinuity) after a start or a long stall.
-  if (resync_.exchange(false) || pending > next_block_ + kMaxBacklogBlocks) {
-    if (pending > next_block_ + 1) {
-      next_block_ = pending - 1;
-      discontinuity_ = true;
-    }
+  bool restart = resync_.exchange(false);
+  if ((restart || pending > next_buffer_ + max_backlog_) && pending > next_buffer_ + 1) {
+    if (!restart && live_ && !unplugged_) CountLost(pending - 1 - next_buffer_);
+    next_buffer_ = pending - 1;
+    discontinuity_ = true;
   }
-  while (next_block_ < pending) {
-    if (live_ && !DeliverBlock(next_block_)) discontinuity_ = true;
-    ++next_block_;
+  for (; next_buffer_ < pending; ++next_buffer_) {
+    if (!live_ || Unplugged(next_buffer_)) continue;
+    if (!DeliverBuffer(next_buffer_)) {
+      discontinuity_ = true;
+      CountLost(1);
+    }
   }
 }
 
-bool AudioCapture::DeliverBlock(uint64_t block) {
+// Whether the device is gone by `buffer`; the graph hears of it once (see the video card).
+bool AudioCapture::Unplugged(uint64_t buffer) {
+  if (unplugged_) return true;
+  if (lose_after_ == 0 || buffer < lose_after_) return false;
+  unplugged_ = true;
+  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(this));
+  NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
+  return true;
+}
+
+bool AudioCapture::DeliverBuffer(uint64_t buffer) {
   IMediaSample* raw = nullptr;
-  if (FAILED(pin_.GetDeliveryBuffer(&raw, 0))) return false;
+  // With every buffer downstream, a sound card overruns and the sound is lost.
+  if (FAILED(pin_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return false;
   ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
-  int frames = BlockFrames(stream_rate_);
+  LONG bytes = static_cast<LONG>(frames_) * kBytesPerFrame;
   BYTE* data = nullptr;
-  if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < frames * kBytesPerFrame)
-    return false;
-  uint64_t first = block * frames;
-  RenderTone(reinterpret_cast<int16_t*>(data), frames, first, stream_rate_, FlashPeriod());
+  if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < bytes) return false;
+  uint64_t first = buffer * frames_;
+  RenderTone(reinterpret_cast<int16_t*>(data), frames_, first, stream_rate_, FlashPeriod());
   REFERENCE_TIME start = SampleTime(first, stream_rate_);
-  REFERENCE_TIME stop = SampleTime(first + frames, stream_rate_);
-  LONGLONG media_start = static_cast<LONGLONG>(first), media_stop = media_start + frames;
-  sample->SetActualDataLength(frames * kBytesPerFrame);
+  REFERENCE_TIME stop = SampleTime(first + frames_, stream_rate_);
+  LONGLONG media_start = static_cast<LONGLONG>(first), media_stop = media_start + frames_;
+  sample->SetActualDataLength(bytes);
   sample->SetTime(&start, &stop);
   sample->SetMediaTime(&media_start, &media_stop);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(discontinuity_);
+  if (pin_.Deliver(sample.Get()) != S_OK) return false;
   discontinuity_ = false;
-  return pin_.Deliver(sample.Get()) == S_OK;
+  CountDelivered(bytes);
+  return true;
+}
+
+void AudioCapture::CountDelivered(LONG bytes) {
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  largest_ = std::max(largest_, bytes);
+  smallest_ = delivered_ ? std::min(smallest_, bytes) : bytes;
+  ++delivered_;
+}
+
+void AudioCapture::CountLost(uint64_t buffers) {
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  lost_ += static_cast<LONG>(std::min<uint64_t>(buffers, 0x7fffffff - lost_));
+}
+
+STDMETHODIMP AudioCapture::GetDeliveryStats(LONG* buffers, LONG* largest_bytes,
+                                            LONG* smallest_bytes) {
+  if (!buffers || !largest_bytes || !smallest_bytes) return E_POINTER;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  *buffers = delivered_;
+  *largest_bytes = largest_;
+  *smallest_bytes = smallest_;
+  return S_OK;
+}
+
+STDMETHODIMP AudioCapture::GetLostBuffers(LONG* lost) {
+  if (!lost) return E_POINTER;
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  *lost = lost_;
+  return S_OK;
 }
 
 }  // namespace

@@ -70,6 +70,10 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
     config.capabilities = DefaultCapabilities();
   if (ReadAscii(key, L"DropFrames", &text)) ParseNumberList(text, &config.drop_frames);
   config.missing = ReadMissing(key);
+  DWORD value = 1;
+  if (ReadDword(key, L"PreviewPin", &value)) config.preview_pin = value != 0;
+  value = 0;
+  if (ReadDword(key, L"LoseDeviceAfterFrames", &value)) config.lose_after_frames = value;
   return config;
 }
 
@@ -86,6 +90,8 @@ AudioDeviceConfig ReadAudioDevice(unsigned index) {
   }
   if (config.rates.empty()) config.rates = {44100, 48000};
   config.missing = ReadMissing(key);
+  DWORD value = 0;
+  if (ReadDword(key, L"LoseDeviceAfterBuffers", &value)) config.lose_after_buffers = value;
   return config;
 }
 

@@ -20,12 +20,17 @@ struct VideoDeviceConfig {
   std::vector<Capability> capabilities;
   std::vector<uint32_t> drop_frames;
   bool missing = false;
+  bool preview_pin = true;
+  // Frames of a run after which the card is unplugged; 0 for never.
+  uint32_t lose_after_frames = 0;
 };
 
 struct AudioDeviceConfig {
   std::wstring friendly_name;
   std::vector<uint32_t> rates;
   bool missing = false;
+  // Buffers of a run after which the device is unplugged; 0 for never.
+  uint32_t lose_after_buffers = 0;
 };
 
 unsigned VideoDeviceCount();

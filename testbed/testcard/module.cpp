@@ -25,7 +25,8 @@ struct DeviceKind {
   const wchar_t* instance_format;
   unsigned (*count)();
   std::wstring (*name)(unsigned index);
-  const REGFILTER2* data;
+  // The device's pins as the filter mapper lists them.
+  REGFILTER2 (*data)(unsigned index);
 };
 
 std::wstring VideoName(unsigned index) { return ReadVideoDevice(index).friendly_name; }
@@ -52,14 +53,16 @@ REGFILTER2 FilterData(const REGFILTERPINS2* pins, ULONG count) {
   return data;
 }
 
-const REGFILTER2 kVideoData = FilterData(kVideoPins, 2);
-const REGFILTER2 kAudioData = FilterData(kAudioPins, 1);
+REGFILTER2 VideoData(unsigned index) {
+  return FilterData(kVideoPins, ReadVideoDevice(index).preview_pin ? 2 : 1);
+}
+REGFILTER2 AudioData(unsigned) { return FilterData(kAudioPins, 1); }
 
 const DeviceKind kKinds[] = {
     {&CLSID_VideoInputDeviceCategory, &CLSID_TestCardVideo, L"Fernwood HD Test Card",
-     L"FernwoodTestCardVideo%02u", VideoDeviceCount, VideoName, &kVideoData},
+     L"FernwoodTestCardVideo%02u", VideoDeviceCount, VideoName, VideoData},
     {&CLSID_AudioInputDeviceCategory, &CLSID_TestCardAudio, L"Fernwood HD Test Card Audio",
-     L"FernwoodTestCardAudio%02u", AudioDeviceCount, AudioName, &kAudioData},
+     L"FernwoodTestCardAudio%02u", AudioDeviceCount, AudioName, AudioData},
 };
 
 std::wstring InstanceName(const DeviceKind& kind, unsigned index) {
@@ -91,7 +94,7 @@ HRESULT RegisterDevices(const DeviceKind& kind) {
     testbed::ComPtr<IMoniker> moniker;
     HRESULT hr = testbed::RegisterDeviceFilter(*kind.category, *kind.clsid,
                                                InstanceName(kind, i).c_str(),
-                                               kind.name(i).c_str(), *kind.data, moniker.Put());
+                                               kind.name(i).c_str(), kind.data(i), moniker.Put());
     if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), i) : E_FAIL;
     if (FAILED(hr)) return hr;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <unknwn.h>
 
 namespace testcard {
 
@@ -16,4 +17,25 @@ inline const CLSID CLSID_TestCardAudio = {
 // Property-bag value (VT_I4) naming the configured device a moniker stands for.
 inline const wchar_t kDeviceIndexProperty[] = L"FernwoodDeviceIndex";
 
+// {8E1C3D52-2F6A-4B0E-9C57-3A41D0B6E2F4}
+inline const IID IID_ITestCardAudioStats = {
+    0x8e1c3d52, 0x2f6a, 0x4b0e, {0x9c, 0x57, 0x3a, 0x41, 0xd0, 0xb6, 0xe2, 0xf4}};
+
+// On the audio filter, for tests in the same process: what its pin really
+// delivered since the filter last left the stopped state.
+struct ITestCardAudioStats : public IUnknown {
+  // Buffers delivered (Receive answered S_OK) and the largest and smallest
+  // of them in bytes (0 and 0 before the first).
+  virtual HRESULT STDMETHODCALLTYPE GetDeliveryStats(LONG* buffers, LONG* largest_bytes,
+                                                     LONG* smallest_bytes) = 0;
+  // Buffers of sound lost because the pool had no free buffer when they
+  // were complete, or because the downstream pin refused them.
+  virtual HRESULT STDMETHODCALLTYPE GetLostBuffers(LONG* lost) = 0;
+};
+
 }  // namespace testcard
+
+#ifdef __CRT_UUID_DECL
+__CRT_UUID_DECL(testcard::ITestCardAudioStats, 0x8e1c3d52, 0x2f6a, 0x4b0e, 0x9c, 0x57, 0x3a, 0x41,
+                0xd0, 0xb6, 0xe2, 0xf4)
+#endif

@@ -1,6 +1,7 @@
-// The virtual HD capture card: a capture pin and a preview pin that deliver
-// the test pattern in the format set through IAMStreamConfig, at the exact
-// frame rate of the graph's reference clock, counting lost frames.
+// The virtual HD capture card: a capture pin and (unless configured away) a
+// preview pin that deliver the test pattern in the card's one current format
+// at the exact frame rate of the graph's reference clock, from a fixed pool
+// of buffers, counting lost frames. It can be unplugged in the middle of a run.
 #include <windows.h>
 #include <dshow.h>
 
@@ -35,11 +36,16 @@ const size_t kDroppedNumbersKept = 1000;
 // Complete frames the card holds for a streaming thread that wakes late, as
 // a card's buffer ring does: only frames older than these are lost.
 const uint64_t kBufferedFrames = 4;
+// The driver's buffer pools: fixed, whatever the downstream pin asks for, so
+// a downstream filter that holds samples makes the card lose frames.
+const long kCaptureBuffers = 8;
+const long kPreviewBuffers = 3;
 
 class VideoCapture;
 
 // Both pins carry the card's one current format; they differ in category,
-// in buffering and in the capture pin's freedom to pick a capability.
+// in buffering and in the capture pin's freedom to pick a capability. Either
+// pin's IAMStreamConfig sets that card-wide format.
 class VideoPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
  public:
   VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category);
@@ -64,7 +70,9 @@ class VideoPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPr
  protected:
   void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT ProposedType(unsigned index, MediaType* out) override;
   HRESULT CompleteConnect(IPin* peer) override;
+  void BreakConnect() override;
 
  private:
   VideoCapture& card_;
@@ -73,6 +81,7 @@ class VideoPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPr
 
 class VideoCapture : public testbed::Filter,
                      public IAMDroppedFrames,
+                     public IAMFilterMiscFlags,
                      public IPersistPropertyBag,
                      private testbed::LiveStream::Producer {
  public:
@@ -96,22 +105,27 @@ class VideoCapture : public testbed::Filter,
   STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
   STDMETHODIMP GetAverageFrameSize(long* size) override;
 
+  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
   testbed::Pin* PinAt(unsigned index) override {
-    return index == 0 ? static_cast<testbed::Pin*>(&capture_)
-                      : index == 1 ? static_cast<testbed::Pin*>(&preview_) : nullptr;
+    if (index == 0) return &capture_;
+    return index == 1 && has_preview_ ? &preview_ : nullptr;
   }
+  LONG PinVersion() override { return pin_version_; }
 
   // Called by the pins with the filter lock held.
   const std::vector<Capability>& Capabilities() const { return caps_; }
   const VideoFormat& Current() const { return current_; }
-  bool FormatFixed() const { return fixed_; }
+  // Whether the pins are bound to Current(): by SetFormat or a connection.
+  bool Chosen() const { return chosen_; }
   bool Resolve(VideoFormat* format) const;
-  bool Accepts(const VideoFormat& format, bool capture_pin);
+  bool Accepts(const VideoFormat& format, bool capture_pin) const;
   HRESULT ApplyFormat(const VideoFormat& format);
-  void FixFormat(const VideoFormat& format) {
+  void Connected(const VideoFormat& format) {
     current_ = format;
-    fixed_ = true;
+    chosen_ = true;
   }
+  void Disconnecting(VideoPin& pin);
 
  protected:
   void* Interface(REFIID iid) override;
@@ -125,9 +139,12 @@ class VideoCapture : public testbed::Filter,
 
  private:
   void Configure(const VideoDeviceConfig& config);
+  VideoFormat DefaultFormat() const { return FormatOf(caps_.front()); }
 
   REFERENCE_TIME NextDue() override;
   void Produce(REFERENCE_TIME stream_now) override;
+  REFERENCE_TIME Period() override { return interval_; }
+  bool Unplugged(uint64_t frame);
   void DeliverFrame(uint64_t frame);
   ComPtr<IMediaSample> FillCapture(uint64_t frame);
   void DeliverPreview(uint64_t frame, IMediaSample* captured);
@@ -137,8 +154,14 @@ class VideoCapture : public testbed::Filter,
 
   std::vector<Capability> caps_;
   std::vector<uint32_t> drop_frames_;
+  uint32_t lose_after_ = 0;
   VideoFormat current_ = {};
-  bool fixed_ = false;
+  bool chosen_ = false;
+  // Set while SetFormat has the graph reconnect the pins: their disconnection
+  // is part of the change, not a reason to forget the format.
+  bool reconnecting_ = false;
+  bool has_preview_ = true;
+  LONG pin_version_ = 1;
   VideoPin capture_;
   VideoPin preview_;
 
@@ -153,6 +176,8 @@ class VideoCapture : public testbed::Filter,
   bool first_capture_ = true;
   bool first_preview_ = true;
   std::atomic<bool> resync_{true};
+  // Once unplugged, the instance never delivers again (streaming thread only).
+  bool unplugged_ = false;
 
   std::mutex stats_lock_;
   long delivered_ = 0;
@@ -182,15 +207,19 @@ HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   return card_.Accepts(format, IsCapture()) ? S_OK : S_FALSE;
 }
 
+// Like a driver's pin, the types listed are the capabilities, the default
+// first, whatever format is set or connected.
 HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
   Hold hold(Owner().Lock());
-  // Until a format is chosen, the capture pin offers every capability.
-  if (IsCapture() && !card_.FormatFixed()) {
-    const std::vector<Capability>& caps = card_.Capabilities();
-    if (index >= caps.size()) return VFW_S_NO_MORE_ITEMS;
-    *out = MakeVideoType(FormatOf(caps[index]));
-    return S_OK;
-  }
+  const std::vector<Capability>& caps = card_.Capabilities();
+  if (index >= caps.size()) return VFW_S_NO_MORE_ITEMS;
+  *out = MakeVideoType(FormatOf(caps[index]));
+  return S_OK;
+}
+
+HRESULT VideoPin::ProposedType(unsigned index, MediaType* out) {
+  Hold hold(Owner().Lock());
+  if (IsCapture() && !card_.Chosen()) return GetMediaType(index, out);
   if (index > 0) return VFW_S_NO_MORE_ITEMS;
   *out = MakeVideoType(card_.Current());
   return S_OK;
@@ -199,17 +228,17 @@ HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
 HRESULT VideoPin::CompleteConnect(IPin* peer) {
   (void)peer;
   VideoFormat format;
-  if (IsCapture() && ParseVideoType(mt_.Get(), &format) && card_.Resolve(&format))
-    card_.FixFormat(format);
+  if (ParseVideoType(mt_.Get(), &format) && card_.Resolve(&format)) card_.Connected(format);
   return S_OK;
 }
+
+void VideoPin::BreakConnect() { card_.Disconnecting(*this); }
 
 HRESULT VideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
   VideoFormat format;
   if (!ParseVideoType(mt_.Get(), &format)) return VFW_E_TYPE_NOT_ACCEPTED;
   long bytes = static_cast<long>(FrameBytes(LayoutOf(format)));
-  long buffers = IsCapture() ? 8 : 3;
-  if (request->cBuffers < buffers) request->cBuffers = buffers;
+  request->cBuffers = IsCapture() ? kCaptureBuffers : kPreviewBuffers;
   if (request->cbBuffer < bytes) request->cbBuffer = bytes;
   if (request->cbAlign < 1) request->cbAlign = 1;
   ALLOCATOR_PROPERTIES actual;
@@ -222,8 +251,10 @@ STDMETHODIMP VideoPin::SetFormat(AM_MEDIA_TYPE* mt) {
   if (!mt) return E_POINTER;
   Hold hold(Owner().Lock());
   if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  // As a driver's pin: the ranges of the capabilities decide, and a format
+  // outside them is E_FAIL (no "listed rate" for an interval of 0 either).
   VideoFormat format;
-  if (!ParseVideoType(*mt, &format) || !card_.Resolve(&format)) return VFW_E_INVALIDMEDIATYPE;
+  if (!ParseVideoType(*mt, &format) || !FormatAllowed(card_.Capabilities(), format)) return E_FAIL;
   return card_.ApplyFormat(format);
 }
 
@@ -270,6 +301,7 @@ STDMETHODIMP VideoPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
 
 void* VideoCapture::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
+  if (IsEqualGUID(iid, IID_IAMFilterMiscFlags)) return static_cast<IAMFilterMiscFlags*>(this);
   if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
   return Filter::Interface(iid);
 }
@@ -277,8 +309,13 @@ void* VideoCapture::Interface(REFIID iid) {
 void VideoCapture::Configure(const VideoDeviceConfig& config) {
   caps_ = config.capabilities;
   drop_frames_ = config.drop_frames;
-  current_ = FormatOf(caps_.front());
-  fixed_ = false;
+  lose_after_ = config.lose_after_frames;
+  current_ = DefaultFormat();
+  chosen_ = false;
+  if (has_preview_ != config.preview_pin) {
+    has_preview_ = config.preview_pin;
+    ++pin_version_;
+  }
 }
 
 STDMETHODIMP VideoCapture::Load(IPropertyBag* bag, IErrorLog* log) {
@@ -305,16 +342,14 @@ bool VideoCapture::Resolve(VideoFormat* format) const {
       }
     }
   }
-  return FindCapability(caps_, format->format, format->width, format->height,
-                        format->interval) >= 0;
+  return FormatAllowed(caps_, *format);
 }
 
-bool VideoCapture::Accepts(const VideoFormat& format, bool capture_pin) {
+bool VideoCapture::Accepts(const VideoFormat& format, bool capture_pin) const {
   VideoFormat resolved = format;
   if (!Resolve(&resolved)) return false;
-  // The preview follows the capture pin; once a format is set, only it is offered.
-  if (!capture_pin || fixed_) return resolved == current_;
-  return !preview_.IsConnected() || resolved == current_;
+  // The preview follows the capture pin; once a format is chosen, it is the only one.
+  return (capture_pin && !chosen_) || resolved == current_;
 }
 
 HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
@@ -324,12 +359,24 @@ HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
     if (FAILED(hr)) return hr;
   }
   current_ = format;
-  fixed_ = true;
+  chosen_ = true;
+  reconnecting_ = true;
+  HRESULT hr = S_OK;
   for (VideoPin* pin : {&capture_, &preview_}) {
-    HRESULT hr = pin->ReconnectIfChanged(type.Get());
-    if (FAILED(hr)) return hr;
+    hr = pin->ReconnectIfChanged(type.Get());
+    if (FAILED(hr)) break;
   }
-  return S_OK;
+  reconnecting_ = false;
+  return hr;
+}
+
+// Windows' capture pins forget their format when disconnected: once no pin
+// carries it any more, the card is back at its default.
+void VideoCapture::Disconnecting(VideoPin& pin) {
+  VideoPin& other = &pin == &capture_ ? preview_ : capture_;
+  if (reconnecting_ || other.IsConnected()) return;
+  current_ = DefaultFormat();
+  chosen_ = false;
 }
 
 // --- VideoCapture: streaming ---
@@ -377,12 +424,25 @@ void VideoCapture::Produce(REFERENCE_TIME stream_now) {
     if (pending > next_frame_ + 1) next_frame_ = pending - 1;
   }
   CatchUp catch_up = CatchUpAt(next_frame_, stream_now, interval_, kBufferedFrames);
-  for (uint64_t frame = next_frame_; frame < catch_up.first; ++frame) CountDropped(frame);
+  for (uint64_t frame = next_frame_; frame < catch_up.first; ++frame)
+    if (!Unplugged(frame)) CountDropped(frame);
   for (uint64_t frame = catch_up.first; frame <= catch_up.last; ++frame) DeliverFrame(frame);
   next_frame_ = catch_up.last + 1;
 }
 
+// Whether the card is gone by `frame`; the graph hears of it once, as of a
+// device that is unplugged (EC_DEVICE_LOST, the filter, 0 for removed).
+bool VideoCapture::Unplugged(uint64_t frame) {
+  if (unplugged_) return true;
+  if (lose_after_ == 0 || frame < lose_after_) return false;
+  unplugged_ = true;
+  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(this));
+  NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
+  return true;
+}
+
 void VideoCapture::DeliverFrame(uint64_t frame) {
+  if (Unplugged(frame)) return;
   uint32_t number = static_cast<uint32_t>(frame);
   if (std::find(drop_frames_.begin(), drop_frames_.end(), number) != drop_frames_.end()) {
     CountDropped(frame);

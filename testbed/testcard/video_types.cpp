@@ -31,6 +31,11 @@ LONGLONG BitRate(size_t frame_bytes, int64_t interval) {
 
 LONG ClampToLong(LONGLONG value) { return value > LONG_MAX ? LONG_MAX : static_cast<LONG>(value); }
 
+bool InSizeRange(LONG value, LONG min, LONG max, int granularity) {
+  if (value < min || value > max) return false;
+  return granularity > 0 ? (value - min) % granularity == 0 : value == min;
+}
+
 }  // namespace
 
 bool operator==(const VideoFormat& a, const VideoFormat& b) {
@@ -106,10 +111,30 @@ void FillStreamCaps(const Capability& cap, VIDEO_STREAM_CONFIG_CAPS* caps) {
   caps->CropAlignY = 1;
   caps->MinOutputSize = size;
   caps->MaxOutputSize = size;
+  caps->OutputGranularityX = 0;
+  caps->OutputGranularityY = 0;
   caps->MinFrameInterval = cap.interval;
   caps->MaxFrameInterval = kSlowestInterval;
   caps->MinBitsPerSecond = ClampToLong(BitRate(bytes, kSlowestInterval));
   caps->MaxBitsPerSecond = ClampToLong(BitRate(bytes, cap.interval));
+}
+
+bool CapsAllow(const VIDEO_STREAM_CONFIG_CAPS& caps, const VideoFormat& format) {
+  return InSizeRange(format.width, caps.MinOutputSize.cx, caps.MaxOutputSize.cx,
+                     caps.OutputGranularityX) &&
+         InSizeRange(format.height, caps.MinOutputSize.cy, caps.MaxOutputSize.cy,
+                     caps.OutputGranularityY) &&
+         format.interval >= caps.MinFrameInterval && format.interval <= caps.MaxFrameInterval;
+}
+
+bool FormatAllowed(const std::vector<Capability>& caps, const VideoFormat& format) {
+  VIDEO_STREAM_CONFIG_CAPS range;
+  for (const Capability& cap : caps) {
+    if (cap.format != format.format) continue;
+    FillStreamCaps(cap, &range);
+    if (CapsAllow(range, format)) return true;
+  }
+  return false;
 }
 
 }  // namespace testcard

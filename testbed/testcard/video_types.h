@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <vector>
+
 #include "testbed/common/media_type.h"
 #include "testbed/testcard/portable/device_config.h"
 
@@ -25,6 +27,13 @@ testbed::MediaType MakeVideoType(const VideoFormat& format);
 bool ParseVideoType(const AM_MEDIA_TYPE& mt, VideoFormat* format);
 FrameLayout LayoutOf(const VideoFormat& format);
 VideoFormat FormatOf(const Capability& cap);
+// A fixed size (minimum = maximum, granularity 0) and every frame interval
+// from the capability's rate down to one frame a second.
 void FillStreamCaps(const Capability& cap, VIDEO_STREAM_CONFIG_CAPS* caps);
+// Whether the size and frame interval lie within the ranges caps describes
+// (a granularity of 0 allows the minimum only).
+bool CapsAllow(const VIDEO_STREAM_CONFIG_CAPS& caps, const VideoFormat& format);
+// Whether some capability of the format's pixel format allows it.
+bool FormatAllowed(const std::vector<Capability>& caps, const VideoFormat& format);
 
 }  // namespace testcard

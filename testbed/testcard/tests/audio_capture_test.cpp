@@ -3,6 +3,7 @@
 #include <mmreg.h>
 
 #include "testbed/common/media_type.h"
+#include "testbed/testcard/portable/audio_tone.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
 #include "testcard_harness.h"
@@ -11,6 +12,7 @@ namespace testcard_test {
 namespace {
 
 using testcard::CLSID_TestCardAudio;
+using testcard::ITestCardAudioStats;
 
 class AudioCaptureTest : public ComTest {
  protected:
@@ -19,6 +21,8 @@ class AudioCaptureTest : public ComTest {
     Create();
   }
   void TearDown() override {
+    sink_.Reset();
+    graph_.Reset();
     Release();
     ComTest::TearDown();
   }
@@ -63,9 +67,40 @@ class AudioCaptureTest : public ComTest {
     return rate;
   }
 
+  // Asks for buffers of `bytes` (and `count` of them; -1 leaves either to the pin).
+  HRESULT Suggest(long bytes, long count = -1) {
+    ComPtr<IAMBufferNegotiation> negotiation;
+    HRESULT hr = pin_.As(&negotiation);
+    ALLOCATOR_PROPERTIES props = {count, bytes, -1, -1};
+    return SUCCEEDED(hr) ? negotiation->SuggestAllocatorProperties(&props) : hr;
+  }
+
+  // A graph with the source connected to a sink.
+  void Connect() {
+    graph_ = CreateGraph();
+    sink_ = CreateSink(MEDIATYPE_Audio);
+    ASSERT_EQ(S_OK, graph_->AddFilter(filter_.Get(), L"オーディオデバイス"));
+    ASSERT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"Sink"));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(pin_.Get(), sink_->Input(), nullptr));
+  }
+  void Disconnect() {
+    EXPECT_EQ(S_OK, graph_->RemoveFilter(sink_.Get()));
+    EXPECT_EQ(S_OK, graph_->RemoveFilter(filter_.Get()));
+    sink_.Reset();
+    graph_.Reset();
+  }
+
+  ComPtr<ITestCardAudioStats> Stats() {
+    ComPtr<ITestCardAudioStats> stats;
+    EXPECT_EQ(S_OK, filter_.As(&stats));
+    return stats;
+  }
+
   ComPtr<IBaseFilter> filter_;
   ComPtr<IPin> pin_;
   ComPtr<IAMStreamConfig> config_;
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<SinkFilter> sink_;
 };
 
 bool Exposes(IUnknown* object, REFIID iid) {
@@ -74,13 +109,20 @@ bool Exposes(IUnknown* object, REFIID iid) {
 }
 
 TEST_F(AudioCaptureTest, InterfacesPinAndReferenceCounts) {
-  for (const IID* iid : {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IPersistPropertyBag})
+  for (const IID* iid : {&IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist, &IID_IPersistPropertyBag,
+                         &IID_IAMFilterMiscFlags, &testcard::IID_ITestCardAudioStats})
     EXPECT_TRUE(Exposes(filter_.Get(), *iid));
-  for (const IID* iid : {&IID_IAMStreamConfig, &IID_IAMDroppedFrames, &IID_IPin, &IID_IMediaSeeking})
+  for (const IID* iid : {&IID_IAMStreamConfig, &IID_IAMDroppedFrames, &IID_IPin, &IID_IMediaSeeking,
+                         &IID_IAMBufferNegotiation})
     EXPECT_FALSE(Exposes(filter_.Get(), *iid));
-  EXPECT_TRUE(Exposes(pin_.Get(), IID_IAMStreamConfig));
-  EXPECT_TRUE(Exposes(pin_.Get(), IID_IKsPropertySet));
-  EXPECT_FALSE(Exposes(pin_.Get(), IID_IMemInputPin));
+  for (const IID* iid : {&IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IAMBufferNegotiation})
+    EXPECT_TRUE(Exposes(pin_.Get(), *iid));
+  for (const IID* iid : {&IID_IMemInputPin, &testcard::IID_ITestCardAudioStats})
+    EXPECT_FALSE(Exposes(pin_.Get(), *iid));
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(S_OK, filter_.As(&flags));
+  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+  flags.Reset();
   EXPECT_FALSE(PinAt(filter_.Get(), 1));
   EXPECT_EQ(3u, RefCount(filter_.Get()));
   PIN_INFO info;
@@ -133,42 +175,157 @@ TEST_F(AudioCaptureTest, ConfiguredRatesAreTheOnlyOnesAccepted) {
 
 TEST_F(AudioCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get()); }
 
-TEST_F(AudioCaptureTest, DeliversContiguousTenMillisecondBlocks) {
+TEST_F(AudioCaptureTest, BufferSizesAreSuggestedBeforeConnecting) {
+  ComPtr<IAMBufferNegotiation> negotiation;
+  ASSERT_EQ(S_OK, pin_.As(&negotiation));
+  ALLOCATOR_PROPERTIES props = {};
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, negotiation->GetAllocatorProperties(&props));
+  EXPECT_EQ(E_POINTER, negotiation->SuggestAllocatorProperties(nullptr));
   ASSERT_EQ(S_OK, SetRate(44100));
-  ComPtr<IGraphBuilder> graph = CreateGraph();
-  ComPtr<SinkFilter> sink = CreateSink(MEDIATYPE_Audio);
-  ASSERT_EQ(S_OK, graph->AddFilter(filter_.Get(), L"オーディオデバイス"));
-  ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"Sink"));
-  ASSERT_EQ(S_OK, graph->ConnectDirect(pin_.Get(), sink->Input(), nullptr));
-  AM_MEDIA_TYPE mt;
-  ASSERT_EQ(S_OK, pin_->ConnectionMediaType(&mt));
-  ASSERT_TRUE(IsEqualGUID(FORMAT_WaveFormatEx, mt.formattype));
-  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.pbFormat);
-  EXPECT_EQ(WAVE_FORMAT_PCM, wfx->wFormatTag);
-  EXPECT_EQ(2, wfx->nChannels);
-  EXPECT_EQ(44100u, wfx->nSamplesPerSec);
-  EXPECT_EQ(16, wfx->wBitsPerSample);
-  testbed::FreeMediaType(&mt);
-  GraphRun run(graph.Get());
+  // 10 ms and a little more: rounded down to whole sample frames.
+  ASSERT_EQ(S_OK, Suggest(1766, 6));
+  Connect();
+  ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&props));
+  EXPECT_EQ(1764, props.cbBuffer);
+  EXPECT_EQ(6, props.cBuffers);
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Suggest(4000));
+  EXPECT_EQ(E_POINTER, negotiation->GetAllocatorProperties(nullptr));
+  Disconnect();
+  // Without a wish: half a second, enough buffers for two seconds.
+  negotiation.Reset();
+  Release();
+  Create();
+  ASSERT_EQ(S_OK, SetRate(48000));
+  ASSERT_EQ(S_OK, pin_.As(&negotiation));
+  Connect();
+  ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&props));
+  EXPECT_EQ(96000, props.cbBuffer);
+  EXPECT_EQ(4, props.cBuffers);
+  negotiation.Reset();
+  Disconnect();
+}
+
+TEST_F(AudioCaptureTest, DeliversHalfSecondBuffersUnlessAskedOtherwise) {
+  ASSERT_EQ(S_OK, SetRate(48000));
+  Connect();
+  GraphRun run(graph_.Get());
   ASSERT_EQ(S_OK, run.Start());
-  ASSERT_TRUE(sink->WaitForSamples(50, 20000));
+  ASSERT_TRUE(sink_->WaitForSamples(3, 20000));
   ASSERT_EQ(S_OK, run.Stop());
 
-  std::vector<Arrival> arrivals = sink->Arrivals();
+  std::vector<Arrival> arrivals = sink_->Arrivals();
   EXPECT_TRUE(arrivals[0].discontinuity);
   for (size_t i = 0; i < arrivals.size(); ++i) {
     SCOPED_TRACE(i);
     ASSERT_TRUE(arrivals[i].timed);
-    EXPECT_EQ(441 * 4, arrivals[i].length);
-    EXPECT_EQ(100000, arrivals[i].stop - arrivals[i].start);
-    EXPECT_EQ(0, arrivals[i].start % 100000);
+    EXPECT_EQ(96000, arrivals[i].length);
+    EXPECT_EQ(5000000, arrivals[i].stop - arrivals[i].start);
+    EXPECT_EQ(0, arrivals[i].start % 5000000);
+    // Half a second of delay: a buffer leaves once its last sample is in.
     EXPECT_GE(arrivals[i].arrived, arrivals[i].stop);
     if (i > 0) {
       EXPECT_EQ(arrivals[i - 1].stop, arrivals[i].start);
     }
   }
-  EXPECT_EQ(S_OK, graph->RemoveFilter(sink.Get()));
-  EXPECT_EQ(S_OK, graph->RemoveFilter(filter_.Get()));
+  LONG buffers = 0, largest = 0, smallest = 0, lost = -1;
+  ASSERT_EQ(S_OK, Stats()->GetDeliveryStats(&buffers, &largest, &smallest));
+  EXPECT_EQ(static_cast<LONG>(arrivals.size()), buffers);
+  EXPECT_EQ(96000, largest);
+  EXPECT_EQ(96000, smallest);
+  ASSERT_EQ(S_OK, Stats()->GetLostBuffers(&lost));
+  EXPECT_EQ(0, lost);
+  Disconnect();
+}
+
+TEST_F(AudioCaptureTest, SuggestedBuffersAreStampedBySamplePosition) {
+  ASSERT_EQ(S_OK, SetRate(44100));
+  // 1102 sample frames: 24.99 ms, not a whole number of 100 ns units.
+  ASSERT_EQ(S_OK, Suggest(4410));
+  Connect();
+  GraphRun run(graph_.Get());
+  ASSERT_EQ(S_OK, run.Start());
+  ASSERT_TRUE(sink_->WaitForSamples(40, 20000));
+  ASSERT_EQ(S_OK, run.Stop());
+
+  std::vector<Arrival> arrivals = sink_->Arrivals();
+  EXPECT_TRUE(arrivals[0].discontinuity);
+  const uint64_t first = static_cast<uint64_t>(arrivals[0].start) * 44100 / 10000000 / 1102;
+  for (size_t i = 0; i < arrivals.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(arrivals[i].timed);
+    EXPECT_EQ(4408, arrivals[i].length);
+    EXPECT_EQ(testcard::SampleTime((first + i) * 1102, 44100), arrivals[i].start);
+    EXPECT_EQ(testcard::SampleTime((first + i + 1) * 1102, 44100), arrivals[i].stop);
+    EXPECT_GE(arrivals[i].arrived, arrivals[i].stop);
+    if (i > 0) {
+      EXPECT_FALSE(arrivals[i].discontinuity);
+    }
+  }
+  LONG buffers = 0, largest = 0, smallest = 0;
+  ASSERT_EQ(S_OK, Stats()->GetDeliveryStats(&buffers, &largest, &smallest));
+  EXPECT_EQ(4408, largest);
+  EXPECT_EQ(4408, smallest);
+  Disconnect();
+}
+
+TEST_F(AudioCaptureTest, DownstreamThatHoldsBuffersMakesSoundGoLost) {
+  ASSERT_EQ(S_OK, SetRate(48000));
+  ASSERT_EQ(S_OK, Suggest(1920, 3));  // 10 ms each, three of them
+  Connect();
+  sink_->HoldSamples(1000);
+  GraphRun run(graph_.Get());
+  ASSERT_EQ(S_OK, run.Start());
+  ComPtr<ITestCardAudioStats> stats = Stats();
+  LONG lost = 0;
+  ASSERT_TRUE(PollUntil([&] { return stats->GetLostBuffers(&lost) == S_OK && lost >= 10; }, 20000));
+  LONG buffers = 0, largest = 0, smallest = 0;
+  ASSERT_EQ(S_OK, stats->GetDeliveryStats(&buffers, &largest, &smallest));
+  EXPECT_EQ(3, buffers);
+  EXPECT_EQ(3u, sink_->Arrivals().size());
+  // Once buffers come back the sound resumes, marked as a discontinuity.
+  sink_->ReleaseHeld();
+  ASSERT_TRUE(sink_->WaitForSamples(5, 20000));
+  ASSERT_EQ(S_OK, run.Stop());
+  std::vector<Arrival> arrivals = sink_->Arrivals();
+  EXPECT_TRUE(arrivals[3].discontinuity);
+  EXPECT_GE(arrivals[3].start - arrivals[2].stop, 10 * 100000);
+  Disconnect();
+}
+
+TEST_F(AudioCaptureTest, UnpluggedSourceTellsTheGraphAndDeliversNoMore) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Audio(0), L"LoseDeviceAfterBuffers", 5));
+  Release();
+  Create();
+  ASSERT_EQ(S_OK, SetRate(48000));
+  ASSERT_EQ(S_OK, Suggest(1920));  // 10 ms
+  Connect();
+  GraphRun run(graph_.Get());
+  ASSERT_EQ(S_OK, run.Start());
+  LONG_PTR param1 = 0, param2 = -1;
+  ASSERT_TRUE(WaitForEvent(graph_.Get(), EC_DEVICE_LOST, 20000, &param1, &param2));
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(S_OK, filter_->QueryInterface(IID_IUnknown, identity.PutVoid()));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(identity.Get()), param1);
+  EXPECT_EQ(0, param2);
+  ASSERT_EQ(S_OK, run.Stop());
+  LONG buffers = 0, largest = 0, smallest = 0, lost = 0;
+  ComPtr<ITestCardAudioStats> stats = Stats();
+  ASSERT_EQ(S_OK, stats->GetDeliveryStats(&buffers, &largest, &smallest));
+  ASSERT_EQ(S_OK, stats->GetLostBuffers(&lost));
+  EXPECT_GT(buffers, 0);
+  EXPECT_LE(buffers + lost, 5);
+  for (const Arrival& a : sink_->Arrivals()) EXPECT_LT(a.stop, 5 * 100000 + 1);
+  // A second run of the same instance delivers nothing.
+  size_t before = sink_->Arrivals().size();
+  ASSERT_EQ(S_OK, run.Start());
+  EXPECT_FALSE(sink_->WaitForSamples(before + 1, 1000));
+  ASSERT_EQ(S_OK, run.Stop());
+  ASSERT_EQ(S_OK, stats->GetDeliveryStats(&buffers, &largest, &smallest));
+  EXPECT_EQ(0, buffers);
+  stats.Reset();
+  identity.Reset();
+  Disconnect();
 }
 
 }  // namespace

@@ -145,6 +145,34 @@ TEST_F(DevicesTest, EachDeviceBindsToItsOwnConfiguration) {
   EXPECT_EQ(1, count);
 }
 
+unsigned CountPins(IBaseFilter* filter) {
+  ComPtr<IEnumPins> pins;
+  ComPtr<IPin> pin;
+  unsigned count = 0;
+  if (SUCCEEDED(filter->EnumPins(pins.Put())))
+    while (pins->Next(1, pin.Put(), nullptr) == S_OK) ++count;
+  return count;
+}
+
+TEST_F(DevicesTest, PreviewPinFollowsTheBoundDevice) {
+  TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 2));
+  ASSERT_TRUE(setup.SetNumber(setup.Video(1), L"PreviewPin", 0));
+  ASSERT_EQ(S_OK, setup.Register());
+  std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(2u, video.size());
+  HRESULT hr;
+  ComPtr<IBaseFilter> with_preview = Bind(video[0].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  EXPECT_EQ(2u, CountPins(with_preview.Get()));
+  ComPtr<IBaseFilter> capture_only = Bind(video[1].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  EXPECT_EQ(1u, CountPins(capture_only.Get()));
+  ComPtr<IPin> none;
+  EXPECT_EQ(VFW_E_NOT_FOUND, capture_only->FindPin(L"Preview", none.Put()));
+  EXPECT_TRUE(PinNamed(capture_only.Get(), L"Capture"));
+}
+
 TEST_F(DevicesTest, DisappearedDeviceIsListedButCannotBeBound) {
   TestCardSetup setup;
   ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 2));

@@ -76,6 +76,12 @@ class SinkPin : public testbed::InputPin {
     return IsEqualGUID(mt.majortype, majortype_) ? S_OK : S_FALSE;
   }
   HRESULT GetMediaType(unsigned, testbed::MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override {
+    if (!props) return E_POINTER;
+    if (!sink_.WantedBuffers()) return E_NOTIMPL;
+    *props = {sink_.WantedBuffers(), 0, 1, 0};
+    return S_OK;
+  }
 
  protected:
   HRESULT OnReceive(IMediaSample* sample) override {
@@ -90,7 +96,24 @@ class SinkPin : public testbed::InputPin {
 
 SinkFilter::SinkFilter(REFGUID majortype) : Filter(GUID_NULL), pin_(new SinkPin(*this, majortype)) {}
 
-SinkFilter::~SinkFilter() { delete pin_; }
+SinkFilter::~SinkFilter() {
+  held_.clear();
+  delete pin_;
+}
+
+void SinkFilter::HoldSamples(size_t count) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  to_hold_ = count;
+}
+
+void SinkFilter::ReleaseHeld() {
+  std::vector<ComPtr<IMediaSample>> held;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    to_hold_ = 0;
+    held.swap(held_);
+  }
+}
 
 testbed::Pin* SinkFilter::PinAt(unsigned index) { return index == 0 ? pin_ : nullptr; }
 
@@ -122,6 +145,10 @@ void SinkFilter::Record(IMediaSample* sample) {
   std::lock_guard<std::mutex> hold(mutex_);
   arrival.arrived = now - start_;
   arrivals_.push_back(arrival);
+  if (to_hold_ > 0) {
+    --to_hold_;
+    held_.push_back(ComPtr<IMediaSample>(sample));
+  }
   arrived_.notify_all();
 }
 
@@ -165,6 +192,29 @@ HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_
     if (uyvy) return hr;
   }
   return E_FAIL;
+}
+
+bool WaitForEvent(IGraphBuilder* graph, long code, DWORD timeout_ms, LONG_PTR* param1,
+                  LONG_PTR* param2) {
+  ComPtr<IMediaEvent> events;
+  if (FAILED(graph->QueryInterface(IID_IMediaEvent, events.PutVoid()))) return false;
+  DWORD start = GetTickCount();
+  for (;;) {
+    DWORD waited = GetTickCount() - start;
+    if (waited >= timeout_ms) return false;
+    long got = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    HRESULT hr = events->GetEvent(&got, &p1, &p2, timeout_ms - waited);
+    // Wine's graph answers E_ABORT at once when its queue has just run dry.
+    if (hr == E_ABORT) continue;
+    if (hr != S_OK) return false;
+    events->FreeEventParams(got, p1, p2);
+    if (got == code) {
+      *param1 = p1;
+      *param2 = p2;
+      return true;
+    }
+  }
 }
 
 }  // namespace testcard_test

@@ -67,7 +67,8 @@ struct Arrival {
 class SinkPin;
 
 // One input pin of the given major type; records arrivals and decodes the
-// frame number of test card pictures.
+// frame number of test card pictures. It can keep samples, as a filter that
+// queues them does, and ask for a number of buffers.
 class SinkFilter : public testbed::Filter {
  public:
   explicit SinkFilter(REFGUID majortype);
@@ -80,6 +81,14 @@ class SinkFilter : public testbed::Filter {
   bool WaitForSamples(size_t count, DWORD timeout_ms);
   std::vector<Arrival> Arrivals();
 
+  // Keeps a reference to each of the next `count` samples that arrive.
+  void HoldSamples(size_t count);
+  // Gives the kept samples back to their allocator.
+  void ReleaseHeld();
+  // What the input pin's GetAllocatorRequirements answers (0: E_NOTIMPL).
+  void AskForBuffers(long count) { wanted_buffers_ = count; }
+  long WantedBuffers() const { return wanted_buffers_; }
+
   void Record(IMediaSample* sample);
 
  protected:
@@ -91,6 +100,9 @@ class SinkFilter : public testbed::Filter {
   std::condition_variable arrived_;
   std::vector<Arrival> arrivals_;
   REFERENCE_TIME start_ = 0;
+  size_t to_hold_ = 0;
+  std::vector<ComPtr<IMediaSample>> held_;
+  long wanted_buffers_ = 0;
 };
 
 ComPtr<SinkFilter> CreateSink(REFGUID majortype);
@@ -99,5 +111,19 @@ ComPtr<SinkFilter> CreateSink(REFGUID majortype);
 // capability among indices 0..19, edited to the wanted size and rate.
 HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height,
                       REFERENCE_TIME interval, int* index_used);
+
+// Waits (bounded) for the graph to pass on an event with this code.
+bool WaitForEvent(IGraphBuilder* graph, long code, DWORD timeout_ms, LONG_PTR* param1,
+                  LONG_PTR* param2);
+
+// Polls (bounded) until done() holds; for counters that have no event.
+template <class Done>
+bool PollUntil(Done done, DWORD timeout_ms) {
+  for (DWORD waited = 0; !done(); waited += 10) {
+    if (waited >= timeout_ms) return false;
+    Sleep(10);
+  }
+  return true;
+}
 
 }  // namespace testcard_test

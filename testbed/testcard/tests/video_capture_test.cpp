@@ -32,6 +32,18 @@ class VideoCaptureTest : public ComTest {
     ComTest::TearDown();
   }
 
+  // The pin's current format, whatever its subtype.
+  VIDEOINFOHEADER FormatOfAny(IPin* pin) {
+    ComPtr<IAMStreamConfig> config;
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEOINFOHEADER vih = {};
+    if (SUCCEEDED(ComPtr<IPin>(pin).As(&config)) && config->GetFormat(&mt) == S_OK) {
+      vih = *reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+      testbed::DeleteMediaType(mt);
+    }
+    return vih;
+  }
+
   VIDEOINFOHEADER FormatOf(IPin* pin) {
     ComPtr<IAMStreamConfig> config;
     AM_MEDIA_TYPE* mt = nullptr;
@@ -58,7 +70,7 @@ bool Exposes(IUnknown* object, REFIID iid) {
 
 TEST_F(VideoCaptureTest, InterfacesPresentAndAbsent) {
   for (const IID* iid : {&IID_IUnknown, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist,
-                         &IID_IAMDroppedFrames, &IID_IPersistPropertyBag})
+                         &IID_IAMDroppedFrames, &IID_IPersistPropertyBag, &IID_IAMFilterMiscFlags})
     EXPECT_TRUE(Exposes(filter_.Get(), *iid));
   for (const IID* iid : {&IID_IPin, &IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IMediaSeeking,
                          &IID_IReferenceClock, &IID_IBasicVideo, &IID_IQualProp})
@@ -77,6 +89,10 @@ TEST_F(VideoCaptureTest, InterfacesPresentAndAbsent) {
   ASSERT_EQ(S_OK, dropped->QueryInterface(IID_IUnknown, a.PutVoid()));
   ASSERT_EQ(S_OK, filter_->QueryInterface(IID_IUnknown, b.PutVoid()));
   EXPECT_EQ(a.Get(), b.Get());
+  // A capture filter is a source to the graph.
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(S_OK, filter_.As(&flags));
+  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
 }
 
 TEST_F(VideoCaptureTest, PinsEnumerateWithExactReferenceCounts) {
@@ -165,6 +181,27 @@ TEST_F(VideoCaptureTest, CapabilitiesListUyvyBehindOtherFormats) {
   EXPECT_EQ(S_FALSE, config_->GetStreamCaps(-1, &mt, reinterpret_cast<BYTE*>(&caps)));
 }
 
+TEST_F(VideoCaptureTest, CapabilitiesDescribeFixedSizesAndRatesDownToOneASecond) {
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE(i);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
+    const auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+    EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, caps.guid));
+    EXPECT_EQ(vih->bmiHeader.biWidth, caps.MinOutputSize.cx);
+    EXPECT_EQ(vih->bmiHeader.biWidth, caps.MaxOutputSize.cx);
+    EXPECT_EQ(vih->bmiHeader.biHeight, caps.MinOutputSize.cy);
+    EXPECT_EQ(vih->bmiHeader.biHeight, caps.MaxOutputSize.cy);
+    EXPECT_EQ(0, caps.OutputGranularityX);
+    EXPECT_EQ(0, caps.OutputGranularityY);
+    EXPECT_EQ(vih->AvgTimePerFrame, caps.MinFrameInterval);
+    EXPECT_EQ(10000000, caps.MaxFrameInterval);
+    EXPECT_LT(caps.MinBitsPerSecond, caps.MaxBitsPerSecond);
+    testbed::DeleteMediaType(mt);
+  }
+}
+
 TEST_F(VideoCaptureTest, SetFormatChangesWhatBothPinsOffer) {
   int index = -1;
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, &index));
@@ -175,15 +212,18 @@ TEST_F(VideoCaptureTest, SetFormatChangesWhatBothPinsOffer) {
     EXPECT_EQ(1080, vih.bmiHeader.biHeight);
     EXPECT_EQ(333667, vih.AvgTimePerFrame);
     EXPECT_EQ(4147200u, vih.bmiHeader.biSizeImage);
-    // Once set, the format is the only one a pin offers.
+    // The listed types stay the capabilities, the default first, but once
+    // set, the format is the only one a pin accepts.
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(S_OK, pin->EnumMediaTypes(types.Put()));
-    AM_MEDIA_TYPE* mt[2] = {};
+    AM_MEDIA_TYPE* mt[8] = {};
     ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, types->Next(2, mt, &fetched));
-    ASSERT_EQ(1u, fetched);
-    EXPECT_EQ(S_OK, pin->QueryAccept(mt[0]));
-    testbed::DeleteMediaType(mt[0]);
+    EXPECT_EQ(S_FALSE, types->Next(8, mt, &fetched));
+    ASSERT_EQ(7u, fetched);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, mt[0]->subtype));
+    EXPECT_EQ(S_FALSE, pin->QueryAccept(mt[0]));
+    EXPECT_EQ(S_OK, pin->QueryAccept(mt[4]));  // UYVY 1920x1080 at 29.97
+    for (ULONG i = 0; i < fetched; ++i) testbed::DeleteMediaType(mt[i]);
   }
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
   EXPECT_EQ(1843200u, FormatOf(preview_.Get()).bmiHeader.biSizeImage);
@@ -194,14 +234,26 @@ TEST_F(VideoCaptureTest, SetFormatRefusesWhatTheCardCannotDeliver) {
   ASSERT_EQ(S_OK, config_->GetFormat(&mt));
   auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
   VIDEOINFOHEADER original = *vih;
+  // As a driver's pin: E_FAIL for whatever the capabilities' ranges exclude.
   mt->subtype = MEDIASUBTYPE_MJPG;
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
   mt->subtype = MEDIASUBTYPE_YUY2;
   vih->bmiHeader.biWidth = 640;
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
+  vih->bmiHeader.biWidth = 1282;  // off the fixed size by a step
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
+  *vih = original;
+  vih->bmiHeader.biHeight = 1080;  // 1280x1080 is no capability's size
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
   *vih = original;
   vih->AvgTimePerFrame = 100000;  // faster than 59.94 fps
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
+  vih->AvgTimePerFrame = 0;  // no "listed rate" shorthand for a driver
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
+  vih->AvgTimePerFrame = 10000001;  // slower than a frame a second
+  EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
+  vih->AvgTimePerFrame = 10000000;
+  EXPECT_EQ(S_OK, config_->SetFormat(mt));
   vih->AvgTimePerFrame = 400000;  // 25 fps is a slower rate the card can do
   EXPECT_EQ(S_OK, config_->SetFormat(mt));
   EXPECT_EQ(E_POINTER, config_->SetFormat(nullptr));
@@ -211,7 +263,46 @@ TEST_F(VideoCaptureTest, SetFormatRefusesWhatTheCardCannotDeliver) {
   testbed::DeleteMediaType(mt);
 }
 
+TEST_F(VideoCaptureTest, SetFormatTakesWhatAnyCapabilityOfTheSubtypeAllows) {
+  // The viewer writes 1080 lines into the first UYVY entry (1280x720).
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 400000, nullptr));
+  // 1080 lines at 59.94 fps is in no UYVY capability's range.
+  EXPECT_EQ(E_FAIL, SetUyvyFormat(config_.Get(), 1920, 1080, 166833, nullptr));
+  EXPECT_EQ(E_FAIL, SetUyvyFormat(config_.Get(), 1600, 900, 333667, nullptr));
+  // A card whose only 1080-line capability is YUY2 refuses 1080-line UYVY.
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetText(setup.Video(0), L"Capabilities", L"UYVY 1280x720, YUY2 1920x1080"));
+  ComPtr<IBaseFilter> card = CreateFilter(CLSID_TestCardVideo);
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, PinNamed(card.Get(), L"Capture").As(&config));
+  EXPECT_EQ(E_FAIL, SetUyvyFormat(config.Get(), 1920, 1080, 333667, nullptr));
+  EXPECT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 333667, nullptr));
+}
+
 TEST_F(VideoCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get()); }
+
+TEST_F(VideoCaptureTest, CardWithoutPreviewPinOffersTheCapturePinOnly) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"PreviewPin", 0));
+  ComPtr<IBaseFilter> card = CreateFilter(CLSID_TestCardVideo);
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(S_OK, card->EnumPins(pins.Put()));
+  IPin* got[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(S_FALSE, pins->Next(2, got, &fetched));
+  ASSERT_EQ(1u, fetched);
+  PIN_INFO info;
+  ASSERT_EQ(S_OK, got[0]->QueryPinInfo(&info));
+  EXPECT_STREQ(L"Capture", info.achName);
+  info.pFilter->Release();
+  got[0]->Release();
+  ComPtr<IPin> none;
+  EXPECT_EQ(VFW_E_NOT_FOUND, card->FindPin(L"Preview", none.Put()));
+  pins.Reset();
+  EXPECT_EQ(1u, RefCount(card.Get()));
+  ExpectStateWalk(card.Get());
+}
 
 class VideoStreamTest : public VideoCaptureTest {
  protected:
@@ -359,6 +450,152 @@ TEST_F(VideoStreamTest, FramesConfiguredToDropNeverArriveAndAreCounted) {
   dropped.Reset();
   config.Reset();
   capture.Reset();
+  EXPECT_EQ(0u, card.Detach()->Release());
+}
+
+VIDEOINFOHEADER ConnectionFormat(IPin* pin, GUID* subtype) {
+  AM_MEDIA_TYPE mt;
+  VIDEOINFOHEADER vih = {};
+  if (pin->ConnectionMediaType(&mt) != S_OK) return vih;
+  *subtype = mt.subtype;
+  vih = *reinterpret_cast<VIDEOINFOHEADER*>(mt.pbFormat);
+  testbed::FreeMediaType(&mt);
+  return vih;
+}
+
+TEST_F(VideoStreamTest, DisconnectedPinsForgetTheirFormat) {
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
+  GUID subtype = GUID_NULL;
+  EXPECT_EQ(1920, ConnectionFormat(capture_.Get(), &subtype).bmiHeader.biWidth);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+  // Even while connected, the default type is listed first.
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, capture_->EnumMediaTypes(types.Put()));
+  AM_MEDIA_TYPE* first = nullptr;
+  ASSERT_EQ(S_OK, types->Next(1, &first, nullptr));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, first->subtype));
+  testbed::DeleteMediaType(first);
+
+  ASSERT_EQ(S_OK, graph_->Disconnect(capture_.Get()));
+  ASSERT_EQ(S_OK, graph_->Disconnect(sink_->Input()));
+  AM_MEDIA_TYPE* mt = nullptr;
+  ASSERT_EQ(S_OK, config_->GetFormat(&mt));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, mt->subtype));
+  EXPECT_EQ(1280, reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth);
+  testbed::DeleteMediaType(mt);
+  // Connected again without SetFormat: the default format.
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
+  VIDEOINFOHEADER vih = ConnectionFormat(capture_.Get(), &subtype);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, subtype));
+  EXPECT_EQ(1280, vih.bmiHeader.biWidth);
+  EXPECT_EQ(166833, vih.AvgTimePerFrame);
+  EXPECT_EQ(S_OK, graph_->Disconnect(capture_.Get()));
+  EXPECT_EQ(S_OK, graph_->Disconnect(sink_->Input()));
+
+  // The preview pin, connected alone, forgets likewise.
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), sink_->Input(), nullptr));
+  EXPECT_EQ(1920, ConnectionFormat(preview_.Get(), &subtype).bmiHeader.biWidth);
+  ASSERT_EQ(S_OK, graph_->Disconnect(preview_.Get()));
+  ASSERT_EQ(S_OK, graph_->Disconnect(sink_->Input()));
+  EXPECT_EQ(1280, FormatOfAny(preview_.Get()).bmiHeader.biWidth);
+}
+
+TEST_F(VideoStreamTest, SetFormatOnAConnectedPinReconnectsInTheNewFormat) {
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
+  GUID subtype = GUID_NULL;
+  EXPECT_EQ(1280, ConnectionFormat(capture_.Get(), &subtype).bmiHeader.biWidth);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, subtype));
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
+  VIDEOINFOHEADER vih = ConnectionFormat(capture_.Get(), &subtype);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+  EXPECT_EQ(1080, vih.bmiHeader.biHeight);
+  EXPECT_EQ(333667, vih.AvgTimePerFrame);
+  EXPECT_EQ(S_OK, graph_->Disconnect(capture_.Get()));
+  EXPECT_EQ(S_OK, graph_->Disconnect(sink_->Input()));
+
+  // Only the preview connected: the capture pin's SetFormat moves it too.
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), sink_->Input(), nullptr));
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
+  vih = ConnectionFormat(preview_.Get(), &subtype);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+  EXPECT_EQ(720, vih.bmiHeader.biHeight);
+}
+
+TEST_F(VideoStreamTest, DownstreamThatHoldsSamplesMakesTheCardLoseFrames) {
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
+  sink_->AskForBuffers(30);  // more than the card's pool: it does not grow
+  sink_->HoldSamples(1000);
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
+  ComPtr<IMemAllocator> allocator;
+  ComPtr<IMemInputPin> input;
+  ASSERT_EQ(S_OK, ComPtr<IPin>(sink_->Input()).As(&input));
+  ASSERT_EQ(S_OK, input->GetAllocator(allocator.Put()));
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, allocator->GetProperties(&props));
+  EXPECT_EQ(8, props.cBuffers);
+  EXPECT_GE(props.cbBuffer, 1843200);
+
+  ComPtr<IAMDroppedFrames> dropped;
+  ASSERT_EQ(S_OK, filter_.As(&dropped));
+  ASSERT_EQ(S_OK, control_->Run());
+  long lost = 0;
+  ASSERT_TRUE(PollUntil([&] { return dropped->GetNumDropped(&lost) == S_OK && lost >= 20; }, 20000));
+  // The pool's eight buffers arrived and stayed; every later frame was lost.
+  long kept = 0;
+  ASSERT_EQ(S_OK, dropped->GetNumNotDropped(&kept));
+  EXPECT_EQ(8, kept);
+  EXPECT_EQ(8u, sink_->Arrivals().size());
+  // Buffers given back are used again.
+  sink_->ReleaseHeld();
+  EXPECT_TRUE(sink_->WaitForSamples(20, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  std::vector<Arrival> arrivals = sink_->Arrivals();
+  ASSERT_GE(arrivals.size(), 20u);
+  EXPECT_GT(arrivals[8].frame_number, arrivals[7].frame_number + 19);
+}
+
+TEST_F(VideoStreamTest, UnpluggedCardTellsTheGraphAndDeliversNoMore) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"LoseDeviceAfterFrames", 10));
+  ComPtr<IBaseFilter> card = CreateFilter(CLSID_TestCardVideo);
+  ASSERT_EQ(S_OK, graph_->RemoveFilter(filter_.Get()));
+  ASSERT_EQ(S_OK, graph_->AddFilter(card.Get(), L"キャプチャデバイス"));
+  ComPtr<IPin> capture = PinNamed(card.Get(), L"Capture");
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture.Get(), sink_->Input(), nullptr));
+  ASSERT_EQ(S_OK, control_->Run());
+  LONG_PTR param1 = 0, param2 = -1;
+  ASSERT_TRUE(WaitForEvent(graph_.Get(), EC_DEVICE_LOST, 20000, &param1, &param2));
+  ComPtr<IUnknown> identity;
+  ASSERT_EQ(S_OK, card->QueryInterface(IID_IUnknown, identity.PutVoid()));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(identity.Get()), param1);
+  EXPECT_EQ(0, param2);
+  ASSERT_EQ(S_OK, control_->Stop());
+
+  // Frames 0 to 9 of the run, delivered or counted lost; none after.
+  ComPtr<IAMDroppedFrames> dropped;
+  ASSERT_EQ(S_OK, card.As(&dropped));
+  long lost = 0, kept = 0;
+  ASSERT_EQ(S_OK, dropped->GetNumDropped(&lost));
+  ASSERT_EQ(S_OK, dropped->GetNumNotDropped(&kept));
+  EXPECT_GT(kept, 0);
+  // Fewer only when the run's first wake-up came frames late.
+  EXPECT_LE(lost + kept, 10);
+  std::vector<Arrival> arrivals = sink_->Arrivals();
+  EXPECT_EQ(static_cast<size_t>(kept), arrivals.size());
+  for (const Arrival& a : arrivals) EXPECT_LT(a.frame_number, 10u);
+
+  // The same instance stays unplugged: a second run delivers nothing.
+  ASSERT_EQ(S_OK, control_->Run());
+  EXPECT_FALSE(sink_->WaitForSamples(arrivals.size() + 1, 1000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  ASSERT_EQ(S_OK, dropped->GetNumNotDropped(&kept));
+  EXPECT_EQ(0, kept);
+  ASSERT_EQ(S_OK, graph_->RemoveFilter(card.Get()));
+  dropped.Reset();
+  capture.Reset();
+  identity.Reset();
   EXPECT_EQ(0u, card.Detach()->Release());
 }
 

@@ -1,0 +1,37 @@
+#include "testbed/testcard/portable/audio_buffers.h"
+
+#include "testbed/testcard/portable/audio_tone.h"
+
+namespace testcard {
+
+uint32_t BufferFrames(int rate, int bytes_per_frame, long suggested_bytes) {
+  if (rate <= 0 || bytes_per_frame <= 0) return 0;
+  if (suggested_bytes <= 0) return static_cast<uint32_t>(rate * kDefaultBufferTime / 10000000);
+  long frames = suggested_bytes / bytes_per_frame;
+  return frames < 1 ? 1u : static_cast<uint32_t>(frames);
+}
+
+int64_t BufferEnd(uint64_t buffer, uint32_t frames, int rate) {
+  return SampleTime((buffer + 1) * frames, rate);
+}
+
+uint64_t FirstPendingBuffer(int64_t now, uint32_t frames, int rate) {
+  if (now <= 0 || frames == 0 || rate <= 0) return 0;
+  // Samples complete at `now`, split to stay within 64 bits for days of audio.
+  uint64_t ticks = static_cast<uint64_t>(now);
+  uint64_t samples = ticks / 10000000 * rate + ticks % 10000000 * rate / 10000000;
+  uint64_t buffer = samples / frames;
+  // SampleTime rounds down, so the estimate can be one off either way.
+  while (buffer > 0 && BufferEnd(buffer - 1, frames, rate) > now) --buffer;
+  while (BufferEnd(buffer, frames, rate) <= now) ++buffer;
+  return buffer;
+}
+
+long DefaultBufferCount(uint32_t frames, int rate) {
+  if (frames == 0) return 4;
+  uint64_t wanted = (2ull * rate + frames - 1) / frames;
+  if (wanted < 4) return 4;
+  return wanted > 256 ? 256 : static_cast<long>(wanted);
+}
+
+}  // namespace testcard

@@ -1,0 +1,51 @@
+#include "testbed/testcard/portable/audio_buffers.h"
+
+#include <gtest/gtest.h>
+
+#include "testbed/testcard/portable/audio_tone.h"
+
+namespace testcard {
+namespace {
+
+TEST(AudioBuffers, HalfASecondUnlessASizeIsSuggested) {
+  EXPECT_EQ(24000u, BufferFrames(48000, 4, -1));
+  EXPECT_EQ(22050u, BufferFrames(44100, 4, 0));
+  EXPECT_EQ(4000u, BufferFrames(8000, 4, -1));
+  // Rounded down to whole sample frames, never below one.
+  EXPECT_EQ(441u, BufferFrames(44100, 4, 1764));
+  EXPECT_EQ(441u, BufferFrames(44100, 4, 1767));
+  EXPECT_EQ(1u, BufferFrames(48000, 4, 3));
+  EXPECT_EQ(0u, BufferFrames(0, 4, 100));
+}
+
+TEST(AudioBuffers, BuffersTileTheStreamBySamplePosition) {
+  // 1102 frames at 44.1 kHz is not a whole number of 100 ns units: each
+  // buffer ends where its last sample does, without accumulating rounding.
+  const uint32_t f = 1102;
+  for (uint64_t k : {0ull, 1ull, 999ull, 3600000ull})
+    EXPECT_EQ(SampleTime((k + 1) * f, 44100), BufferEnd(k, f, 44100));
+  EXPECT_EQ(5000000, BufferEnd(0, 24000, 48000));
+  EXPECT_EQ(36000000000LL, BufferEnd(7199, 24000, 48000));  // an hour, exactly
+}
+
+TEST(AudioBuffers, PendingBufferIsTheFirstNotYetEnded) {
+  const uint32_t f = 1102;
+  EXPECT_EQ(0u, FirstPendingBuffer(-5, f, 44100));
+  EXPECT_EQ(0u, FirstPendingBuffer(0, f, 44100));
+  for (uint64_t k : {0ull, 1ull, 17ull, 123456ull}) {
+    int64_t end = BufferEnd(k, f, 44100);
+    EXPECT_EQ(k, FirstPendingBuffer(end - 1, f, 44100));
+    EXPECT_EQ(k + 1, FirstPendingBuffer(end, f, 44100));
+  }
+  EXPECT_EQ(2u, FirstPendingBuffer(10000000, 24000, 48000));
+}
+
+TEST(AudioBuffers, DefaultPoolHoldsTwoSecondsWithinBounds) {
+  EXPECT_EQ(4, DefaultBufferCount(24000, 48000));
+  EXPECT_EQ(200, DefaultBufferCount(480, 48000));
+  EXPECT_EQ(256, DefaultBufferCount(1, 48000));
+  EXPECT_EQ(4, DefaultBufferCount(96000, 48000));
+}
+
+}  // namespace
+}  // namespace testcard
