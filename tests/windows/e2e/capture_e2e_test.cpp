@@ -321,6 +321,7 @@ TEST_F(FormatE2E, The720FormatSurvivesEveryRewiring)
 TEST_F(FormatE2E, The1080FormatSurvivesEveryRewiring)
 {
     WriteSetting("menu", "resolution", "4002");
+    WriteSetting("menu", "size", "6001");  // a 1080-line window would not fit the screen
     StartWithCard();
     ExpectFormatSurvivesRewiring(1920, 1080);
 }
@@ -330,6 +331,7 @@ TEST_F(FormatE2E, ACardWithoutPreviewPinPreviewsSwitchesAndRecordsThroughASmartT
     Card().SetNumber(TestCardSetup::Video(0), L"PreviewPin", 0);
     StartWithCard();
     EXPECT_TRUE(PreviewRuns());
+    SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);  // a 1080-line window would not fit the screen
     SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
     EXPECT_TRUE(PreviewRuns());
     SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
