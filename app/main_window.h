@@ -8,6 +8,9 @@ extern HWND main_window;
 // Shared placement record; maximised is showCmd == SW_SHOWMAXIMIZED.
 extern WINDOWPLACEMENT window_placement;
 
+// A message box owned by the main window, which survives the window being
+// closed while it is open.
+int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
 // Tells the user of a failure, owned by the main window, captioned "エラー".
 void ShowErrorMessage(const wchar_t* text);
 

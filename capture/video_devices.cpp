@@ -155,5 +155,5 @@ void ReportMissingVideoDevice()
     missing_device_reported = true;
     const wchar_t* text = video_device_count == 0 ? L"ビデオキャプチャデバイスが見つかりません"
                                                   : L"ビデオキャプチャデバイスを開けませんでした";
-    MessageBoxW(main_window, text, L"エラー", MB_OK | MB_ICONWARNING);
+    ShowMessageBox(text, L"エラー", MB_OK | MB_ICONWARNING);
 }

@@ -240,7 +240,7 @@ static void StartRecording()
                       static_cast<unsigned long>(hr));
         ShowErrorMessage(text);
     } else if (sound_lost) {
-        MessageBoxW(main_window, L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
+        ShowMessageBox(L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
                     MB_OK | MB_ICONWARNING);
     }
 }
@@ -269,7 +269,7 @@ static void ShowAutoStopNotice()
     recording_state.auto_stopped = 0;
     if (fullscreen_state.fullscreen)
         RevealCursor();
-    MessageBoxW(main_window, L"欠落フレームを検知したので録画を停止しました 　　", L"", MB_OK);
+    ShowMessageBox(L"欠落フレームを検知したので録画を停止しました 　　", L"", MB_OK);
     if (fullscreen_state.fullscreen)
         SetTimer(main_window, TIMER_CURSOR_HIDE, 2000, nullptr);
 }

@@ -18,17 +18,19 @@
 
 namespace {
 
+using testcard::TestCardSetup;
+
 class RecordE2E : public CardTest {
 protected:
     // Moves a movie beside the test program for check-viewer-recording, which
     // reads it with ffprobe once this process has ended.
-    static void KeepForFfprobe(const std::string& movie)
+    static void KeepForFfprobe(const std::string& movie, const char* kept_name = "viewer_recording.avi")
     {
         char kept[MAX_PATH];
         DWORD length = GetModuleFileNameA(nullptr, kept, MAX_PATH);
         ASSERT_TRUE(length > 0 && length < MAX_PATH);
         std::string path(kept, length);
-        path = path.substr(0, path.find_last_of('\\') + 1) + "viewer_recording.avi";
+        path = path.substr(0, path.find_last_of('\\') + 1) + kept_name;
         ASSERT_TRUE(MoveFileExA(movie.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
             << GetLastError();
     }
@@ -449,6 +451,109 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     EXPECT_GE(sync.pairs, 18) << sync.flashes << " flashes, " << sync.clicks << " clicks";
     EXPECT_LE(sync.max_ms, 17.0) << "every click within a frame of its flash";
     EXPECT_GE(sync.min_ms, -17.0);
+}
+
+// The frame numbers of a UYVY 1280x720 movie, in file order.
+std::vector<uint32_t> FrameNumbers(const std::string& path, AviSummary* avi)
+{
+    std::vector<uint32_t> numbers;
+    *avi = ReadAvi(path, [&](const uint8_t* bytes, uint32_t size) {
+        testcard::FrameLayout layout{testcard::PixelFormat::kUyvy, 1280, 720, false};
+        uint32_t number = 0;
+        if (size >= 1843200 && testcard::ReadFrameNumber(bytes, layout, 2560, &number))
+            numbers.push_back(number);
+    });
+    return numbers;
+}
+
+bool MessageSaid(const wchar_t* words)
+{
+    for (const std::wstring& text : CaughtMessageBoxes())
+        if (text.find(words) != std::wstring::npos)
+            return true;
+    return false;
+}
+
+TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
+{
+    // Counted from each run: the recording's run loses the card 4 s in.
+    Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    std::string name = MovieFile();
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000)) << "the recording stops by itself";
+    ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"キャプチャデバイスが外された"); })) << "and says why";
+    EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
+
+    AviSummary avi;
+    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
+    ASSERT_TRUE(avi.valid) << "the file is finished";
+    EXPECT_TRUE(avi.has_audio);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(239u, numbers.back()) << "every frame up to the fault";
+    EXPECT_EQ(static_cast<size_t>(avi.video_frames), numbers.size());
+    CloseViewer();
+    KeepForFfprobe(Folder() + "\\" + name, "unplugged_recording.avi");
+}
+
+// The File Writer stand-in fails its writes past a size, as a full disk does.
+class FullDisk {
+public:
+    explicit FullDisk(DWORD bytes)
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"FailAfterBytes", REG_DWORD, &bytes, sizeof bytes);
+    }
+    ~FullDisk() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, L"FailAfterBytes"); }
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\FernwoodTestbed\\FileWriter";
+};
+
+TEST_F(RecordE2E, AFullDiskStopsTheRecordingAndSaysSo)
+{
+    FullDisk disk(64 * 1024 * 1024);
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    std::string name = MovieFile();
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000));
+    ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"ディスクの空き"); }));
+    EXPECT_FALSE(MessageSaid(L"キャプチャデバイス")) << "the disk, not the card";
+    EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    ASSERT_TRUE(GetFileAttributesExA((Folder() + "\\" + name).c_str(), GetFileExInfoStandard, &file));
+    EXPECT_LE(file.nFileSizeLow, 64u * 1024 * 1024);
+    EXPECT_TRUE(PreviewRuns()) << "the picture goes on";
+}
+
+// Closing while the fault's message is open must neither crash nor lose the file.
+TEST_F(RecordE2E, ClosingWhileTheFaultMessageIsOpenStillFinishesTheFile)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    std::string name = MovieFile();
+    bool closed = false;
+    SetMessageBoxHook([&](const std::wstring& text) {
+        if (closed || text.find(L"キャプチャデバイスが外された") == std::wstring::npos)
+            return;
+        closed = true;
+        // The box disables the window's own close box: another program
+        // (a task manager's end task) sends the close.
+        SendMessageA(main_window, WM_CLOSE, 0, 0);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return closed && quit_code_ >= 0; }, 60000))
+        << "closed " << closed << ", quit " << quit_code_ << ", boxes " << CaughtMessageBoxes().size()
+        << ", recording " << recording_state.recording << ", window " << IsWindow(main_window);
+    EXPECT_FALSE(IsWindow(main_window));
+    UnregisterClassA("FERNWOODVIEW", GetModuleHandleA(nullptr));
+    AviSummary avi;
+    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
+    ASSERT_TRUE(avi.valid);
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(239u, numbers.back());
 }
 
 TEST_F(RecordE2E, AStartWithoutACardIsRefusedAndUndone)
