@@ -218,6 +218,32 @@ void ReconnectLiveSound()
     }
 }
 
+void DisconnectLiveSound()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.pin_tee)
+        return;
+    // The output that feeds the renderer, which after a restored recording
+    // need not be the tee's first any more.
+    IPin* outputs[16];
+    int count = OutputPins(g.pin_tee, outputs, 16);
+    bool done = false;
+    for (int i = 0; i < count; ++i) {
+        IPin* peer = nullptr;
+        if (!done && outputs[i]->ConnectedTo(&peer) == S_OK && peer) {
+            IBaseFilter* owner = PinOwner(peer);
+            if (owner == audio_monitor || (!audio_monitor && i == 0)) {
+                g.graph->Disconnect(outputs[i]);
+                g.graph->Disconnect(peer);
+                done = true;
+            }
+            SafeRelease(owner);
+        }
+        SafeRelease(peer);
+        outputs[i]->Release();
+    }
+}
+
 void ReleaseAudioMonitor()
 {
     SafeRelease(audio_monitor);

@@ -42,7 +42,9 @@ void SelectVideoDevice(UINT id);
 void ReportMissingVideoDevice();
 
 void AddAudioDevice(int index);
-// Sends the live sound back to its renderer through a free output of the tee.
+// Cuts the live sound from its renderer, and sends it back through a free
+// output of the tee.
+void DisconnectLiveSound();
 void ReconnectLiveSound();
 void ReleaseAudioMonitor();
 HRESULT SetAudioFormat(int rate);

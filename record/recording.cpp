@@ -76,15 +76,7 @@ static void CutPreview()
     DisconnectFilterPins(g.color_converter);
     recording_state.no_preview_active = 1;
     InvalidateRect(main_window, nullptr, TRUE);
-    if (IPin* monitor = FirstOutputPin(g.pin_tee)) {
-        IPin* peer = nullptr;
-        if (monitor->ConnectedTo(&peer) == S_OK) {
-            g.graph->Disconnect(monitor);
-            g.graph->Disconnect(peer);
-            peer->Release();
-        }
-        monitor->Release();
-    }
+    DisconnectLiveSound();
     KillTimer(main_window, TIMER_FPS);
     SetMenuState(IDM_FRAME_RATE, MENU_GRAYED);
     SetMenuText(IDM_FRAME_RATE, L"平均 - fps");

@@ -249,13 +249,16 @@ TEST_F(RecordE2E, AfterARecordingWithoutPreviewTheSoundReachesItsRendererAgain)
     ASSERT_NE(nullptr, renderer);
     EXPECT_TRUE(PlaysSound(renderer));
     SendMessageA(main_window, WM_COMMAND, IDM_NO_PREVIEW, 0);
-    RecordFrames(30);
-    IBaseFilter* after = LiveSoundRenderer();
-    EXPECT_EQ(renderer, after) << "the same renderer, not the multiplexer's free input";
-    if (after) {
-        EXPECT_TRUE(PlaysSound(after));
+    for (int recording = 1; recording <= 2; ++recording) {
+        RecordFrames(30);
+        IBaseFilter* after = LiveSoundRenderer();
+        EXPECT_EQ(renderer, after) << "the same renderer, not the multiplexer's free input, after " << recording;
+        if (after) {
+            EXPECT_TRUE(PlaysSound(after)) << recording;
+        }
+        SafeRelease(after);
+        ASSERT_TRUE(DeleteFileA((Folder() + "\\" + MovieFile()).c_str()));
     }
-    SafeRelease(after);
     SafeRelease(renderer);
     CloseViewer();
 }
@@ -440,13 +443,14 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     EXPECT_LE(recording.largest, asked) << "bytes per buffer while recording";
     EXPECT_EQ(0, recording.lost) << "no sound lost for want of buffers";
-    // A stalled picture loses frames by the hundred; a loaded machine a few.
-    EXPECT_LE(dropped, recorded / 50) << dropped << " of " << recorded << " frames lost";
 
+    // How many frames a busy machine loses is not the point (the benchmarks
+    // print it): every frame the card delivered must be in the file, in its slot.
     AviSummary avi;
     AvSync sync = MeasureAvSync(Folder() + "\\" + MovieFile(), &avi);
     ASSERT_TRUE(avi.valid);
     ASSERT_TRUE(avi.has_audio);
+    EXPECT_GE(avi.video_frames, recorded) << dropped << " lost by the card";
     EXPECT_GE(avi.video_slots, 1200);
     EXPECT_GE(sync.pairs, 18) << sync.flashes << " flashes, " << sync.clicks << " clicks";
     EXPECT_LE(sync.max_ms, 17.0) << "every click within a frame of its flash";
