@@ -155,14 +155,24 @@ protected:
     }
 
     // Stop, switch, still, start: what a user does between recordings.
+    // FERNWOOD_SOAK_STEPS leaves some out ("mode,still" keeps the recording
+    // running), to tell which of them costs what.
     void Restart()
     {
-        StopRecording();
+        const char* steps_text = std::getenv("FERNWOOD_SOAK_STEPS");
+        const std::string steps = steps_text ? steps_text : "record,mode,still";
+        bool restart = steps.find("record") != std::string::npos;
+        if (restart || steps.find("mode") != std::string::npos || steps.find("still") != std::string::npos)
+            StopRecording();
         DeleteAll(Folder(), "cap*.avi");
-        bool vmr9 = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
-        SendMessageA(main_window, WM_COMMAND, vmr9 ? IDM_MODE_VMR7 : IDM_MODE_VMR9, 0);
-        SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
-        DeleteAll(Folder(), "pic*.bmp");
+        if (steps.find("mode") != std::string::npos) {
+            bool vmr9 = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
+            SendMessageA(main_window, WM_COMMAND, vmr9 ? IDM_MODE_VMR7 : IDM_MODE_VMR9, 0);
+        }
+        if (steps.find("still") != std::string::npos) {
+            SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
+            DeleteAll(Folder(), "pic*.bmp");
+        }
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     }
 };
