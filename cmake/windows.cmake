@@ -45,4 +45,7 @@ endif()
 # The system check reads the test card's picture, so it comes with the testbed.
 if(TARGET testcard_portable)
   add_subdirectory(tools/check)
+  if(FERNWOOD_BUILD_TESTS)
+    add_subdirectory(release)
+  endif()
 endif()
