@@ -95,43 +95,33 @@ void WarnOfSpace(const std::string& folder, double needed_bytes)
         Print("保存先の空きが足りない見込みです / the disk may fill up before the end\n");
 }
 
-int Check(const Options& options)
+// Where to record and from which device; false (having said why) when the check cannot run.
+bool Prepare(const Options& options, SessionRequest* request)
 {
-    fernwood_check::Measurement m;
-    m.format = fernwood_check::FormatForHeight(options.height);
-    m.requested_seconds = options.seconds;
-    SessionRequest request;
-    request.height = options.height;
-    request.seconds = options.seconds;
-    request.folder = CodePageFolder(options.folder);
-    if (request.folder.empty()) {
+    request->height = options.height;
+    request->seconds = options.seconds;
+    request->folder = CodePageFolder(options.folder);
+    if (request->folder.empty()) {
         Print("保存先のフォルダがないか、名前を扱えません / the folder is missing or its name cannot be used: " +
               Utf8(options.folder.c_str()) + "\n");
-        return kCouldNotCheck;
+        return false;
     }
-    CoInitialize(nullptr);
-    request.card = FindTestCard();
-    if (request.card.video < 0) {
+    request->card = FindTestCard();
+    if (request->card.video < 0) {
         Print("テストカードが見つかりません。install-testcard.cmd を管理者として実行してから、もう一度試してください。\n"
               "The test card is not installed: run install-testcard.cmd as administrator, then try again.\n");
-        CoUninitialize();
-        return kCouldNotCheck;
+        return false;
     }
-    Print("形式 / format: " + fernwood_check::FormatLabel(m.format) + " 非圧縮 / uncompressed, " +
-          Figure("%.0f s\n", options.seconds));
-    Print("保存先 / folder: " + Utf8(options.folder.c_str()) + "\n");
-    double needed = static_cast<double>(m.format.width) * m.format.height * 2 * 1e7 /
-                    static_cast<double>(m.format.frame_interval) * options.seconds;
-    WarnOfSpace(request.folder, needed);
-    Print("録画しています… / recording…\n");
+    return true;
+}
 
-    SessionResult session = RecordThroughViewer(request, &m);
-    CoUninitialize();
-    if (!m.viewer_message.empty())
-        Print("ビューアの表示 / the viewer said: " + m.viewer_message + "\n");
-    if (!session.movie_path.empty() && ReadBack(session.movie_path, &m))
-        Print(fernwood_check::FormatFigures(m));
-    fernwood_check::Verdict verdict = fernwood_check::Judge(m);
+int Report(const Options& options, const SessionResult& session, fernwood_check::Measurement* m)
+{
+    if (!m->viewer_message.empty())
+        Print("ビューアの表示 / the viewer said: " + m->viewer_message + "\n");
+    if (!session.movie_path.empty() && ReadBack(session.movie_path, m))
+        Print(fernwood_check::FormatFigures(*m));
+    fernwood_check::Verdict verdict = fernwood_check::Judge(*m);
     Print(verdict.japanese + "\n" + verdict.english + "\n");
     if (!session.movie_path.empty()) {
         if (options.keep)
@@ -140,6 +130,29 @@ int Check(const Options& options)
             DeleteFileA(session.movie_path.c_str());
     }
     return verdict.outcome == fernwood_check::Outcome::kCanRecord ? kCanRecord : kCannotRecord;
+}
+
+int Check(const Options& options)
+{
+    fernwood_check::Measurement m;
+    m.format = fernwood_check::FormatForHeight(options.height);
+    m.requested_seconds = options.seconds;
+    SessionRequest request;
+    CoInitialize(nullptr);
+    if (!Prepare(options, &request)) {
+        CoUninitialize();
+        return kCouldNotCheck;
+    }
+    Print("形式 / format: " + fernwood_check::FormatLabel(m.format) + " 非圧縮 / uncompressed, " +
+          Figure("%.0f s\n", options.seconds));
+    Print("保存先 / folder: " + Utf8FromCodePage(request.folder) + "\n");
+    double needed = static_cast<double>(m.format.width) * m.format.height * 2 * 1e7 /
+                    static_cast<double>(m.format.frame_interval) * options.seconds;
+    WarnOfSpace(request.folder, needed);
+    Print("録画しています… / recording…\n");
+    SessionResult session = RecordThroughViewer(request, &m);
+    CoUninitialize();
+    return Report(options, session, &m);
 }
 
 }  // namespace

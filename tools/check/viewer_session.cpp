@@ -164,11 +164,9 @@ SessionResult RecordThroughViewer(const SessionRequest& request, fernwood_check:
     if (main_window) {
         ShowWindow(main_window, SW_HIDE);
         BuildCaptureGraph();
-        // The card's first frames are the slowest; the recording starts on a running graph.
-        if (!capture_graph.dx9_missing && PumpUntil(GraphRunning, 10000) && capture_graph.video_capture) {
-            PumpUntil([] { return false; }, 1000);
+        // Recording starts from the running preview, as a user's command would.
+        if (!capture_graph.dx9_missing && capture_graph.video_capture && PumpUntil(GraphRunning, 10000))
             Record(request, m, &result);
-        }
         if (IsWindow(main_window))
             DestroyWindow(main_window);
         PumpUntil([] { return quit_seen; }, 10000);
