@@ -18,13 +18,15 @@ foreach(portable ${FERNWOOD_PORTABLE_SOURCES})
 endforeach()
 add_library(fernwood_viewer STATIC ${FERNWOOD_VIEWER_SOURCES})
 target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid strmiids)
+fernwood_strict_warnings(fernwood_viewer)
 
 set(FERNWOOD_RESOURCES ${CMAKE_SOURCE_DIR}/resources/fernwoodview.rc)
 set_source_files_properties(${FERNWOOD_RESOURCES} PROPERTIES OBJECT_DEPENDS
-  "${CMAKE_SOURCE_DIR}/resources/timer_dialog.rc.inc;${CMAKE_SOURCE_DIR}/resources/fernwoodview.ico;${CMAKE_SOURCE_DIR}/resources/fernwoodview.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+  "${CMAKE_SOURCE_DIR}/resources/timer_dialog.rc.inc;${CMAKE_SOURCE_DIR}/resources/fernwoodview.ico;${CMAKE_SOURCE_DIR}/resources/fernwoodview.manifest;${CMAKE_SOURCE_DIR}/resources/resource_ids.h;${CMAKE_SOURCE_DIR}/resources/version.h;${CMAKE_SOURCE_DIR}/resources/version_info.rc.inc")
 
 add_executable(fernwoodview WIN32 app/main.cpp ${FERNWOOD_RESOURCES})
 target_link_libraries(fernwoodview PRIVATE fernwood_viewer)
+fernwood_strict_warnings(fernwoodview)
 
 # Registers each test of a gtest executable as its own CTest test, run under Wine
 # in a process of its own (the viewer's state is process-wide).
@@ -33,8 +35,17 @@ function(fernwood_add_wine_tests target)
   set_tests_properties(${tests} PROPERTIES TIMEOUT 180)
 endfunction()
 
-option(FERNWOOD_BUILD_TESTBED "Build the test filters of the testbed" ON)
+option(FERNWOOD_BUILD_TESTBED "Build the test filters of the testbed and their tests" ${FERNWOOD_BUILD_TESTS})
 if(FERNWOOD_BUILD_TESTBED)
   add_subdirectory(testbed)
 endif()
-add_subdirectory(tests/windows)
+if(FERNWOOD_BUILD_TESTS)
+  add_subdirectory(tests/windows)
+endif()
+# The system check reads the test card's picture, so it comes with the testbed.
+if(TARGET testcard_portable)
+  add_subdirectory(tools/check)
+  if(FERNWOOD_BUILD_TESTS)
+    add_subdirectory(release)
+  endif()
+endif()
