@@ -5,7 +5,8 @@
 // GDI objects at the start and at every report, the frames lost, and the
 // sound's offset in the last recording.
 // FERNWOOD_SOAK_SECONDS (3600), FERNWOOD_SOAK_STEP_SECONDS (180) and
-// FERNWOOD_SOAK_REPORT_SECONDS (600) change the times.
+// FERNWOOD_SOAK_REPORT_SECONDS (600) change the times, FERNWOOD_SOAK_FORMAT
+// (1080) the format.
 #include <windows.h>
 #include <psapi.h>
 
@@ -183,7 +184,7 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
     const DWORD step_ms = Setting("FERNWOOD_SOAK_STEP_SECONDS", 180) * 1000;
     const DWORD report_ms = Setting("FERNWOOD_SOAK_REPORT_SECONDS", 600) * 1000;
     StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+    SendMessageA(main_window, WM_COMMAND, Setting("FERNWOOD_SOAK_FORMAT", 1080) == 720 ? IDM_RES_720 : IDM_RES_1080, 0);
     SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
     for (int i = 0; i < compressor_count; ++i)
         if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
