@@ -46,6 +46,40 @@ protected:
         return found.cFileName;
     }
 
+    // Starts the viewer on the card and a recording; `name` is its movie.
+    void StartRecordingOnTheCard(std::string* name)
+    {
+        StartWithCard();
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ASSERT_EQ(1, recording_state.recording);
+        *name = MovieFile();
+    }
+
+    // A movie that is finished and holds every frame up to `last`, in order.
+    void ExpectEveryFrameUpTo(const std::string& name, uint32_t last, bool with_sound)
+    {
+        AviSummary avi;
+        std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
+        ASSERT_TRUE(avi.valid) << "the file is finished";
+        EXPECT_EQ(with_sound, avi.has_audio);
+        ASSERT_FALSE(numbers.empty());
+        EXPECT_EQ(last, numbers.back()) << "every frame up to the fault";
+        EXPECT_EQ(static_cast<size_t>(avi.video_frames), numbers.size());
+    }
+
+    // The frame numbers of a UYVY 1280x720 movie, in file order.
+    static std::vector<uint32_t> FrameNumbers(const std::string& path, AviSummary* avi)
+    {
+        std::vector<uint32_t> numbers;
+        *avi = ReadAvi(path, [&](const uint8_t* bytes, uint32_t size) {
+            testcard::FrameLayout layout{testcard::PixelFormat::kUyvy, 1280, 720, false};
+            uint32_t number = 0;
+            if (size >= 1843200 && testcard::ReadFrameNumber(bytes, layout, 2560, &number))
+                numbers.push_back(number);
+        });
+        return numbers;
+    }
+
     // Records until the counters report `frames` recorded frames.
     void RecordFrames(long frames)
     {
@@ -457,19 +491,6 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     EXPECT_GE(sync.min_ms, -17.0);
 }
 
-// The frame numbers of a UYVY 1280x720 movie, in file order.
-std::vector<uint32_t> FrameNumbers(const std::string& path, AviSummary* avi)
-{
-    std::vector<uint32_t> numbers;
-    *avi = ReadAvi(path, [&](const uint8_t* bytes, uint32_t size) {
-        testcard::FrameLayout layout{testcard::PixelFormat::kUyvy, 1280, 720, false};
-        uint32_t number = 0;
-        if (size >= 1843200 && testcard::ReadFrameNumber(bytes, layout, 2560, &number))
-            numbers.push_back(number);
-    });
-    return numbers;
-}
-
 bool MessageSaid(const wchar_t* words)
 {
     for (const std::wstring& text : CaughtMessageBoxes())
@@ -482,21 +503,12 @@ TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
 {
     // Counted from each run: the recording's run loses the card 4 s in.
     Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
-    StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-    ASSERT_EQ(1, recording_state.recording);
-    std::string name = MovieFile();
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
     ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000)) << "the recording stops by itself";
     ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"キャプチャデバイスが外された"); })) << "and says why";
     EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
-
-    AviSummary avi;
-    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
-    ASSERT_TRUE(avi.valid) << "the file is finished";
-    EXPECT_TRUE(avi.has_audio);
-    ASSERT_FALSE(numbers.empty());
-    EXPECT_EQ(239u, numbers.back()) << "every frame up to the fault";
-    EXPECT_EQ(static_cast<size_t>(avi.video_frames), numbers.size());
+    ExpectEveryFrameUpTo(name, 239, true);
     CloseViewer();
     KeepForFfprobe(Folder() + "\\" + name, "unplugged_recording.avi");
 }
@@ -517,10 +529,8 @@ private:
 TEST_F(RecordE2E, AFullDiskStopsTheRecordingAndSaysSo)
 {
     FullDisk disk(64 * 1024 * 1024);
-    StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-    ASSERT_EQ(1, recording_state.recording);
-    std::string name = MovieFile();
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
     ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000));
     ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"ディスクの空き"); }));
     EXPECT_FALSE(MessageSaid(L"キャプチャデバイス")) << "the disk, not the card";
@@ -535,10 +545,8 @@ TEST_F(RecordE2E, AFullDiskStopsTheRecordingAndSaysSo)
 TEST_F(RecordE2E, ClosingWhileTheFaultMessageIsOpenStillFinishesTheFile)
 {
     Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
-    StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-    ASSERT_EQ(1, recording_state.recording);
-    std::string name = MovieFile();
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
     bool closed = false;
     SetMessageBoxHook([&](const std::wstring& text) {
         if (closed || text.find(L"キャプチャデバイスが外された") == std::wstring::npos)
@@ -553,11 +561,7 @@ TEST_F(RecordE2E, ClosingWhileTheFaultMessageIsOpenStillFinishesTheFile)
         << ", recording " << recording_state.recording << ", window " << IsWindow(main_window);
     EXPECT_FALSE(IsWindow(main_window));
     UnregisterClassA("FERNWOODVIEW", GetModuleHandleA(nullptr));
-    AviSummary avi;
-    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
-    ASSERT_TRUE(avi.valid);
-    ASSERT_FALSE(numbers.empty());
-    EXPECT_EQ(239u, numbers.back());
+    ExpectEveryFrameUpTo(name, 239, true);
 }
 
 TEST_F(RecordE2E, AStartWithoutACardIsRefusedAndUndone)
