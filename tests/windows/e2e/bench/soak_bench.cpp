@@ -9,6 +9,7 @@
 // (1080) the format.
 #include <windows.h>
 #include <psapi.h>
+#include <d3d9.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -236,6 +237,68 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
         std::printf("  the viewer said: %s\n", bytes);
     }
+}
+
+// The same growth without any of the viewer's code in the loop: the renderer
+// in use is cut from its upstream pin and connected again with the graph's
+// own calls, as a render-mode switch or a still does. Compared with a
+// Direct3D 9 device created and released as often, it shows whether the
+// renderer or the viewer keeps what each connection allocates.
+TEST_F(SoakBench, RendererReconnectionsAlone)
+{
+    const int cycles = static_cast<int>(Setting("FERNWOOD_RECONNECT_CYCLES", 5));
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+    ASSERT_TRUE(PreviewRuns());
+    IBaseFilter* renderer = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED ? capture_graph.vmr9 : capture_graph.vmr7;
+    IPin* input = nullptr;
+    IPin* upstream = nullptr;
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(S_OK, renderer->EnumPins(&pins));
+    ASSERT_EQ(S_OK, pins->Next(1, &input, nullptr));
+    pins->Release();
+    ASSERT_EQ(S_OK, input->ConnectedTo(&upstream));
+    std::printf("renderer reconnections at 1080p, %s:\n", renderer == capture_graph.vmr9 ? "VMR-9" : "VMR-7");
+    PrintUsage(0, 0);
+    for (int i = 1; i <= cycles; ++i) {
+        capture_graph.media_control->Stop();
+        capture_graph.graph->Disconnect(upstream);
+        capture_graph.graph->Disconnect(input);
+        ASSERT_EQ(S_OK, capture_graph.graph->Connect(upstream, input));
+        capture_graph.media_control->Run();
+        ASSERT_TRUE(PreviewRuns());
+        std::printf("after %d: ", i);
+        PrintUsage(0, 0);
+    }
+    upstream->Release();
+    input->Release();
+
+    std::printf("Direct3D 9 devices created and released on the viewer's window:\n");
+    HMODULE d3d9 = LoadLibraryA("d3d9.dll");
+    ASSERT_NE(nullptr, d3d9);
+    using Create = IUnknown*(WINAPI*)(UINT);
+    auto create = reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(d3d9, "Direct3DCreate9")));
+    ASSERT_NE(nullptr, create);
+    for (int i = 1; i <= cycles; ++i) {
+        IDirect3D9* direct3d = reinterpret_cast<IDirect3D9*>(create(D3D_SDK_VERSION));
+        ASSERT_NE(nullptr, direct3d);
+        D3DPRESENT_PARAMETERS present{};
+        present.Windowed = TRUE;
+        present.hDeviceWindow = main_window;
+        present.SwapEffect = D3DSWAPEFFECT_COPY;
+        present.BackBufferWidth = 1920;
+        present.BackBufferHeight = 1080;
+        IDirect3DDevice9* device = nullptr;
+        HRESULT hr = direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, nullptr,
+                                            D3DCREATE_MIXED_VERTEXPROCESSING, &present, &device);
+        if (SUCCEEDED(hr))
+            device->Release();
+        direct3d->Release();
+        std::printf("after %d (%s): ", i, SUCCEEDED(hr) ? "created" : "refused");
+        PrintUsage(0, 0);
+    }
+    FreeLibrary(d3d9);
 }
 
 }  // namespace
