@@ -9,11 +9,13 @@
 // (1080) the format.
 #include <windows.h>
 #include <psapi.h>
+#include <winternl.h>
 #include <d3d9.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -148,6 +150,17 @@ class SoakBench : public CardTest {
 protected:
     long lost_ = 0;
 
+    void StartTheSoaksViewer()
+    {
+        StartWithCard();
+        SendMessageA(main_window, WM_COMMAND,
+                     Setting("FERNWOOD_SOAK_FORMAT", 1080) == 720 ? IDM_RES_720 : IDM_RES_1080, 0);
+        SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+        for (int i = 0; i < compressor_count; ++i)
+            if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
+                SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + i, 0);
+    }
+
     void StopRecording()
     {
         long dropped = 0;
@@ -184,12 +197,7 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
     const DWORD total_ms = Setting("FERNWOOD_SOAK_SECONDS", 3600) * 1000;
     const DWORD step_ms = Setting("FERNWOOD_SOAK_STEP_SECONDS", 180) * 1000;
     const DWORD report_ms = Setting("FERNWOOD_SOAK_REPORT_SECONDS", 600) * 1000;
-    StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, Setting("FERNWOOD_SOAK_FORMAT", 1080) == 720 ? IDM_RES_720 : IDM_RES_1080, 0);
-    SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
-    for (int i = 0; i < compressor_count; ++i)
-        if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
-            SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + i, 0);
+    StartTheSoaksViewer();
     ASSERT_NE(-1, compressor_index) << "the test codec is not installed";
     ASSERT_TRUE(PreviewRuns());
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
@@ -299,6 +307,76 @@ TEST_F(SoakBench, RendererReconnectionsAlone)
         PrintUsage(0, 0);
     }
     FreeLibrary(d3d9);
+}
+
+// Which kinds of handle a recording restart leaves behind, if any: the
+// handles this process holds before and after a few restarts, by type.
+std::map<USHORT, std::wstring> HandlesByValue()
+{
+    std::map<USHORT, std::wstring> found;
+    using QuerySystem = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto query = reinterpret_cast<QuerySystem>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+    auto object = reinterpret_cast<QueryObject>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+    std::vector<unsigned char> buffer(4 << 20);
+    ULONG needed = 0;
+    if (!query || !object || query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed) != 0)
+        return found;
+    ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    auto entries = reinterpret_cast<const HandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+    for (ULONG i = 0; i < count; ++i) {
+        if (entries[i].process != GetCurrentProcessId())
+            continue;
+        unsigned char type[1024] = {};
+        std::wstring name = L"?";
+        HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(entries[i].value));
+        if (object(handle, 2 /* ObjectTypeInformation */, type, sizeof type, nullptr) == 0) {
+            auto text = reinterpret_cast<const UNICODE_STRING*>(type);
+            name.assign(text->Buffer, text->Length / sizeof(wchar_t));
+        }
+        // A key's path says who opened it.
+        unsigned char path[2048] = {};
+        if (name == L"Key" && object(handle, 1 /* ObjectNameInformation */, path, sizeof path - 2, nullptr) == 0) {
+            auto text = reinterpret_cast<const UNICODE_STRING*>(path);
+            name += L" " + std::wstring(text->Buffer, text->Length / sizeof(wchar_t));
+        }
+        found[entries[i].value] = name;
+    }
+    return found;
+}
+
+TEST_F(SoakBench, HandlesLeftByRecordingRestarts)
+{
+    StartTheSoaksViewer();
+    ASSERT_TRUE(PreviewRuns());
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    Pump(2000);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    Pump(2000);
+    std::map<USHORT, std::wstring> before = HandlesByValue();
+    const int restarts = static_cast<int>(Setting("FERNWOOD_RESTART_CYCLES", 5));
+    for (int i = 0; i < restarts; ++i) {
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        DeleteAll(Folder(), "cap*.avi");
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        Pump(2000);
+    }
+    std::map<USHORT, std::wstring> after = HandlesByValue();
+    std::map<std::wstring, int> change;
+    for (const auto& entry : after)
+        if (!before.count(entry.first) || before[entry.first] != entry.second)
+            ++change[entry.second];
+    for (const auto& entry : before)
+        if (!after.count(entry.first) || after[entry.first] != entry.second)
+            --change[entry.second];
+    std::printf("handles after %d recording restarts: %zu before, %zu after\n", restarts, before.size(), after.size());
+    for (const auto& entry : change)
+        if (entry.second)
+            std::printf("  %ls: %+d\n", entry.first.c_str(), entry.second);
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
 }
 
 }  // namespace
