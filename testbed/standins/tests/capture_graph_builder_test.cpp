@@ -146,7 +146,7 @@ protected:
         AM_MEDIA_TYPE mt{};
         ASSERT_EQ(source->Pin(0)->ConnectionMediaType(&mt), S_OK);
         std::vector<uint8_t> frame(mt.lSampleSize, 0x80);
-        FreeMediaTypeContents(mt);
+        testbed::FreeMediaType(&mt);
         for (int i = 0; i < frames; ++i)
             EXPECT_EQ(source->Deliver(0, frame.data(), frame.size(), i * 166833LL, (i + 1) * 166833LL), S_OK);
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
@@ -245,7 +245,7 @@ TEST_F(CaptureGraphBuilderTest, RendersAnOutputPinThroughAnIntermediateIntoTheFi
     AM_MEDIA_TYPE mt{};
     ASSERT_EQ(decoded->ConnectionMediaType(&mt), S_OK);
     EXPECT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24));
-    FreeMediaTypeContents(mt);
+    testbed::FreeMediaType(&mt);
 
     const int frames = 5;
     Record(source, frames);

@@ -66,7 +66,7 @@ TEST(FileWriter, IsTheStandInWithItsInterfacesAndFileName) {
     EXPECT_STREQ(name, L"C:\\recordings\\take.avi");
     EXPECT_TRUE(IsEqualGUID(mt.majortype, MEDIATYPE_Stream));
     CoTaskMemFree(name);
-    FreeMediaTypeContents(mt);
+    testbed::FreeMediaType(&mt);
 
     // One input pin, taking a byte stream, written through IStream or samples.
     ComPtr<IPin> input = PinAt(writer.Get(), PINDIR_INPUT, 0);
