@@ -9,6 +9,7 @@
 #include <unknwn.h>
 
 #include <atomic>
+#include <new>
 
 namespace testbed {
 
@@ -37,6 +38,19 @@ class ComObject {
 // Server lock count of the module (IClassFactory::LockServer).
 void LockModule(bool lock);
 bool ModuleInUse();
+
+// A new T (which starts with one reference, as ComObject does) handing out
+// its iid interface; what a class factory's CreateInstance needs.
+template <class T, class... Args>
+HRESULT CreateObject(REFIID iid, void** out, Args&&... args) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  auto* object = new (std::nothrow) T(static_cast<Args&&>(args)...);
+  if (!object) return E_OUTOFMEMORY;
+  HRESULT hr = object->QueryInterface(iid, out);
+  object->Release();
+  return hr;
+}
 
 }  // namespace testbed
 

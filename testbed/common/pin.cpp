@@ -131,6 +131,11 @@ MediaType Pin::ConnectionType() {
   return mt_;
 }
 
+void Pin::AdoptType(const AM_MEDIA_TYPE& mt) {
+  Hold hold(filter_.Lock());
+  mt_ = MediaType(mt);
+}
+
 OutputPin::OutputPin(Filter& filter, std::wstring name)
     : Pin(filter, PINDIR_OUTPUT, std::move(name)) {}
 
@@ -319,6 +324,11 @@ STDMETHODIMP InputPin::EndFlush() {
   return S_OK;
 }
 
+bool InputPin::Flushing() {
+  Hold hold(Owner().Lock());
+  return flushing_;
+}
+
 STDMETHODIMP InputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
   (void)start;
   (void)stop;
@@ -372,5 +382,15 @@ STDMETHODIMP InputPin::ReceiveMultiple(IMediaSample** samples, long count, long*
 }
 
 STDMETHODIMP InputPin::ReceiveCanBlock() { return S_FALSE; }
+
+HRESULT SetAllocatorAtLeast(IMemAllocator* allocator, ALLOCATOR_PROPERTIES want, long min_bytes) {
+  if (want.cBuffers < 1) want.cBuffers = 1;
+  if (want.cbBuffer < min_bytes) want.cbBuffer = min_bytes;
+  if (want.cbAlign < 1) want.cbAlign = 1;
+  ALLOCATOR_PROPERTIES actual = {};
+  HRESULT hr = allocator->SetProperties(&want, &actual);
+  if (FAILED(hr)) return hr;
+  return actual.cbBuffer >= min_bytes ? S_OK : E_FAIL;
+}
 
 }  // namespace testbed

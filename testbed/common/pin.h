@@ -50,6 +50,8 @@ class Pin : public IPin {
   bool IsConnected();
   // The connection's media type; meaningful only while connected.
   MediaType ConnectionType();
+  // A new connection type that came attached to a sample (a dynamic change).
+  void AdoptType(const AM_MEDIA_TYPE& mt);
 
   // S_OK when the pin can carry mt, else S_FALSE or an error.
   virtual HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) = 0;
@@ -150,11 +152,17 @@ class InputPin : public Pin, public IMemInputPin {
   // Called on the streaming thread, without the filter lock.
   virtual HRESULT OnReceive(IMediaSample* sample) = 0;
   virtual HRESULT OnEndOfStream() { return S_OK; }
+  // Between BeginFlush and EndFlush.
+  bool Flushing();
 
  private:
   ComPtr<IMemAllocator> allocator_;
   bool flushing_ = false;
 };
+
+// Sets an allocator's properties with at least one buffer of at least
+// min_bytes (cbAlign at least 1); E_FAIL when its buffers come out smaller.
+HRESULT SetAllocatorAtLeast(IMemAllocator* allocator, ALLOCATOR_PROPERTIES want, long min_bytes);
 
 }  // namespace testbed
 

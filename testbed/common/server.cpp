@@ -1,6 +1,5 @@
 #include "testbed/common/server.h"
 
-#include <new>
 #include <string>
 
 #include "testbed/common/com_object.h"
@@ -69,13 +68,7 @@ ComPtr<IFilterMapper2> CreateMapper(HRESULT* hr) {
 }  // namespace
 
 HRESULT CreateClassFactory(CreateFunction create, REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  auto* factory = new (std::nothrow) ClassFactory(create);
-  if (!factory) return E_OUTOFMEMORY;
-  HRESULT hr = factory->QueryInterface(iid, out);
-  factory->Release();
-  return hr;
+  return CreateObject<ClassFactory>(iid, out, create);
 }
 
 HRESULT RegisterInprocServer(HMODULE module, REFCLSID clsid, const wchar_t* name) {

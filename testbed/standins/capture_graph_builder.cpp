@@ -137,7 +137,7 @@ HRESULT AddDefaultRenderer(IGraphBuilder* graph, IPin* source, ComPtr<IBaseFilte
     AM_MEDIA_TYPE* mt = nullptr;
     if (FAILED(source->EnumMediaTypes(types.Put())) || types->Next(1, &mt, nullptr) != S_OK) return E_FAIL;
     const GUID major = mt->majortype;
-    DeleteMediaTypePtr(mt);
+    testbed::DeleteMediaType(mt);
     const CLSID* clsid = IsEqualGUID(major, MEDIATYPE_Video)   ? &CLSID_VideoRenderer
                          : IsEqualGUID(major, MEDIATYPE_Audio) ? &CLSID_DSoundRender
                                                                : nullptr;

@@ -181,27 +181,18 @@ struct Stream {
 
 class ColourConverter;
 
-class ConverterInput final : public QualityInputPin {
+class ConverterInput final : public ForwardingInputPin {
 public:
     explicit ConverterInput(ColourConverter& filter);
 
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
-
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned, MediaType*) override { return VFW_S_NO_MORE_ITEMS; }
-    // A type the upstream filter switched to in the stream.
-    void Adopt(const AM_MEDIA_TYPE& mt) {
-        Hold hold(Owner().Lock());
-        mt_ = MediaType(mt);
-    }
 
 protected:
     HRESULT CompleteConnect(IPin* peer) override;
     void BreakConnect() override;
     HRESULT OnReceive(IMediaSample* sample) override;
+    std::vector<ComPtr<IPin>> Downstream() override;
 
 private:
     ColourConverter& filter_;
@@ -213,11 +204,6 @@ public:
 
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned index, MediaType* out) override;
-    // A type the renderer switched to by attaching it to a buffer.
-    void Adopt(const AM_MEDIA_TYPE& mt) {
-        Hold hold(Owner().Lock());
-        mt_ = MediaType(mt);
-    }
 
 protected:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -253,8 +239,7 @@ public:
     HRESULT Transform(IMediaSample* sample);
 
 private:
-    HRESULT TakeOutputChange(IMediaSample* buffer, Stream* s);
-    HRESULT TakeInputChange(IMediaSample* sample, Stream* s);
+    HRESULT TakeTypeChange(IMediaSample* sample, testbed::Pin& pin, Stream* s);
 
     ConverterInput input_;
     ConverterOutput output_;
@@ -264,7 +249,8 @@ private:
 
 // --- ConverterInput ---
 
-ConverterInput::ConverterInput(ColourConverter& filter) : QualityInputPin(filter, L"Input"), filter_(filter) {}
+ConverterInput::ConverterInput(ColourConverter& filter)
+    : ForwardingInputPin(filter, L"Input", Answer::kDownstream), filter_(filter) {}
 
 // While the output is connected, only inputs that fit its type are taken.
 HRESULT ConverterInput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
@@ -292,26 +278,10 @@ void ConverterInput::BreakConnect() {
 
 HRESULT ConverterInput::OnReceive(IMediaSample* sample) { return filter_.Transform(sample); }
 
-STDMETHODIMP ConverterInput::EndOfStream() {
+std::vector<ComPtr<IPin>> ConverterInput::Downstream() {
     Stream s = filter_.Snapshot();
-    return s.peer ? s.peer->EndOfStream() : S_OK;
-}
-
-STDMETHODIMP ConverterInput::BeginFlush() {
-    InputPin::BeginFlush();
-    Stream s = filter_.Snapshot();
-    return s.peer ? s.peer->BeginFlush() : S_OK;
-}
-
-STDMETHODIMP ConverterInput::EndFlush() {
-    InputPin::EndFlush();
-    Stream s = filter_.Snapshot();
-    return s.peer ? s.peer->EndFlush() : S_OK;
-}
-
-STDMETHODIMP ConverterInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    Stream s = filter_.Snapshot();
-    return s.peer ? s.peer->NewSegment(start, stop, rate) : S_OK;
+    if (!s.peer) return {};
+    return {s.peer};
 }
 
 // --- ConverterOutput ---
@@ -339,13 +309,8 @@ HRESULT ConverterOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
     RgbFormat out;
     if (!ParseRgbType(mt_.Get(), &out)) return VFW_E_TYPE_NOT_ACCEPTED;
     const long image = static_cast<long>(DibBytes(out.stride, out.rows));
-    ALLOCATOR_PROPERTIES want = *request, actual = {};
-    want.cBuffers = std::max(want.cBuffers, 1L);
-    want.cbBuffer = std::max(want.cbBuffer, image);
-    want.cbAlign = std::max(want.cbAlign, 1L);
-    HRESULT hr = allocator->SetProperties(&want, &actual);
+    HRESULT hr = testbed::SetAllocatorAtLeast(allocator, *request, image);
     if (FAILED(hr)) return hr;
-    if (actual.cbBuffer < image) return E_FAIL;
     allocator_candidate_ = allocator;
     return S_OK;
 }
@@ -380,41 +345,22 @@ void ConverterOutput::BreakConnect() {
 
 // --- ColourConverter ---
 
-// The renderer attached a new type to the buffer: a different stride or row
-// order it was asked about through QueryAccept. It stays attached on delivery.
-HRESULT ColourConverter::TakeOutputChange(IMediaSample* buffer, Stream* s) {
-    AM_MEDIA_TYPE* mt = nullptr;
-    if (buffer->GetMediaType(&mt) != S_OK || !mt) return S_OK;
-    RgbFormat out;
-    RECT target;
-    const bool fits = ParseRgbType(*mt, &out) && TargetFor(s->in, out, &target);
-    if (fits) {
-        output_.Adopt(*mt);
-        s->out = out;
-        s->target = target;
-        Update([&](Stream& current) {
-            current.out = out;
-            current.target = target;
-        });
-    }
-    testbed::DeleteMediaType(mt);
-    return fits ? S_OK : VFW_E_INVALIDMEDIATYPE;
-}
-
-// The upstream filter changed its type in the stream (same picture size only).
-HRESULT ColourConverter::TakeInputChange(IMediaSample* sample, Stream* s) {
+// A type attached to a sample: on the input's sample, the upstream filter's
+// change of its type (same picture size only); on an output buffer, the
+// renderer's, a different stride or row order it was asked about through
+// QueryAccept (it stays attached on delivery).
+HRESULT ColourConverter::TakeTypeChange(IMediaSample* sample, testbed::Pin& pin, Stream* s) {
     AM_MEDIA_TYPE* mt = nullptr;
     if (sample->GetMediaType(&mt) != S_OK || !mt) return S_OK;
-    RgbFormat in;
-    RECT target;
-    const bool fits = ParseRgbType(*mt, &in) && TargetFor(in, s->out, &target);
+    RgbFormat Stream::*side = &pin == &input_ ? &Stream::in : &Stream::out;
+    Stream changed = *s;
+    const bool fits = ParseRgbType(*mt, &(changed.*side)) && TargetFor(changed.in, changed.out, &changed.target);
     if (fits) {
-        input_.Adopt(*mt);
-        s->in = in;
-        s->target = target;
+        pin.AdoptType(*mt);
+        *s = changed;
         Update([&](Stream& current) {
-            current.in = in;
-            current.target = target;
+            current.*side = changed.*side;
+            current.target = changed.target;
         });
     }
     testbed::DeleteMediaType(mt);
@@ -424,11 +370,11 @@ HRESULT ColourConverter::TakeInputChange(IMediaSample* sample, Stream* s) {
 HRESULT ColourConverter::Transform(IMediaSample* sample) {
     Stream s = Snapshot();
     if (!s.has_input || !s.has_output) return S_OK;  // nowhere to send it
-    HRESULT hr = TakeInputChange(sample, &s);
+    HRESULT hr = TakeTypeChange(sample, input_, &s);
     if (FAILED(hr)) return hr;
     ComPtr<IMediaSample> buffer;
     if (FAILED(hr = s.allocator->GetBuffer(buffer.Put(), nullptr, nullptr, 0))) return hr;
-    if (FAILED(hr = TakeOutputChange(buffer.Get(), &s))) return hr;
+    if (FAILED(hr = TakeTypeChange(buffer.Get(), output_, &s))) return hr;
     BYTE* src = nullptr;
     BYTE* dst = nullptr;
     if (FAILED(hr = sample->GetPointer(&src)) || FAILED(hr = buffer->GetPointer(&dst))) return hr;
@@ -453,14 +399,7 @@ const REGFILTERPINS2 kConverterPins[] = {{0, 1, 4, kRgbTypes, 0, nullptr, nullpt
 }  // namespace
 
 HRESULT RegisterColourConverterFilter(bool install) {
-    if (!install) return testbed::UnregisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_Colour, nullptr);
-    REGFILTER2 data = {};
-    data.dwVersion = 2;
-    data.dwMerit = MERIT_UNLIKELY;
-    data.cPins2 = 2;
-    data.rgPins2 = kConverterPins;
-    return testbed::RegisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_Colour, nullptr, L"Color Space Converter",
-                                         data, nullptr);
+    return RegisterLegacyFilter(install, CLSID_Colour, L"Color Space Converter", MERIT_UNLIKELY, kConverterPins);
 }
 
 HRESULT CreateColourConverter(REFIID iid, void** out) { return CreateObject<ColourConverter>(iid, out); }

@@ -11,20 +11,6 @@ bool SameObject(IUnknown* a, IUnknown* b) {
     return ua.Get() == ub.Get();
 }
 
-void FreeMediaTypeContents(AM_MEDIA_TYPE& mt) {
-    if (mt.cbFormat) CoTaskMemFree(mt.pbFormat);
-    mt.cbFormat = 0;
-    mt.pbFormat = nullptr;
-    if (mt.pUnk) mt.pUnk->Release();
-    mt.pUnk = nullptr;
-}
-
-void DeleteMediaTypePtr(AM_MEDIA_TYPE* mt) {
-    if (!mt) return;
-    FreeMediaTypeContents(*mt);
-    CoTaskMemFree(mt);
-}
-
 std::vector<ComPtr<IPin>> PinsOf(IBaseFilter* filter) {
     std::vector<ComPtr<IPin>> pins;
     ComPtr<IEnumPins> pin_enum;
@@ -75,7 +61,7 @@ bool HasMajorType(IPin* pin, const GUID& majortype) {
     AM_MEDIA_TYPE* mt = nullptr;
     while (types->Next(1, &mt, nullptr) == S_OK) {
         const bool match = IsEqualGUID(mt->majortype, majortype);
-        DeleteMediaTypePtr(mt);
+        testbed::DeleteMediaType(mt);
         if (match) return true;
     }
     return false;

@@ -5,6 +5,7 @@
 #include <dshow.h>
 
 #include "testbed/common/com_ptr.h"
+#include "testbed/common/media_type.h"
 
 #include <vector>
 
@@ -14,9 +15,6 @@ using testbed::ComPtr;
 
 // Identity comparison of two COM objects through their IUnknown.
 bool SameObject(IUnknown* a, IUnknown* b);
-
-void FreeMediaTypeContents(AM_MEDIA_TYPE& mt);
-void DeleteMediaTypePtr(AM_MEDIA_TYPE* mt);
 
 // The filter's pins in enumeration order (restarting once the enumerator
 // reports that the pin set changed under it).

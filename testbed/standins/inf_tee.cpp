@@ -50,14 +50,10 @@ struct Route {
     ComPtr<IMemAllocator> copies;  // null: the peer takes the input's samples as they are
 };
 
-class TeeInput final : public QualityInputPin {
+class TeeInput final : public ForwardingInputPin {
 public:
     explicit TeeInput(InfTee& tee);
 
-    STDMETHODIMP EndOfStream() override;
-    STDMETHODIMP BeginFlush() override;
-    STDMETHODIMP EndFlush() override;
-    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
     STDMETHODIMP ReceiveCanBlock() override;
     STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL read_only) override;
 
@@ -70,10 +66,11 @@ public:
 protected:
     HRESULT OnReceive(IMediaSample* sample) override;
     void BreakConnect() override;
+    std::vector<ComPtr<IPin>> Downstream() override;
+    bool PassesEndOfStream() override;
 
 private:
     InfTee& tee_;
-    bool flushing_ = false;  // guarded by the filter lock
     ComPtr<IMemAllocator> shared_;  // guarded by the filter lock
 };
 
@@ -168,7 +165,8 @@ HRESULT DeliverTo(const Route& route, IMediaSample* sample) {
 
 // --- TeeInput ---
 
-TeeInput::TeeInput(InfTee& tee) : QualityInputPin(tee, L"Input"), tee_(tee) {}
+// A branch's trouble is not the source's: the others go on and upstream hears S_OK.
+TeeInput::TeeInput(InfTee& tee) : ForwardingInputPin(tee, L"Input", Answer::kOwn), tee_(tee) {}
 
 STDMETHODIMP TeeInput::NotifyAllocator(IMemAllocator* allocator, BOOL read_only) {
     HRESULT hr = InputPin::NotifyAllocator(allocator, read_only);
@@ -204,39 +202,16 @@ HRESULT TeeInput::OnReceive(IMediaSample* sample) {
     return S_OK;
 }
 
+std::vector<ComPtr<IPin>> TeeInput::Downstream() {
+    std::vector<ComPtr<IPin>> peers;
+    for (const Route& route : tee_.Routes()) peers.push_back(route.peer);
+    return peers;
+}
+
 // End of stream is passed on only while streaming and not flushing.
-STDMETHODIMP TeeInput::EndOfStream() {
-    {
-        Hold hold(Owner().Lock());
-        if (flushing_ || Owner().CurrentState() == State_Stopped) return S_OK;
-    }
-    for (const Route& route : tee_.Routes()) route.peer->EndOfStream();
-    return S_OK;
-}
-
-STDMETHODIMP TeeInput::BeginFlush() {
-    {
-        Hold hold(Owner().Lock());
-        InputPin::BeginFlush();
-        flushing_ = true;
-    }
-    for (const Route& route : tee_.Routes()) route.peer->BeginFlush();
-    return S_OK;
-}
-
-STDMETHODIMP TeeInput::EndFlush() {
-    {
-        Hold hold(Owner().Lock());
-        InputPin::EndFlush();
-        flushing_ = false;
-    }
-    for (const Route& route : tee_.Routes()) route.peer->EndFlush();
-    return S_OK;
-}
-
-STDMETHODIMP TeeInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    for (const Route& route : tee_.Routes()) route.peer->NewSegment(start, stop, rate);
-    return S_OK;
+bool TeeInput::PassesEndOfStream() {
+    Hold hold(Owner().Lock());
+    return !Flushing() && Owner().CurrentState() != State_Stopped;
 }
 
 STDMETHODIMP TeeInput::ReceiveCanBlock() {
@@ -282,10 +257,7 @@ HRESULT TeeOutput::FitAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPER
     want.cbBuffer = std::max(want.cbBuffer, request.cbBuffer);
     want.cbAlign = std::max({want.cbAlign, request.cbAlign, 1L});
     want.cbPrefix = std::max(want.cbPrefix, request.cbPrefix);
-    ALLOCATOR_PROPERTIES actual = {};
-    HRESULT hr = allocator->SetProperties(&want, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < want.cbBuffer ? E_FAIL : S_OK;
+    return testbed::SetAllocatorAtLeast(allocator, want, want.cbBuffer);
 }
 
 // The allocator of the peer's own choosing, kept for copies; the peer is
@@ -391,14 +363,7 @@ const REGFILTERPINS2 kTeePins[] = {{0, 1, 1, kAnyType, 0, nullptr, nullptr},
 }  // namespace
 
 HRESULT RegisterInfTeeFilter(bool install) {
-    if (!install) return testbed::UnregisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_InfTee, nullptr);
-    REGFILTER2 data = {};
-    data.dwVersion = 2;
-    data.dwMerit = MERIT_DO_NOT_USE;
-    data.cPins2 = 2;
-    data.rgPins2 = kTeePins;
-    return testbed::RegisterDeviceFilter(CLSID_LegacyAmFilterCategory, CLSID_InfTee, nullptr,
-                                         L"Infinite Pin Tee Filter", data, nullptr);
+    return RegisterLegacyFilter(install, CLSID_InfTee, L"Infinite Pin Tee Filter", MERIT_DO_NOT_USE, kTeePins);
 }
 
 HRESULT CreateInfTee(REFIID iid, void** out) { return CreateObject<InfTee>(iid, out); }

@@ -123,9 +123,38 @@ STDMETHODIMP UpstreamQuality::SetSink(IQualityControl* sink) {
     return S_OK;
 }
 
-void* QualityInputPin::Interface(REFIID iid) {
+void* ForwardingInputPin::Interface(REFIID iid) {
     if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
     return InputPin::Interface(iid);
+}
+
+template <class Event>
+HRESULT ForwardingInputPin::PassOn(Event event) {
+    HRESULT result = S_OK;
+    for (const ComPtr<IPin>& peer : Downstream()) {
+        HRESULT hr = event(peer.Get());
+        if (answer_ == Answer::kDownstream) result = hr;
+    }
+    return result;
+}
+
+STDMETHODIMP ForwardingInputPin::EndOfStream() {
+    if (!PassesEndOfStream()) return S_OK;
+    return PassOn([](IPin* peer) { return peer->EndOfStream(); });
+}
+
+STDMETHODIMP ForwardingInputPin::BeginFlush() {
+    InputPin::BeginFlush();
+    return PassOn([](IPin* peer) { return peer->BeginFlush(); });
+}
+
+STDMETHODIMP ForwardingInputPin::EndFlush() {
+    InputPin::EndFlush();
+    return PassOn([](IPin* peer) { return peer->EndFlush(); });
+}
+
+STDMETHODIMP ForwardingInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
+    return PassOn([&](IPin* peer) { return peer->NewSegment(start, stop, rate); });
 }
 
 void* ForwardingOutputPin::Interface(REFIID iid) {

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "testbed/common/com_ptr.h"
 #include "testbed/common/pin.h"
@@ -91,15 +92,38 @@ private:
     IQualityControl* sink_ = nullptr;
 };
 
-// The input pin of a filter that passes quality messages upstream.
-class QualityInputPin : public testbed::InputPin, public UpstreamQuality {
+// The input pin of a filter that passes quality messages upstream and
+// stream events (end of stream, flushes, segments) to the pins its outputs
+// feed, in pin order.
+class ForwardingInputPin : public testbed::InputPin, public UpstreamQuality {
 public:
     TESTBED_PIN_IUNKNOWN
 
+    STDMETHODIMP EndOfStream() override;
+    STDMETHODIMP BeginFlush() override;
+    STDMETHODIMP EndFlush() override;
+    STDMETHODIMP NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
 protected:
-    QualityInputPin(testbed::Filter& filter, std::wstring name)
-        : InputPin(filter, std::move(name)), UpstreamQuality(static_cast<testbed::Pin&>(*this)) {}
+    // What the upstream pin hears back from an event passed on.
+    enum class Answer {
+        kOwn,         // S_OK, whatever the downstream pins say
+        kDownstream,  // the last downstream pin's answer (S_OK with none)
+    };
+    ForwardingInputPin(testbed::Filter& filter, std::wstring name, Answer answer)
+        : InputPin(filter, std::move(name)), UpstreamQuality(static_cast<testbed::Pin&>(*this)), answer_(answer) {}
     void* Interface(REFIID iid) override;
+
+    // The peers of the filter's connected outputs.
+    virtual std::vector<testbed::ComPtr<IPin>> Downstream() = 0;
+    // Whether end of stream goes on now.
+    virtual bool PassesEndOfStream() { return true; }
+
+private:
+    template <class Event>
+    HRESULT PassOn(Event event);
+
+    Answer answer_;
 };
 
 // The output pin of a filter whose seeking, position and quality requests

@@ -51,6 +51,18 @@ HRESULT UnregisterStandin(const StandinClass& cls, const wchar_t* module_path) {
 }
 
 }  // namespace
+
+HRESULT RegisterLegacyFilter(bool install, REFCLSID clsid, const wchar_t* name, DWORD merit,
+                             const REGFILTERPINS2 (&pins)[2]) {
+    if (!install) return testbed::UnregisterDeviceFilter(CLSID_LegacyAmFilterCategory, clsid, nullptr);
+    REGFILTER2 data = {};
+    data.dwVersion = 2;
+    data.dwMerit = merit;
+    data.cPins2 = 2;
+    data.rgPins2 = pins;
+    return testbed::RegisterDeviceFilter(CLSID_LegacyAmFilterCategory, clsid, nullptr, name, data, nullptr);
+}
+
 }  // namespace fernwood
 
 using fernwood::kClasses;

@@ -4,10 +4,9 @@
 #pragma once
 
 #include <windows.h>
-#include <unknwn.h>
+#include <dshow.h>
 
-#include <new>
-
+#include "testbed/common/com_object.h"
 #include "testbed/common/server.h"
 
 namespace fernwood {
@@ -21,17 +20,11 @@ struct StandinClass {
     HRESULT (*register_extra)(bool install);
 };
 
-// A new T (which starts with one reference, as testbed::ComObject does)
-// handing out its iid interface.
-template <class T>
-HRESULT CreateObject(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    auto* object = new (std::nothrow) T;
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
-}
+using testbed::CreateObject;
+
+// Lists (install) or removes a filter in the legacy filter category, as the
+// platform's own transform filters are listed.
+HRESULT RegisterLegacyFilter(bool install, REFCLSID clsid, const wchar_t* name, DWORD merit,
+                             const REGFILTERPINS2 (&pins)[2]);
 
 }  // namespace fernwood

@@ -10,9 +10,9 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <vector>
 
+#include "testbed/common/com_object.h"
 #include "testbed/common/com_ptr.h"
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
@@ -31,7 +31,6 @@ using testbed::ComPtr;
 using testbed::MediaType;
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 const int kBytesPerFrame = 2 * kAudioChannels;
 
 MediaType MakeAudioType(int rate) {
@@ -68,27 +67,13 @@ int RateOf(const AM_MEDIA_TYPE& mt) {
 
 class AudioCapture;
 
-class AudioPin : public testbed::OutputPin,
-                 public IAMStreamConfig,
-                 public IAMBufferNegotiation,
-                 public IKsPropertySet {
+class AudioPin : public CapturePin, public IAMBufferNegotiation {
  public:
   explicit AudioPin(AudioCapture& source);
   TESTBED_PIN_IUNKNOWN
 
-  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
-  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
-  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
-
   STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) override;
   STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) override;
-
-  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
-                   DWORD size) override;
-  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
-                   DWORD size, DWORD* returned) override;
-  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   HRESULT GetMediaType(unsigned index, MediaType* out) override;
@@ -99,6 +84,10 @@ class AudioPin : public testbed::OutputPin,
  protected:
   void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) override;
+  MediaType CurrentFormat() override;
+  size_t CapabilityCount() override;
+  MediaType CapabilityType(size_t index, BYTE* caps) override;
 
  private:
   AudioCapture& source_;
@@ -108,24 +97,15 @@ class AudioPin : public testbed::OutputPin,
   uint32_t buffer_frames_ = 0;
 };
 
-class AudioCapture : public testbed::Filter,
-                     public IAMFilterMiscFlags,
-                     public IPersistPropertyBag,
+class AudioCapture : public DeviceFilter,
                      public ITestCardAudioStats,
                      private testbed::LiveStream::Producer {
  public:
-  AudioCapture() : Filter(CLSID_TestCardAudio), pin_(*this), stream_(*this) {
+  AudioCapture() : DeviceFilter(CLSID_TestCardAudio), pin_(*this), stream_(*this) {
     Configure(ReadAudioDevice(0));
   }
   ~AudioCapture() override { stream_.Stop(); }
   TESTBED_IUNKNOWN
-
-  STDMETHODIMP GetClassID(CLSID* clsid) override { return Filter::GetClassID(clsid); }
-  STDMETHODIMP InitNew() override { return S_OK; }
-  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
-  STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
-
-  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
 
   STDMETHODIMP GetDeliveryStats(LONG* buffers, LONG* largest_bytes, LONG* smallest_bytes) override;
   STDMETHODIMP GetLostBuffers(LONG* lost) override;
@@ -142,6 +122,7 @@ class AudioCapture : public testbed::Filter,
 
  protected:
   void* Interface(REFIID iid) override;
+  HRESULT LoadDevice(unsigned index) override;
   HRESULT InitStream() override;
   HRESULT StartStream(REFERENCE_TIME start) override;
   HRESULT StopStream() override;
@@ -190,13 +171,13 @@ class AudioCapture : public testbed::Filter,
 
 // --- AudioPin ---
 
-AudioPin::AudioPin(AudioCapture& source) : OutputPin(source, L"Capture"), source_(source) {}
+AudioPin::AudioPin(AudioCapture& source)
+    : CapturePin(source, L"Capture", PIN_CATEGORY_CAPTURE, sizeof(AUDIO_STREAM_CONFIG_CAPS)),
+      source_(source) {}
 
 void* AudioPin::Interface(REFIID iid) {
-  if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
   if (IsEqualGUID(iid, IID_IAMBufferNegotiation)) return static_cast<IAMBufferNegotiation*>(this);
-  if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
-  return OutputPin::Interface(iid);
+  return CapturePin::Interface(iid);
 }
 
 HRESULT AudioPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
@@ -221,12 +202,9 @@ HRESULT AudioPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIE
   request->cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : DefaultBufferCount(frames, rate);
   request->cbBuffer = bytes;
   if (suggested_.cbAlign > 0) request->cbAlign = suggested_.cbAlign;
-  if (request->cbAlign < 1) request->cbAlign = 1;
   if (suggested_.cbPrefix >= 0) request->cbPrefix = suggested_.cbPrefix;
-  ALLOCATOR_PROPERTIES actual;
-  HRESULT hr = allocator->SetProperties(request, &actual);
+  HRESULT hr = testbed::SetAllocatorAtLeast(allocator, *request, bytes);
   if (FAILED(hr)) return hr;
-  if (actual.cbBuffer < bytes) return E_FAIL;
   buffer_frames_ = frames;
   return S_OK;
 }
@@ -244,11 +222,8 @@ STDMETHODIMP AudioPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) {
   return AllocatorProperties(props);
 }
 
-STDMETHODIMP AudioPin::SetFormat(AM_MEDIA_TYPE* mt) {
-  if (!mt) return E_POINTER;
-  Hold hold(Owner().Lock());
-  if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
-  int rate = RateOf(*mt);
+HRESULT AudioPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
+  int rate = RateOf(mt);
   if (!rate || !source_.Accepts(rate)) return VFW_E_INVALIDMEDIATYPE;
   MediaType type = MakeAudioType(rate);
   HRESULT hr = CheckPeerAccepts(type.Get());
@@ -257,68 +232,31 @@ STDMETHODIMP AudioPin::SetFormat(AM_MEDIA_TYPE* mt) {
   return ReconnectIfChanged(type.Get());
 }
 
-STDMETHODIMP AudioPin::GetFormat(AM_MEDIA_TYPE** mt) {
-  if (!mt) return E_POINTER;
-  Hold hold(Owner().Lock());
-  *mt = testbed::CreateMediaType(MakeAudioType(source_.Rate()).Get());
-  return *mt ? S_OK : E_OUTOFMEMORY;
-}
+MediaType AudioPin::CurrentFormat() { return MakeAudioType(source_.Rate()); }
 
-STDMETHODIMP AudioPin::GetNumberOfCapabilities(int* count, int* size) {
-  if (!count || !size) return E_POINTER;
-  Hold hold(Owner().Lock());
-  *count = static_cast<int>(source_.Rates().size());
-  *size = sizeof(AUDIO_STREAM_CONFIG_CAPS);
-  return S_OK;
-}
+size_t AudioPin::CapabilityCount() { return source_.Rates().size(); }
 
-STDMETHODIMP AudioPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-  if (!mt || !caps) return E_POINTER;
-  Hold hold(Owner().Lock());
-  const std::vector<uint32_t>& rates = source_.Rates();
-  if (index < 0 || static_cast<size_t>(index) >= rates.size()) return S_FALSE;
-  *mt = testbed::CreateMediaType(MakeAudioType(static_cast<int>(rates[index])).Get());
-  if (!*mt) return E_OUTOFMEMORY;
+MediaType AudioPin::CapabilityType(size_t index, BYTE* caps) {
+  const uint32_t rate = source_.Rates()[index];
   auto* audio = reinterpret_cast<AUDIO_STREAM_CONFIG_CAPS*>(caps);
-  std::memset(audio, 0, sizeof(*audio));
   audio->guid = MEDIATYPE_Audio;
   audio->MinimumChannels = audio->MaximumChannels = kAudioChannels;
   audio->ChannelsGranularity = 1;
   audio->MinimumBitsPerSample = audio->MaximumBitsPerSample = 16;
   audio->BitsPerSampleGranularity = 16;
-  audio->MinimumSampleFrequency = audio->MaximumSampleFrequency = rates[index];
+  audio->MinimumSampleFrequency = audio->MaximumSampleFrequency = rate;
   audio->SampleFrequencyGranularity = 1;
-  return S_OK;
-}
-
-STDMETHODIMP AudioPin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
-  return SetPinProperty(set);  // the category is read-only
-}
-
-STDMETHODIMP AudioPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
-                           DWORD* returned) {
-  return GetPinCategory(set, id, PIN_CATEGORY_CAPTURE, data, size, returned);
-}
-
-STDMETHODIMP AudioPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-  return QueryPinProperty(set, id, support);
+  return MakeAudioType(static_cast<int>(rate));
 }
 
 // --- AudioCapture ---
 
 void* AudioCapture::Interface(REFIID iid) {
-  if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
-  if (IsEqualGUID(iid, IID_IAMFilterMiscFlags)) return static_cast<IAMFilterMiscFlags*>(this);
   if (IsEqualGUID(iid, IID_ITestCardAudioStats)) return static_cast<ITestCardAudioStats*>(this);
-  return Filter::Interface(iid);
+  return DeviceFilter::Interface(iid);
 }
 
-STDMETHODIMP AudioCapture::Load(IPropertyBag* bag, IErrorLog* log) {
-  (void)log;
-  if (!bag) return E_POINTER;
-  unsigned index = ReadDeviceIndex(bag);
-  Hold hold(Lock());
-  if (CurrentState() != State_Stopped || pin_.IsConnected()) return VFW_E_WRONG_STATE;
+HRESULT AudioCapture::LoadDevice(unsigned index) {
   if (index >= AudioDeviceCount()) return kDeviceGone;
   AudioDeviceConfig config = ReadAudioDevice(index);
   if (config.missing) return kDeviceGone;
@@ -443,11 +381,7 @@ STDMETHODIMP AudioCapture::GetLostBuffers(LONG* lost) {
 }  // namespace
 
 HRESULT CreateAudioCapture(REFIID iid, void** out) {
-  auto* source = new (std::nothrow) AudioCapture();
-  if (!source) return E_OUTOFMEMORY;
-  HRESULT hr = source->QueryInterface(iid, out);
-  source->Release();
-  return hr;
+  return testbed::CreateObject<AudioCapture>(iid, out);
 }
 
 }  // namespace testcard

@@ -1,33 +1,17 @@
 #include "testbed/testcard/pin_plumbing.h"
 
 #include <cstring>
+#include <mutex>
 
+#include "testbed/common/media_type.h"
 #include "testbed/testcard/testcard_ids.h"
 
 namespace testcard {
+namespace {
 
-HRESULT SetPinProperty(REFGUID set) {
-  return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
-}
+using Hold = std::lock_guard<std::recursive_mutex>;
 
-HRESULT GetPinCategory(REFGUID set, DWORD id, const GUID& category, void* data, DWORD size,
-                       DWORD* returned) {
-  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-  if (returned) *returned = sizeof(GUID);
-  if (!data) return returned ? S_OK : E_POINTER;
-  if (size < sizeof(GUID)) return E_UNEXPECTED;
-  std::memcpy(data, &category, sizeof(GUID));
-  return S_OK;
-}
-
-HRESULT QueryPinProperty(REFGUID set, DWORD id, DWORD* support) {
-  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
-  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-  if (support) *support = KSPROPERTY_SUPPORT_GET;
-  return S_OK;
-}
-
+// The device index the moniker's property bag names, 0 when it names none.
 unsigned ReadDeviceIndex(IPropertyBag* bag) {
   VARIANT value;
   VariantInit(&value);
@@ -37,6 +21,92 @@ unsigned ReadDeviceIndex(IPropertyBag* bag) {
     index = static_cast<unsigned>(V_I4(&value));
   VariantClear(&value);
   return index;
+}
+
+}  // namespace
+
+// --- CapturePin ---
+
+CapturePin::CapturePin(testbed::Filter& filter, const wchar_t* name, const GUID& category,
+                       int caps_size)
+    : OutputPin(filter, name), category_(category), caps_size_(caps_size) {}
+
+void* CapturePin::Interface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
+  if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
+  return OutputPin::Interface(iid);
+}
+
+STDMETHODIMP CapturePin::SetFormat(AM_MEDIA_TYPE* mt) {
+  if (!mt) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
+  return ApplyFormat(*mt);
+}
+
+STDMETHODIMP CapturePin::GetFormat(AM_MEDIA_TYPE** mt) {
+  if (!mt) return E_POINTER;
+  Hold hold(Owner().Lock());
+  *mt = testbed::CreateMediaType(CurrentFormat().Get());
+  return *mt ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  Hold hold(Owner().Lock());
+  *count = static_cast<int>(CapabilityCount());
+  *size = caps_size_;
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
+  if (!mt || !caps) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (index < 0 || static_cast<size_t>(index) >= CapabilityCount()) return S_FALSE;
+  std::memset(caps, 0, caps_size_);
+  *mt = testbed::CreateMediaType(CapabilityType(static_cast<size_t>(index), caps).Get());
+  return *mt ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CapturePin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
+  // The category is read-only.
+  return IsEqualGUID(set, AMPROPSETID_Pin) ? E_PROP_ID_UNSUPPORTED : E_PROP_SET_UNSUPPORTED;
+}
+
+STDMETHODIMP CapturePin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
+                             DWORD* returned) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (returned) *returned = sizeof(GUID);
+  if (!data) return returned ? S_OK : E_POINTER;
+  if (size < sizeof(GUID)) return E_UNEXPECTED;
+  std::memcpy(data, &category_, sizeof(GUID));
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (support) *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
+// --- DeviceFilter ---
+
+void* DeviceFilter::Interface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
+  if (IsEqualGUID(iid, IID_IAMFilterMiscFlags)) return static_cast<IAMFilterMiscFlags*>(this);
+  return Filter::Interface(iid);
+}
+
+STDMETHODIMP DeviceFilter::Load(IPropertyBag* bag, IErrorLog*) {
+  if (!bag) return E_POINTER;
+  unsigned index = ReadDeviceIndex(bag);
+  Hold hold(Lock());
+  if (CurrentState() != State_Stopped) return VFW_E_WRONG_STATE;
+  for (unsigned i = 0; testbed::Pin* pin = PinAt(i); ++i)
+    if (pin->IsConnected()) return VFW_E_WRONG_STATE;
+  return LoadDevice(index);
 }
 
 }  // namespace testcard

@@ -1,18 +1,75 @@
-// What the card's video and audio filters answer alike: the pin category
-// property and the device index their moniker hands them.
+// What the card's video and audio filters answer alike: IAMStreamConfig over
+// a list of capabilities, the pin category property, and the device a
+// moniker's property bag picks.
 #pragma once
 
 #include <dshow.h>
 
+#include <cstddef>
+
+#include "testbed/common/filter.h"
+#include "testbed/common/pin.h"
+
 namespace testcard {
 
-// IKsPropertySet of a pin whose only property is its read-only category.
-HRESULT SetPinProperty(REFGUID set);
-HRESULT GetPinCategory(REFGUID set, DWORD id, const GUID& category, void* data, DWORD size,
-                       DWORD* returned);
-HRESULT QueryPinProperty(REFGUID set, DWORD id, DWORD* support);
+// An output pin of the card. IAMStreamConfig checks its arguments, takes the
+// filter lock and leaves the formats to the derived pin; IKsPropertySet
+// answers only the pin's read-only category (AMPROPSETID_Pin).
+class CapturePin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
+ public:
+  TESTBED_PIN_IUNKNOWN
 
-// The device index the moniker's property bag names, 0 when it names none.
-unsigned ReadDeviceIndex(IPropertyBag* bag);
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
+
+  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size) override;
+  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size, DWORD* returned) override;
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  const GUID& Category() const { return category_; }
+
+ protected:
+  // caps_size: the size of one capability structure GetStreamCaps fills.
+  CapturePin(testbed::Filter& filter, const wchar_t* name, const GUID& category, int caps_size);
+  void* Interface(REFIID iid) override;
+
+  // Called with the filter lock held; SetFormat calls Apply only while the
+  // filter is stopped.
+  virtual HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) = 0;
+  virtual testbed::MediaType CurrentFormat() = 0;
+  virtual size_t CapabilityCount() = 0;
+  // The index-th capability's type; fills caps, which arrives zeroed.
+  virtual testbed::MediaType CapabilityType(size_t index, BYTE* caps) = 0;
+
+ private:
+  GUID category_;
+  int caps_size_;
+};
+
+// A capture device filter: a source (IAMFilterMiscFlags) that its moniker
+// binds to one configured device through IPersistPropertyBag::Load.
+class DeviceFilter : public testbed::Filter, public IAMFilterMiscFlags, public IPersistPropertyBag {
+ public:
+  STDMETHODIMP GetClassID(CLSID* clsid) override { return Filter::GetClassID(clsid); }
+  STDMETHODIMP InitNew() override { return S_OK; }
+  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
+  STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
+
+  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
+ protected:
+  using Filter::Filter;
+  void* Interface(REFIID iid) override;
+  // Takes device `index`'s configuration (called with the lock held, while
+  // stopped and unconnected); kDeviceGone when there is no such device.
+  virtual HRESULT LoadDevice(unsigned index) = 0;
+};
+
+// What binding a device that is configured missing, or not at all, fails with.
+const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 
 }  // namespace testcard

@@ -9,9 +9,9 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <vector>
 
+#include "testbed/common/com_object.h"
 #include "testbed/common/com_ptr.h"
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
@@ -30,7 +30,6 @@ using testbed::ComPtr;
 using testbed::MediaType;
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 // GetDroppedInfo reports the numbers of the first frames lost, up to this many.
 const size_t kDroppedNumbersKept = 1000;
 // Complete frames the card holds for a streaming thread that wakes late, as
@@ -46,47 +45,35 @@ class VideoCapture;
 // Both pins carry the card's one current format; they differ in category,
 // in buffering and in the capture pin's freedom to pick a capability. Either
 // pin's IAMStreamConfig sets that card-wide format.
-class VideoPin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
+class VideoPin : public CapturePin {
  public:
   VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category);
-  TESTBED_PIN_IUNKNOWN
-
-  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* mt) override;
-  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** mt) override;
-  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
-  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) override;
-
-  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
-                   DWORD size) override;
-  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
-                   DWORD size, DWORD* returned) override;
-  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   HRESULT GetMediaType(unsigned index, MediaType* out) override;
 
-  bool IsCapture() const { return IsEqualGUID(category_, PIN_CATEGORY_CAPTURE) != 0; }
+  bool IsCapture() const { return IsEqualGUID(Category(), PIN_CATEGORY_CAPTURE) != 0; }
 
  protected:
-  void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
   HRESULT ProposedType(unsigned index, MediaType* out) override;
   HRESULT CompleteConnect(IPin* peer) override;
   void BreakConnect() override;
+  HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) override;
+  MediaType CurrentFormat() override;
+  size_t CapabilityCount() override;
+  MediaType CapabilityType(size_t index, BYTE* caps) override;
 
  private:
   VideoCapture& card_;
-  GUID category_;
 };
 
-class VideoCapture : public testbed::Filter,
+class VideoCapture : public DeviceFilter,
                      public IAMDroppedFrames,
-                     public IAMFilterMiscFlags,
-                     public IPersistPropertyBag,
                      private testbed::LiveStream::Producer {
  public:
   VideoCapture()
-      : Filter(CLSID_TestCardVideo),
+      : DeviceFilter(CLSID_TestCardVideo),
         capture_(*this, L"Capture", PIN_CATEGORY_CAPTURE),
         preview_(*this, L"Preview", PIN_CATEGORY_PREVIEW),
         stream_(*this) {
@@ -95,17 +82,10 @@ class VideoCapture : public testbed::Filter,
   ~VideoCapture() override { stream_.Stop(); }
   TESTBED_IUNKNOWN
 
-  STDMETHODIMP GetClassID(CLSID* clsid) override { return Filter::GetClassID(clsid); }
-  STDMETHODIMP InitNew() override { return S_OK; }
-  STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
-  STDMETHODIMP Save(IPropertyBag*, BOOL, BOOL) override { return E_NOTIMPL; }
-
   STDMETHODIMP GetNumDropped(long* count) override;
   STDMETHODIMP GetNumNotDropped(long* count) override;
   STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
   STDMETHODIMP GetAverageFrameSize(long* size) override;
-
-  STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
 
   testbed::Pin* PinAt(unsigned index) override {
     if (index == 0) return &capture_;
@@ -129,6 +109,7 @@ class VideoCapture : public testbed::Filter,
 
  protected:
   void* Interface(REFIID iid) override;
+  HRESULT LoadDevice(unsigned index) override;
   HRESULT InitStream() override;
   HRESULT StartStream(REFERENCE_TIME start) override;
   HRESULT StopStream() override;
@@ -192,13 +173,7 @@ class VideoCapture : public testbed::Filter,
 // --- VideoPin ---
 
 VideoPin::VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category)
-    : OutputPin(card, name), card_(card), category_(category) {}
-
-void* VideoPin::Interface(REFIID iid) {
-  if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
-  if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
-  return OutputPin::Interface(iid);
-}
+    : CapturePin(card, name, category, sizeof(VIDEO_STREAM_CONFIG_CAPS)), card_(card) {}
 
 HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   VideoFormat format;
@@ -239,71 +214,32 @@ HRESULT VideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIE
   if (!ParseVideoType(mt_.Get(), &format)) return VFW_E_TYPE_NOT_ACCEPTED;
   long bytes = static_cast<long>(FrameBytes(LayoutOf(format)));
   request->cBuffers = IsCapture() ? kCaptureBuffers : kPreviewBuffers;
-  if (request->cbBuffer < bytes) request->cbBuffer = bytes;
-  if (request->cbAlign < 1) request->cbAlign = 1;
-  ALLOCATOR_PROPERTIES actual;
-  HRESULT hr = allocator->SetProperties(request, &actual);
-  if (FAILED(hr)) return hr;
-  return actual.cbBuffer >= bytes ? S_OK : E_FAIL;
+  return testbed::SetAllocatorAtLeast(allocator, *request, bytes);
 }
 
-STDMETHODIMP VideoPin::SetFormat(AM_MEDIA_TYPE* mt) {
-  if (!mt) return E_POINTER;
-  Hold hold(Owner().Lock());
-  if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
+HRESULT VideoPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
   // As a driver's pin: the ranges of the capabilities decide, and a format
   // outside them is E_FAIL (no "listed rate" for an interval of 0 either).
   VideoFormat format;
-  if (!ParseVideoType(*mt, &format) || !FormatAllowed(card_.Capabilities(), format)) return E_FAIL;
+  if (!ParseVideoType(mt, &format) || !FormatAllowed(card_.Capabilities(), format)) return E_FAIL;
   return card_.ApplyFormat(format);
 }
 
-STDMETHODIMP VideoPin::GetFormat(AM_MEDIA_TYPE** mt) {
-  if (!mt) return E_POINTER;
-  Hold hold(Owner().Lock());
-  *mt = testbed::CreateMediaType(peer_ ? mt_.Get() : MakeVideoType(card_.Current()).Get());
-  return *mt ? S_OK : E_OUTOFMEMORY;
-}
+MediaType VideoPin::CurrentFormat() { return peer_ ? mt_ : MakeVideoType(card_.Current()); }
 
-STDMETHODIMP VideoPin::GetNumberOfCapabilities(int* count, int* size) {
-  if (!count || !size) return E_POINTER;
-  Hold hold(Owner().Lock());
-  *count = static_cast<int>(card_.Capabilities().size());
-  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-  return S_OK;
-}
+size_t VideoPin::CapabilityCount() { return card_.Capabilities().size(); }
 
-STDMETHODIMP VideoPin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-  if (!mt || !caps) return E_POINTER;
-  Hold hold(Owner().Lock());
-  const std::vector<Capability>& all = card_.Capabilities();
-  if (index < 0 || static_cast<size_t>(index) >= all.size()) return S_FALSE;
-  *mt = testbed::CreateMediaType(MakeVideoType(FormatOf(all[index])).Get());
-  if (!*mt) return E_OUTOFMEMORY;
-  FillStreamCaps(all[index], reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps));
-  return S_OK;
-}
-
-STDMETHODIMP VideoPin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
-  return SetPinProperty(set);  // the category is read-only
-}
-
-STDMETHODIMP VideoPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
-                           DWORD* returned) {
-  return GetPinCategory(set, id, category_, data, size, returned);
-}
-
-STDMETHODIMP VideoPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-  return QueryPinProperty(set, id, support);
+MediaType VideoPin::CapabilityType(size_t index, BYTE* caps) {
+  const Capability& cap = card_.Capabilities()[index];
+  FillStreamCaps(cap, reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps));
+  return MakeVideoType(FormatOf(cap));
 }
 
 // --- VideoCapture: configuration and format ---
 
 void* VideoCapture::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
-  if (IsEqualGUID(iid, IID_IAMFilterMiscFlags)) return static_cast<IAMFilterMiscFlags*>(this);
-  if (IsEqualGUID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
-  return Filter::Interface(iid);
+  return DeviceFilter::Interface(iid);
 }
 
 void VideoCapture::Configure(const VideoDeviceConfig& config) {
@@ -318,13 +254,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   }
 }
 
-STDMETHODIMP VideoCapture::Load(IPropertyBag* bag, IErrorLog* log) {
-  (void)log;
-  if (!bag) return E_POINTER;
-  unsigned index = ReadDeviceIndex(bag);
-  Hold hold(Lock());
-  if (CurrentState() != State_Stopped || capture_.IsConnected() || preview_.IsConnected())
-    return VFW_E_WRONG_STATE;
+HRESULT VideoCapture::LoadDevice(unsigned index) {
   if (index >= VideoDeviceCount()) return kDeviceGone;
   VideoDeviceConfig config = ReadVideoDevice(index);
   if (config.missing) return kDeviceGone;
@@ -554,11 +484,7 @@ STDMETHODIMP VideoCapture::GetAverageFrameSize(long* size) {
 }  // namespace
 
 HRESULT CreateVideoCapture(REFIID iid, void** out) {
-  auto* card = new (std::nothrow) VideoCapture();
-  if (!card) return E_OUTOFMEMORY;
-  HRESULT hr = card->QueryInterface(iid, out);
-  card->Release();
-  return hr;
+  return testbed::CreateObject<VideoCapture>(iid, out);
 }
 
 }  // namespace testcard

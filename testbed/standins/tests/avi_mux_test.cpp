@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <fstream>
 #include <atomic>
 #include <iterator>
@@ -29,40 +28,6 @@ using avi::ParsedAvi;
 using avi::ParsedChunk;
 
 constexpr uint32_t Fcc(char a, char b, char c, char d) { return avi::FourCC(a, b, c, d); }
-
-void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> present,
-                      std::initializer_list<const IID*> absent, const char* what) {
-    const ULONG base = RefCount(object);
-    for (const IID* iid : present) {
-        ComPtr<IUnknown> got;
-        EXPECT_EQ(object->QueryInterface(*iid, got.PutVoid()), S_OK) << what;
-        if (got) {
-            EXPECT_EQ(RefCount(object), base + 1) << what;
-        }
-    }
-    for (const IID* iid : absent) {
-        void* out = reinterpret_cast<void*>(1);
-        EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE) << what;
-        EXPECT_EQ(out, nullptr) << what;
-    }
-    EXPECT_EQ(RefCount(object), base) << what;
-}
-
-std::vector<std::wstring> PinIds(IBaseFilter* filter) {
-    std::vector<std::wstring> ids;
-    for (auto& pin : PinsOf(filter)) {
-        LPWSTR id = nullptr;
-        if (SUCCEEDED(pin->QueryId(&id))) ids.push_back(id);
-        CoTaskMemFree(id);
-    }
-    return ids;
-}
-
-ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
-    ComPtr<IPin> pin;
-    filter->FindPin(id, pin.Put());
-    return pin;
-}
 
 // A VIDEOINFOHEADER type of w x h with the given compression.
 testbed::MediaType VideoType(DWORD compression, WORD bits, int w, int h, REFERENCE_TIME frame, bool temporal) {
@@ -182,11 +147,6 @@ struct MuxGraph {
         return graph->ConnectDirect(Named(mux.Get(), L"AVI Out").Get(), PinAt(writer, PINDIR_INPUT, 0).Get(),
                                     nullptr);
     }
-    void DisconnectBoth(IPin* pin) {
-        ComPtr<IPin> peer = PeerOf(pin);
-        graph->Disconnect(pin);
-        if (peer) graph->Disconnect(peer.Get());
-    }
     // Empties the graph; the graph, the sources and the mux go with their last references.
     void TearDown() {
         control->Stop();
@@ -220,15 +180,17 @@ private:
     std::thread thread_;
 };
 
-// Video and 8 kHz mono audio into the mux and a writer, running in `mode`.
+// Video and 8 kHz mono audio into the mux and a writer of a temporary file,
+// running in `mode`.
 struct InterleavedGraph : MuxGraph {
     static constexpr REFERENCE_TIME kFrame = 166833;
     static constexpr size_t kHalfSecond = 8000;  // bytes of audio
+    const std::wstring path = TempFile();
     PushSource* video = nullptr;
     PushSource* audio = nullptr;
     ComPtr<IBaseFilter> writer;
 
-    InterleavedGraph(const std::wstring& path, InterleavingMode mode) {
+    explicit InterleavedGraph(InterleavingMode mode) {
         video = AddSource(VideoType(MAKEFOURCC('U', 'Y', 'V', 'Y'), 16, 16, 16, kFrame, false), 512);
         audio = AddSource(PcmType(8000, 1), 16384);
         writer = AddWriter(path);
@@ -244,12 +206,19 @@ struct InterleavedGraph : MuxGraph {
         const std::vector<uint8_t> block(bytes, 0x11);
         return audio->Push(block.data(), bytes, start, start + static_cast<REFERENCE_TIME>(bytes) * 625);  // 16000 bytes a second
     }
+    // Empties the graph (see TearDown) and reads back what was written.
+    ParsedAvi Finish() {
+        writer.Reset();
+        TearDown();
+        const std::vector<uint8_t> file = ReadFile(path);
+        return avi::ParseAvi(file.data(), file.size());
+    }
+    ~InterleavedGraph() { DeleteFileW(path.c_str()); }
 };
 
 TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
     ComApartment com;
-    const std::wstring path = TempFile();
-    InterleavedGraph g(path, INTERLEAVE_FULL);
+    InterleavedGraph g(INTERLEAVE_FULL);
     ASSERT_TRUE(g.writer);
     ASSERT_TRUE(SUCCEEDED(g.control->Run()));
     ASSERT_EQ(g.Frame(0), S_OK);
@@ -281,14 +250,10 @@ TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
         ASSERT_TRUE(late.Returns());
         EXPECT_EQ(late.Result(), VFW_E_WRONG_STATE);
     }
-    g.writer.Reset();
-    g.TearDown();
 
     // Chunks went out in the order they were let through: the frame at 0.6 s
     // after the second audio buffer.
-    const std::vector<uint8_t> file = ReadFile(path);
-    DeleteFileW(path.c_str());
-    const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+    const ParsedAvi avi = g.Finish();
     ASSERT_TRUE(avi.ok) << avi.error;
     const std::vector<ParsedChunk> video = ChunksOf(avi, 0), audio = ChunksOf(avi, 1);
     ASSERT_EQ(audio.size(), 2u);
@@ -301,8 +266,7 @@ TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
 
 TEST(AviMux, CaptureInterleavingLetsAStreamRunAheadByTheInterleaveTime) {
     ComApartment com;
-    const std::wstring path = TempFile();
-    InterleavedGraph g(path, INTERLEAVE_CAPTURE);
+    InterleavedGraph g(INTERLEAVE_CAPTURE);
     ASSERT_TRUE(g.writer);
     ComPtr<IConfigInterleaving> interleaving;
     ASSERT_EQ(g.mux->QueryInterface(IID_IConfigInterleaving, interleaving.PutVoid()), S_OK);
@@ -325,26 +289,21 @@ TEST(AviMux, CaptureInterleavingLetsAStreamRunAheadByTheInterleaveTime) {
     }
     ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
     interleaving.Reset();
-    g.writer.Reset();
-    g.TearDown();
-    DeleteFileW(path.c_str());
+    EXPECT_TRUE(g.Finish().ok);
 }
 
 TEST(AviMux, NoInterleavingNeverWaits) {
     ComApartment com;
-    const std::wstring path = TempFile();
     for (InterleavingMode mode : {INTERLEAVE_NONE, INTERLEAVE_NONE_BUFFERED}) {
-        InterleavedGraph g(path, mode);
+        InterleavedGraph g(mode);
         ASSERT_TRUE(g.writer);
         ASSERT_TRUE(SUCCEEDED(g.control->Run()));
         BackgroundPush distant(g.video, 512, 50000000, 50000000 + g.kFrame);
         ASSERT_TRUE(distant.Returns());
         EXPECT_EQ(distant.Result(), S_OK);
         ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
-        g.writer.Reset();
-        g.TearDown();
+        EXPECT_TRUE(g.Finish().ok);
     }
-    DeleteFileW(path.c_str());
 }
 
 // An audio device whose clock runs 0.2 % fast delivers 1.002 s of sound in
@@ -354,8 +313,7 @@ TEST(AviMux, NoInterleavingNeverWaits) {
 TEST(AviMux, AMasterStreamCompensatesTheOtherStreamsDrift) {
     for (bool drifting : {true, false}) {
         ComApartment com;
-        const std::wstring path = TempFile();
-        InterleavedGraph g(path, INTERLEAVE_NONE);
+        InterleavedGraph g(INTERLEAVE_NONE);
         ASSERT_TRUE(g.writer);
         ComPtr<IConfigAviMux> config;
         ASSERT_EQ(g.mux->QueryInterface(IID_IConfigAviMux, config.PutVoid()), S_OK);
@@ -368,12 +326,7 @@ TEST(AviMux, AMasterStreamCompensatesTheOtherStreamsDrift) {
         ASSERT_EQ(g.audio->Push(block.data(), bytes, 0, stop), S_OK);
         ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
         config.Reset();
-        g.writer.Reset();
-        g.TearDown();
-
-        const std::vector<uint8_t> file = ReadFile(path);
-        DeleteFileW(path.c_str());
-        const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
+        const ParsedAvi avi = g.Finish();
         ASSERT_TRUE(avi.ok) << avi.error;
         ASSERT_EQ(avi.streams.size(), 2u);
         EXPECT_EQ(avi.streams[0].scale, drifting ? 167167u : 166833u) << drifting;
@@ -386,12 +339,7 @@ TEST(AviMux, AMasterStreamCompensatesTheOtherStreamsDrift) {
 
 TEST(AviMux, IsTheStandInWithItsInterfacesAndExactReferenceCounts) {
     ComApartment com;
-    wchar_t server[MAX_PATH] = {};
-    DWORD bytes = sizeof server - sizeof(wchar_t);
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{E2510970-F137-11CE-8B67-00AA00A3F1A6}\\InprocServer32",
-                           nullptr, RRF_RT_REG_SZ, nullptr, server, &bytes),
-              ERROR_SUCCESS);
-    EXPECT_NE(wcsstr(server, L"fernwood_standins.dll"), nullptr);
+    ASSERT_TRUE(ServedByStandins(CLSID_AviDest));
 
     ComPtr<IBaseFilter> mux;
     ASSERT_EQ(Create(CLSID_AviDest, IID_IBaseFilter, &mux), S_OK);
@@ -563,7 +511,7 @@ TEST(AviMux, KeepsOneFreeInputAsStreamsConnectAndDisconnect) {
               VFW_E_ALREADY_CONNECTED);
 
     // A disconnected input stays, free, and takes the next connection.
-    g.DisconnectBoth(Named(g.mux.Get(), L"Input 01").Get());
+    DisconnectBoth(g.graph.Get(), Named(g.mux.Get(), L"Input 01").Get());
     EXPECT_EQ(PinIds(g.mux.Get()), (Ids{L"AVI Out", L"Input 01", L"Input 02", L"Input 03"}));
     EXPECT_FALSE(IsConnected(Named(g.mux.Get(), L"Input 01").Get()));
     ASSERT_EQ(g.ConnectInput(second, L"Input 01"), S_OK);
@@ -582,7 +530,7 @@ TEST(AviMux, KeepsOneFreeInputAsStreamsConnectAndDisconnect) {
     int disconnected = 0;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         if (IsConnected(pin)) {
-            g.DisconnectBoth(pin);
+            DisconnectBoth(g.graph.Get(), pin);
             ++disconnected;
         }
         pin->Release();

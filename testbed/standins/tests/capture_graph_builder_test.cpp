@@ -10,7 +10,6 @@
 #include <dshow.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -24,22 +23,9 @@ ComPtr<IBaseFilter> PeerFilter(IPin* pin) {
     return peer ? FilterOf(peer.Get()) : nullptr;
 }
 
-ComPtr<IPin> NamedPin(IBaseFilter* filter, const wchar_t* id) {
-    ComPtr<IPin> pin;
-    filter->FindPin(id, pin.Put());
-    return pin;
-}
-
 TEST(CaptureGraphBuilderClass, IsTheStandInWithExactReferenceCounts) {
     ComApartment com;
-    wchar_t server[MAX_PATH] = {};
-    DWORD bytes = sizeof server - sizeof(wchar_t);
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{BF87B6E1-8C27-11d0-B3F0-00AA003761C5}\\InprocServer32",
-                           nullptr, RRF_RT_REG_SZ, nullptr, server, &bytes),
-              ERROR_SUCCESS);
-    const size_t len = wcslen(server), tail = wcslen(L"fernwood_standins.dll");
-    ASSERT_GE(len, tail);
-    EXPECT_EQ(_wcsicmp(server + len - tail, L"fernwood_standins.dll"), 0);
+    ASSERT_TRUE(ServedByStandins(CLSID_CaptureGraphBuilder2));
 
     ComPtr<IUnknown> unk;
     ASSERT_EQ(Create(CLSID_CaptureGraphBuilder2, IID_IUnknown, &unk), S_OK);
@@ -146,7 +132,7 @@ protected:
         AM_MEDIA_TYPE mt{};
         ASSERT_EQ(source->Pin(0)->ConnectionMediaType(&mt), S_OK);
         std::vector<uint8_t> frame(mt.lSampleSize, 0x80);
-        FreeMediaTypeContents(mt);
+        testbed::FreeMediaType(&mt);
         for (int i = 0; i < frames; ++i)
             EXPECT_EQ(source->Deliver(0, frame.data(), frame.size(), i * 166833LL, (i + 1) * 166833LL), S_OK);
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
@@ -245,7 +231,7 @@ TEST_F(CaptureGraphBuilderTest, RendersAnOutputPinThroughAnIntermediateIntoTheFi
     AM_MEDIA_TYPE mt{};
     ASSERT_EQ(decoded->ConnectionMediaType(&mt), S_OK);
     EXPECT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32) || IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24));
-    FreeMediaTypeContents(mt);
+    testbed::FreeMediaType(&mt);
 
     const int frames = 5;
     Record(source, frames);
@@ -262,12 +248,12 @@ TEST_F(CaptureGraphBuilderTest, PreviewOfACaptureOnlySourceGoesThroughASmartTee)
     ComPtr<IBaseFilter> tee = FilterWithClsid(graph_.Get(), CLSID_SmartTee);
     ASSERT_TRUE(tee);
     EXPECT_TRUE(SameObject(PeerFilter(source->Pin(0)).Get(), tee.Get()));
-    EXPECT_TRUE(SameObject(PeerFilter(NamedPin(tee.Get(), L"Preview").Get()).Get(), renderer.Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(Named(tee.Get(), L"Preview").Get()).Get(), renderer.Get()));
 
     // The capture stream then comes from the same tee.
     ComPtr<IBaseFilter> mux = OutputFile();
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, source->AsFilter(), nullptr, mux.Get()), S_OK);
-    EXPECT_TRUE(SameObject(PeerFilter(NamedPin(tee.Get(), L"Capture").Get()).Get(), mux.Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(Named(tee.Get(), L"Capture").Get()).Get(), mux.Get()));
     int tees = 0;
     for (auto& f : FiltersIn(graph_.Get())) tees += HasClassId(f.Get(), CLSID_SmartTee);
     EXPECT_EQ(tees, 1);

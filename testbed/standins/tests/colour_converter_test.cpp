@@ -57,12 +57,6 @@ const BITMAPINFOHEADER& Header(const AM_MEDIA_TYPE& mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
 }
 
-ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
-    ComPtr<IPin> pin;
-    filter->FindPin(id, pin.Put());
-    return pin;
-}
-
 // source (RGB24 3x2 top-down) -> converter -> sink, in a graph without a clock.
 struct ConverterGraph {
     ComPtr<IGraphBuilder> graph;
@@ -112,12 +106,7 @@ testbed::MediaType Partial(const GUID& subtype) {
 
 TEST(ColourConverter, IsTheStandInWithItsInterfacesAndExactReferenceCounts) {
     ComApartment com;
-    wchar_t server[MAX_PATH] = {};
-    DWORD bytes = sizeof server - sizeof(wchar_t);
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{1643E180-90F5-11CE-97D5-00AA0055595A}\\InprocServer32", nullptr,
-                           RRF_RT_REG_SZ, nullptr, server, &bytes),
-              ERROR_SUCCESS);
-    EXPECT_NE(wcsstr(server, L"fernwood_standins.dll"), nullptr);
+    ASSERT_TRUE(ServedByStandins(CLSID_Colour));
     // Both stand-ins are listed as the platform lists its own filters.
     bool converter_listed = false, tee_listed = false;
     for (const auto& entry : DevicesIn(CLSID_LegacyAmFilterCategory)) {

@@ -44,7 +44,7 @@ HRESULT SetCaptureFormat(IPin* pin, const GUID& subtype, int width, int height) 
         const bool match = IsEqualGUID(mt->subtype, subtype) && vih && vih->bmiHeader.biWidth == width &&
                            vih->bmiHeader.biHeight == height;
         hr = match ? config->SetFormat(mt) : S_FALSE;
-        DeleteMediaTypePtr(mt);
+        testbed::DeleteMediaType(mt);
         if (match) return hr;
     }
     return VFW_E_INVALIDMEDIATYPE;
@@ -273,7 +273,7 @@ TEST(CompressorPath, TheCardRecordsThroughTheTestCodecIntoAFileThatDecodesBack) 
     ASSERT_EQ(coded->ConnectionMediaType(&mt), S_OK);
     ASSERT_TRUE(IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.pbFormat);
     const BITMAPINFOHEADER coded_format = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    FreeMediaTypeContents(mt);
+    testbed::FreeMediaType(&mt);
     EXPECT_EQ(coded_format.biCompression, kFwrl);
 
     ComPtr<IMediaControl> control;

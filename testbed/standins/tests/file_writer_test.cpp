@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -36,12 +35,7 @@ std::string Contents(const std::wstring& path) {
 
 TEST(FileWriter, IsTheStandInWithItsInterfacesAndFileName) {
     ComApartment com;
-    wchar_t server[MAX_PATH] = {};
-    DWORD bytes = sizeof server - sizeof(wchar_t);
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{8596E5F0-0DA5-11D0-BD21-00A0C911CE86}\\InprocServer32",
-                           nullptr, RRF_RT_REG_SZ, nullptr, server, &bytes),
-              ERROR_SUCCESS);
-    EXPECT_NE(wcsstr(server, L"fernwood_standins.dll"), nullptr);
+    ASSERT_TRUE(ServedByStandins(CLSID_FileWriter));
 
     ComPtr<IBaseFilter> writer;
     ASSERT_EQ(Create(CLSID_FileWriter, IID_IBaseFilter, &writer), S_OK);
@@ -66,7 +60,7 @@ TEST(FileWriter, IsTheStandInWithItsInterfacesAndFileName) {
     EXPECT_STREQ(name, L"C:\\recordings\\take.avi");
     EXPECT_TRUE(IsEqualGUID(mt.majortype, MEDIATYPE_Stream));
     CoTaskMemFree(name);
-    FreeMediaTypeContents(mt);
+    testbed::FreeMediaType(&mt);
 
     // One input pin, taking a byte stream, written through IStream or samples.
     ComPtr<IPin> input = PinAt(writer.Get(), PINDIR_INPUT, 0);

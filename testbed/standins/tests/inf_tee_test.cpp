@@ -2,7 +2,6 @@
 #include <dshow.h>
 #include <gtest/gtest.h>
 
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -13,94 +12,57 @@
 namespace fernwood::test {
 namespace {
 
-void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> present,
-                      std::initializer_list<const IID*> absent, const char* what) {
-    const ULONG base = RefCount(object);
-    for (const IID* iid : present) {
-        ComPtr<IUnknown> got;
-        EXPECT_EQ(object->QueryInterface(*iid, got.PutVoid()), S_OK) << what;
-        if (got) {
-            EXPECT_EQ(RefCount(object), base + 1) << what;
-        }
-    }
-    for (const IID* iid : absent) {
-        void* out = reinterpret_cast<void*>(1);
-        EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE) << what;
-        EXPECT_EQ(out, nullptr) << what;
-    }
-    EXPECT_EQ(RefCount(object), base) << what;
-}
-
-std::wstring IdOf(IPin* pin) {
-    LPWSTR id = nullptr;
-    if (FAILED(pin->QueryId(&id))) return L"";
-    std::wstring text = id;
-    CoTaskMemFree(id);
-    return text;
-}
-
-// The pins' ids in enumeration order.
-std::vector<std::wstring> PinIds(IBaseFilter* filter) {
-    std::vector<std::wstring> ids;
-    for (auto& pin : PinsOf(filter)) ids.push_back(IdOf(pin.Get()));
-    return ids;
-}
-
-ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
-    ComPtr<IPin> pin;
-    filter->FindPin(id, pin.Put());
-    return pin;
-}
-
-// A graph with a PCM push source and the tee, the source connected.
-struct TeeGraph {
-    ComPtr<IGraphBuilder> graph;
-    ComPtr<IMediaControl> control;
-    PushSource* source = nullptr;
-    ComPtr<IBaseFilter> source_filter, tee;
-
-    TeeGraph() {
-        Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph);
-        graph->QueryInterface(IID_IMediaControl, control.PutVoid());
-        source = new PushSource(PcmType(48000, 2), 256);
-        source_filter = ComPtr<IBaseFilter>::Adopt(source);
-        graph->AddFilter(source_filter.Get(), L"source");
+// A graph with a PCM push source and the tee, and sinks added as a test
+// needs them. At the end the graph is emptied and everything in it must go
+// with its last reference.
+class InfTeeGraph : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph), S_OK);
+        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.PutVoid()), S_OK);
+        source = AddSource(PcmType(48000, 2));
         tee = AddNewFilter(graph.Get(), CLSID_InfTee, L"tee");
+        ASSERT_TRUE(tee);
     }
-    HRESULT ConnectSource() {
-        return graph->ConnectDirect(source->Output(), Named(tee.Get(), L"Input").Get(), nullptr);
-    }
-    ComPtr<IBaseFilter> AddSink(RecordingSink** sink) {
-        *sink = new RecordingSink;
-        auto filter = ComPtr<IBaseFilter>::Adopt(*sink);
-        graph->AddFilter(filter.Get(), nullptr);
-        return filter;
-    }
-    HRESULT ConnectOutput(const wchar_t* id, RecordingSink* sink) {
-        return graph->ConnectDirect(Named(tee.Get(), id).Get(), sink->Input(), nullptr);
-    }
-    void DisconnectBoth(IPin* pin) {
-        ComPtr<IPin> peer = PeerOf(pin);
-        graph->Disconnect(pin);
-        if (peer) graph->Disconnect(peer.Get());
-    }
-    // Empties the graph and checks that it goes with its last reference.
-    void TearDown() {
-        if (control) control->Stop();
+    void TearDown() override {
+        if (!graph || !tee) return;  // SetUp failed
+        control->Stop();
         for (auto& f : FiltersIn(graph.Get())) graph->RemoveFilter(f.Get());
         control.Reset();
         EXPECT_EQ(graph.Detach()->Release(), 0u);
+        for (auto& f : others) EXPECT_EQ(f.Detach()->Release(), 0u);
+        EXPECT_EQ(tee.Detach()->Release(), 0u);
     }
+
+    PushSource* AddSource(const testbed::MediaType& type) {
+        auto* added = new PushSource(type, 256);
+        others.push_back(ComPtr<IBaseFilter>::Adopt(added));
+        graph->AddFilter(others.back().Get(), nullptr);
+        return added;
+    }
+    RecordingSink* AddSink() {
+        auto* sink = new RecordingSink;
+        others.push_back(ComPtr<IBaseFilter>::Adopt(sink));
+        graph->AddFilter(others.back().Get(), nullptr);
+        return sink;
+    }
+    HRESULT ConnectSource() { return graph->ConnectDirect(source->Output(), Input().Get(), nullptr); }
+    HRESULT ConnectOutput(const wchar_t* id, RecordingSink* sink) {
+        return graph->ConnectDirect(Named(tee.Get(), id).Get(), sink->Input(), nullptr);
+    }
+    ComPtr<IPin> Input() { return Named(tee.Get(), L"Input"); }
+
+    ComApartment com;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IBaseFilter> tee;
+    PushSource* source = nullptr;
+    std::vector<ComPtr<IBaseFilter>> others;  // sources and sinks
 };
 
 TEST(InfTee, IsTheStandInWithItsInterfacesAndExactReferenceCounts) {
     ComApartment com;
-    wchar_t server[MAX_PATH] = {};
-    DWORD bytes = sizeof server - sizeof(wchar_t);
-    ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{F8388A40-D5BB-11d0-BE5A-0080C706568E}\\InprocServer32", nullptr,
-                           RRF_RT_REG_SZ, nullptr, server, &bytes),
-              ERROR_SUCCESS);
-    EXPECT_NE(wcsstr(server, L"fernwood_standins.dll"), nullptr);
+    ASSERT_TRUE(ServedByStandins(CLSID_InfTee));
 
     ComPtr<IBaseFilter> tee;
     ASSERT_EQ(Create(CLSID_InfTee, IID_IBaseFilter, &tee), S_OK);
@@ -162,22 +124,18 @@ TEST(InfTee, WalksItsStatesUnconnected) {
     EXPECT_EQ(tee.Detach()->Release(), 0u);
 }
 
-TEST(InfTee, OutputsCarryExactlyTheInputTypeAndWaitForTheInput) {
-    ComApartment com;
-    TeeGraph g;
-    ASSERT_TRUE(g.tee);
-    RecordingSink* sink = nullptr;
-    ComPtr<IBaseFilter> sink_filter = g.AddSink(&sink);
-    ComPtr<IPin> input = Named(g.tee.Get(), L"Input"), output = Named(g.tee.Get(), L"Output1");
+TEST_F(InfTeeGraph, OutputsCarryExactlyTheInputTypeAndWaitForTheInput) {
+    RecordingSink* sink = AddSink();
+    ComPtr<IPin> input = Input(), output = Named(tee.Get(), L"Output1");
 
     ComPtr<IEnumMediaTypes> types;
     EXPECT_EQ(output->EnumMediaTypes(types.Put()), VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(g.ConnectOutput(L"Output1", sink), VFW_E_NOT_CONNECTED);
+    EXPECT_EQ(ConnectOutput(L"Output1", sink), VFW_E_NOT_CONNECTED);
     ASSERT_EQ(input->EnumMediaTypes(types.Put()), S_OK);
     AM_MEDIA_TYPE* mt = nullptr;
     EXPECT_EQ(types->Next(1, &mt, nullptr), S_FALSE);
 
-    ASSERT_EQ(g.ConnectSource(), S_OK);
+    ASSERT_EQ(ConnectSource(), S_OK);
     const testbed::MediaType pcm = PcmType(48000, 2), other = PcmType(44100, 2);
     ASSERT_EQ(output->EnumMediaTypes(types.Put()), S_OK);
     AM_MEDIA_TYPE* offered[2] = {};
@@ -188,9 +146,9 @@ TEST(InfTee, OutputsCarryExactlyTheInputTypeAndWaitForTheInput) {
     testbed::DeleteMediaType(offered[0]);
     EXPECT_EQ(output->QueryAccept(&pcm.Get()), S_OK);
     EXPECT_EQ(output->QueryAccept(&other.Get()), S_FALSE);
-    EXPECT_EQ(g.graph->ConnectDirect(output.Get(), sink->Input(), &other.Get()), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(graph->ConnectDirect(output.Get(), sink->Input(), &other.Get()), VFW_E_TYPE_NOT_ACCEPTED);
 
-    ASSERT_EQ(g.ConnectOutput(L"Output1", sink), S_OK);
+    ASSERT_EQ(ConnectOutput(L"Output1", sink), S_OK);
     AM_MEDIA_TYPE connected = {};
     ASSERT_EQ(output->ConnectionMediaType(&connected), S_OK);
     EXPECT_TRUE(testbed::SameMediaType(connected, pcm.Get()));
@@ -200,46 +158,31 @@ TEST(InfTee, OutputsCarryExactlyTheInputTypeAndWaitForTheInput) {
     testbed::FreeMediaType(&connected);
 
     // With an output connected, the input takes its type again and no other.
-    g.DisconnectBoth(input.Get());
+    DisconnectBoth(graph.Get(), input.Get());
     EXPECT_EQ(input->QueryAccept(&other.Get()), S_FALSE);
     EXPECT_EQ(input->QueryAccept(&pcm.Get()), S_OK);
-    auto* second = new PushSource(other, 256);
-    auto second_filter = ComPtr<IBaseFilter>::Adopt(second);
-    g.graph->AddFilter(second_filter.Get(), L"second");
-    EXPECT_NE(g.graph->ConnectDirect(second->Output(), input.Get(), nullptr), S_OK);
-    EXPECT_EQ(g.ConnectSource(), S_OK);
-
-    types.Reset();
-    input.Reset();
-    output.Reset();
-    g.TearDown();
-    EXPECT_EQ(second_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(sink_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(g.tee.Detach()->Release(), 0u);
+    PushSource* second = AddSource(other);
+    EXPECT_NE(graph->ConnectDirect(second->Output(), input.Get(), nullptr), S_OK);
+    EXPECT_EQ(ConnectSource(), S_OK);
 }
 
-TEST(InfTee, KeepsOneFreeOutputAsOutputsConnectAndDisconnect) {
-    ComApartment com;
-    TeeGraph g;
-    ASSERT_TRUE(g.tee);
-    ASSERT_EQ(g.ConnectSource(), S_OK);
-    RecordingSink *a = nullptr, *b = nullptr;
-    ComPtr<IBaseFilter> fa = g.AddSink(&a), fb = g.AddSink(&b);
+TEST_F(InfTeeGraph, KeepsOneFreeOutputAsOutputsConnectAndDisconnect) {
+    ASSERT_EQ(ConnectSource(), S_OK);
+    RecordingSink *a = AddSink(), *b = AddSink();
     using Ids = std::vector<std::wstring>;
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output1"}));
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output1"}));
 
-    ASSERT_EQ(g.ConnectOutput(L"Output1", a), S_OK);
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output1", L"Output2"}));
-    ASSERT_EQ(g.ConnectOutput(L"Output2", b), S_OK);
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output1", L"Output2", L"Output3"}));
+    ASSERT_EQ(ConnectOutput(L"Output1", a), S_OK);
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output1", L"Output2"}));
+    ASSERT_EQ(ConnectOutput(L"Output2", b), S_OK);
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output1", L"Output2", L"Output3"}));
 
     // The disconnected output goes; a reference held to it stays usable.
-    ComPtr<IPin> first = Named(g.tee.Get(), L"Output1");
-    const ULONG before = RefCount(g.tee.Get());
-    g.DisconnectBoth(first.Get());
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output2", L"Output3"}));
-    EXPECT_EQ(RefCount(g.tee.Get()), before - 1);  // only the sink's reference to its peer went
+    ComPtr<IPin> first = Named(tee.Get(), L"Output1");
+    const ULONG before = RefCount(tee.Get());
+    DisconnectBoth(graph.Get(), first.Get());
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output2", L"Output3"}));
+    EXPECT_EQ(RefCount(tee.Get()), before - 1);  // only the sink's reference to its peer went
     PIN_INFO info = {};
     ASSERT_EQ(first->QueryPinInfo(&info), S_OK);
     EXPECT_STREQ(info.achName, L"Output1");
@@ -247,48 +190,38 @@ TEST(InfTee, KeepsOneFreeOutputAsOutputsConnectAndDisconnect) {
     EXPECT_EQ(first->Disconnect(), S_FALSE);
     first.Reset();
     ComPtr<IPin> gone;
-    EXPECT_EQ(g.tee->FindPin(L"Output1", gone.Put()), VFW_E_NOT_FOUND);
+    EXPECT_EQ(tee->FindPin(L"Output1", gone.Put()), VFW_E_NOT_FOUND);
     // The first output now is the one that feeds the second sink.
-    ComPtr<IPin> now_first = PinAt(g.tee.Get(), PINDIR_OUTPUT, 0);
+    ComPtr<IPin> now_first = PinAt(tee.Get(), PINDIR_OUTPUT, 0);
     ASSERT_TRUE(now_first);
     EXPECT_EQ(IdOf(now_first.Get()), L"Output2");
     EXPECT_TRUE(SameObject(PeerOf(now_first.Get()).Get(), b->Input()));
     now_first.Reset();
     // Disconnecting the one free output leaves it in place.
-    EXPECT_EQ(g.graph->Disconnect(Named(g.tee.Get(), L"Output3").Get()), S_FALSE);
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output2", L"Output3"}));
+    EXPECT_EQ(graph->Disconnect(Named(tee.Get(), L"Output3").Get()), S_FALSE);
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output2", L"Output3"}));
 
     // The free output is the one to connect next; numbering goes on.
-    ASSERT_EQ(g.ConnectOutput(L"Output3", a), S_OK);
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output2", L"Output3", L"Output4"}));
-    g.DisconnectBoth(Named(g.tee.Get(), L"Output2").Get());
-    g.DisconnectBoth(Named(g.tee.Get(), L"Output3").Get());
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output4"}));
-    EXPECT_FALSE(IsConnected(Named(g.tee.Get(), L"Output4").Get()));
+    ASSERT_EQ(ConnectOutput(L"Output3", a), S_OK);
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output2", L"Output3", L"Output4"}));
+    DisconnectBoth(graph.Get(), Named(tee.Get(), L"Output2").Get());
+    DisconnectBoth(graph.Get(), Named(tee.Get(), L"Output3").Get());
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output4"}));
+    EXPECT_FALSE(IsConnected(Named(tee.Get(), L"Output4").Get()));
 
     // Disconnecting needs a stopped graph.
-    ASSERT_EQ(g.ConnectOutput(L"Output4", a), S_OK);
-    ASSERT_TRUE(SUCCEEDED(g.control->Pause()));
-    EXPECT_EQ(Named(g.tee.Get(), L"Output4")->Disconnect(), VFW_E_NOT_STOPPED);
-    EXPECT_EQ(PinIds(g.tee.Get()), (Ids{L"Input", L"Output4", L"Output5"}));
-
-    g.TearDown();
-    EXPECT_EQ(fa.Detach()->Release(), 0u);
-    EXPECT_EQ(fb.Detach()->Release(), 0u);
-    EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(g.tee.Detach()->Release(), 0u);
+    ASSERT_EQ(ConnectOutput(L"Output4", a), S_OK);
+    ASSERT_TRUE(SUCCEEDED(control->Pause()));
+    EXPECT_EQ(Named(tee.Get(), L"Output4")->Disconnect(), VFW_E_NOT_STOPPED);
+    EXPECT_EQ(PinIds(tee.Get()), (Ids{L"Input", L"Output4", L"Output5"}));
 }
 
-TEST(InfTee, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
-    ComApartment com;
-    TeeGraph g;
-    ASSERT_TRUE(g.tee);
-    ASSERT_EQ(g.ConnectSource(), S_OK);
-    RecordingSink *a = nullptr, *b = nullptr;
-    ComPtr<IBaseFilter> fa = g.AddSink(&a), fb = g.AddSink(&b);
-    ASSERT_EQ(g.ConnectOutput(L"Output1", a), S_OK);
-    ASSERT_EQ(g.ConnectOutput(L"Output2", b), S_OK);
-    ASSERT_TRUE(SUCCEEDED(g.control->Run()));
+TEST_F(InfTeeGraph, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
+    ASSERT_EQ(ConnectSource(), S_OK);
+    RecordingSink *a = AddSink(), *b = AddSink();
+    ASSERT_EQ(ConnectOutput(L"Output1", a), S_OK);
+    ASSERT_EQ(ConnectOutput(L"Output2", b), S_OK);
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
 
     std::vector<uint8_t> data(200);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
@@ -297,7 +230,7 @@ TEST(InfTee, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
     flags.with_media_time = true;
     flags.media_start = 10000;
     flags.media_stop = 20000;
-    ASSERT_EQ(g.source->Push(data.data(), data.size(), 30000, 40000, flags), S_OK);
+    ASSERT_EQ(source->Push(data.data(), data.size(), 30000, 40000, flags), S_OK);
     for (RecordingSink* sink : {a, b}) {
         ASSERT_TRUE(sink->WaitForCount(1));
         const Received r = sink->Samples()[0];
@@ -313,16 +246,16 @@ TEST(InfTee, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
         EXPECT_TRUE(r.preroll);
         EXPECT_TRUE(r.discontinuity);
     }
-    ComPtr<IPin> input = Named(g.tee.Get(), L"Input");
+    ComPtr<IPin> input = Input();
     EXPECT_EQ(input->NewSegment(0, 50000, 1.0), S_OK);
     EXPECT_EQ(input->EndOfStream(), S_OK);
     EXPECT_EQ(input->BeginFlush(), S_OK);
-    EXPECT_EQ(g.source->Push(data.data(), 10, 0, 1), S_FALSE);
+    EXPECT_EQ(source->Push(data.data(), 10, 0, 1), S_FALSE);
     EXPECT_EQ(input->EndOfStream(), S_OK);  // not passed on while flushing
     EXPECT_EQ(input->EndFlush(), S_OK);
     flags = PushFlags();
     flags.sync = false;
-    ASSERT_EQ(g.source->Push(data.data() + 100, 100, 50000, 60000, flags), S_OK);
+    ASSERT_EQ(source->Push(data.data() + 100, 100, 50000, 60000, flags), S_OK);
     for (RecordingSink* sink : {a, b}) {
         ASSERT_TRUE(sink->WaitForCount(2));
         const Received r = sink->Samples()[1];
@@ -336,36 +269,25 @@ TEST(InfTee, PassesEachSampleAndStreamEventToEveryConnectedOutput) {
         EXPECT_EQ(sink->BeginFlushes(), 1);
         EXPECT_EQ(sink->EndFlushes(), 1);
     }
-    ASSERT_EQ(g.control->Stop(), S_OK);
+    ASSERT_EQ(control->Stop(), S_OK);
     EXPECT_EQ(input->EndOfStream(), S_OK);
     EXPECT_EQ(a->EndOfStreams(), 1);
     EXPECT_EQ(a->Count(), 2u);
     EXPECT_EQ(b->Count(), 2u);
-
-    input.Reset();
-    g.TearDown();
-    EXPECT_EQ(fa.Detach()->Release(), 0u);
-    EXPECT_EQ(fb.Detach()->Release(), 0u);
-    EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(g.tee.Detach()->Release(), 0u);
 }
 
 // The input's allocator goes to every peer read-only and the samples are the
 // source's own; a peer that refuses it keeps its allocator and gets copies.
-TEST(InfTee, SharesTheSourcesSamplesAndCopiesOnlyForAPeerWithBuffersOfItsOwn) {
-    ComApartment com;
-    TeeGraph g;
-    ASSERT_TRUE(g.tee);
-    ASSERT_EQ(g.ConnectSource(), S_OK);
-    RecordingSink *shared = nullptr, *own = nullptr;
-    ComPtr<IBaseFilter> fs = g.AddSink(&shared), fo = g.AddSink(&own);
+TEST_F(InfTeeGraph, SharesTheSourcesSamplesAndCopiesOnlyForAPeerWithBuffersOfItsOwn) {
+    ASSERT_EQ(ConnectSource(), S_OK);
+    RecordingSink *shared = AddSink(), *own = AddSink();
     own->InsistOnOwnAllocator();
-    ASSERT_EQ(g.ConnectOutput(L"Output1", shared), S_OK);
-    ASSERT_EQ(g.ConnectOutput(L"Output2", own), S_OK);
+    ASSERT_EQ(ConnectOutput(L"Output1", shared), S_OK);
+    ASSERT_EQ(ConnectOutput(L"Output2", own), S_OK);
 
     ComPtr<IMemInputPin> input;
     ComPtr<IMemAllocator> source_allocator;
-    ASSERT_EQ(Named(g.tee.Get(), L"Input")->QueryInterface(IID_IMemInputPin, input.PutVoid()), S_OK);
+    ASSERT_EQ(Input()->QueryInterface(IID_IMemInputPin, input.PutVoid()), S_OK);
     ASSERT_EQ(input->GetAllocator(source_allocator.Put()), S_OK);
     EXPECT_EQ(shared->NotifiedAllocator(), source_allocator.Get());
     EXPECT_TRUE(shared->NotifiedReadOnly());
@@ -377,27 +299,19 @@ TEST(InfTee, SharesTheSourcesSamplesAndCopiesOnlyForAPeerWithBuffersOfItsOwn) {
     std::vector<uint8_t> data(200);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(3 * i);
     for (size_t run = 1; run <= 2; ++run) {
-        ASSERT_TRUE(SUCCEEDED(g.control->Run()));
-        ASSERT_EQ(g.source->Push(data.data(), data.size(), 0, 10000), S_OK);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        ASSERT_EQ(source->Push(data.data(), data.size(), 0, 10000), S_OK);
         ASSERT_TRUE(shared->WaitForCount(run));
         ASSERT_TRUE(own->WaitForCount(run));
         const Received s = shared->Samples()[run - 1], o = own->Samples()[run - 1];
-        EXPECT_EQ(s.object, g.source->LastSample());
-        EXPECT_NE(o.object, g.source->LastSample());
+        EXPECT_EQ(s.object, source->LastSample());
+        EXPECT_NE(o.object, source->LastSample());
         EXPECT_EQ(s.data, data);
         EXPECT_EQ(o.data, data);
         EXPECT_EQ(o.start, 0);
         EXPECT_EQ(o.stop, 10000);
-        ASSERT_EQ(g.control->Stop(), S_OK);
+        ASSERT_EQ(control->Stop(), S_OK);
     }
-
-    input.Reset();
-    source_allocator.Reset();
-    g.TearDown();
-    EXPECT_EQ(fs.Detach()->Release(), 0u);
-    EXPECT_EQ(fo.Detach()->Release(), 0u);
-    EXPECT_EQ(g.source_filter.Detach()->Release(), 0u);
-    EXPECT_EQ(g.tee.Detach()->Release(), 0u);
 }
 
 }  // namespace

@@ -40,12 +40,6 @@ std::vector<uint8_t> HalvesRgb24(int w, int h) {
     return dib;
 }
 
-ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
-    ComPtr<IPin> pin;
-    filter->FindPin(id, pin.Put());
-    return pin;
-}
-
 void EmptyGraph(ComPtr<IGraphBuilder>& graph) {
     ComPtr<IMediaControl> control;
     graph->QueryInterface(IID_IMediaControl, control.PutVoid());

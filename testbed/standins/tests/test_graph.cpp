@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 #include "dshow_util.h"
 
 namespace fernwood::test {
@@ -35,6 +37,62 @@ ComPtr<IBaseFilter> FilterWithClsid(IFilterGraph* graph, const CLSID& clsid) {
     for (auto& f : FiltersIn(graph))
         if (HasClassId(f.Get(), clsid)) return f;
     return nullptr;
+}
+
+void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> present,
+                      std::initializer_list<const IID*> absent, const char* what) {
+    const ULONG base = RefCount(object);
+    for (const IID* iid : present) {
+        ComPtr<IUnknown> got;
+        EXPECT_EQ(object->QueryInterface(*iid, got.PutVoid()), S_OK) << what;
+        if (got) {
+            EXPECT_EQ(RefCount(object), base + 1) << what;
+        }
+    }
+    for (const IID* iid : absent) {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(object->QueryInterface(*iid, &out), E_NOINTERFACE) << what;
+        EXPECT_EQ(out, nullptr) << what;
+    }
+    EXPECT_EQ(RefCount(object), base) << what;
+}
+
+bool ServedByStandins(const CLSID& clsid) {
+    wchar_t text[40];
+    if (!StringFromGUID2(clsid, text, 40)) return false;
+    const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\InprocServer32";
+    wchar_t server[MAX_PATH] = {};
+    DWORD bytes = sizeof server - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, server, &bytes) != ERROR_SUCCESS)
+        return false;
+    const std::wstring dll = L"fernwood_standins.dll", path = server;
+    return path.size() >= dll.size() && _wcsicmp(path.c_str() + path.size() - dll.size(), dll.c_str()) == 0;
+}
+
+ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id) {
+    ComPtr<IPin> pin;
+    filter->FindPin(id, pin.Put());
+    return pin;
+}
+
+std::wstring IdOf(IPin* pin) {
+    LPWSTR id = nullptr;
+    if (FAILED(pin->QueryId(&id))) return L"";
+    std::wstring text = id;
+    CoTaskMemFree(id);
+    return text;
+}
+
+std::vector<std::wstring> PinIds(IBaseFilter* filter) {
+    std::vector<std::wstring> ids;
+    for (auto& pin : PinsOf(filter)) ids.push_back(IdOf(pin.Get()));
+    return ids;
+}
+
+void DisconnectBoth(IGraphBuilder* graph, IPin* pin) {
+    ComPtr<IPin> peer = PeerOf(pin);
+    graph->Disconnect(pin);
+    if (peer) graph->Disconnect(peer.Get());
 }
 
 ULONG RefCount(IUnknown* object) {

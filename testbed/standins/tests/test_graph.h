@@ -7,6 +7,7 @@
 #include <dshow.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,21 @@ ComPtr<IBaseFilter> FilterWithClsid(IFilterGraph* graph, const CLSID& clsid);
 
 // The current count, by an AddRef and Release pair.
 ULONG RefCount(IUnknown* object);
+
+// Each present interface is answered with exactly one reference more; each
+// absent one is refused with E_NOINTERFACE and a null pointer (gtest
+// expectations, `what` naming the object).
+void ExpectInterfaces(IUnknown* object, std::initializer_list<const IID*> present,
+                      std::initializer_list<const IID*> absent, const char* what);
+// Whether the class's registered server is fernwood_standins.dll.
+bool ServedByStandins(const CLSID& clsid);
+
+ComPtr<IPin> Named(IBaseFilter* filter, const wchar_t* id);
+std::wstring IdOf(IPin* pin);
+// The pins' ids in enumeration order.
+std::vector<std::wstring> PinIds(IBaseFilter* filter);
+// Disconnects the pin and its peer through the graph.
+void DisconnectBoth(IGraphBuilder* graph, IPin* pin);
 
 // Calls DllGetClassObject of a named platform DLL directly, bypassing the
 // prefix's registration (which may name a stand-in instead).

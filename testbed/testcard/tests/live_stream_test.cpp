@@ -90,16 +90,24 @@ class Ticks : public LiveStream::Producer {
   long early_ = 0;
 };
 
-TEST(LiveStreamTest, PacesByTheClockThatLosesItsWakeUps) {
+// A stream of ticks, started and run from now on `clock` (null: the
+// performance counter).
+class LiveStreamTest : public ::testing::Test {
+ protected:
+  void StartRun(IReferenceClock* on) {
+    ASSERT_EQ(S_OK, stream.Start());
+    stream.Run(LiveStream::Now(on), on);
+  }
+
   SilentClock clock;
   Ticks ticks;
-  {
-    LiveStream stream(ticks);
-    ASSERT_EQ(S_OK, stream.Start());
-    stream.Run(LiveStream::Now(&clock), &clock);
-    ASSERT_TRUE(ticks.WaitFor(30));
-    stream.Stop();
-  }
+  LiveStream stream{ticks};
+};
+
+TEST_F(LiveStreamTest, PacesByTheClockThatLosesItsWakeUps) {
+  StartRun(&clock);
+  ASSERT_TRUE(ticks.WaitFor(30));
+  stream.Stop();
   EXPECT_EQ(0, ticks.Early());
   // One periodic advise for the run at the producer's beat, none per piece.
   EXPECT_EQ(0, clock.single_advises.load());
@@ -109,12 +117,8 @@ TEST(LiveStreamTest, PacesByTheClockThatLosesItsWakeUps) {
   EXPECT_EQ(1u, clock.refs_.load());
 }
 
-TEST(LiveStreamTest, EveryRunHasItsOwnAdviseAndPausingReleasesIt) {
-  SilentClock clock;
-  Ticks ticks;
-  LiveStream stream(ticks);
-  ASSERT_EQ(S_OK, stream.Start());
-  stream.Run(LiveStream::Now(&clock), &clock);
+TEST_F(LiveStreamTest, EveryRunHasItsOwnAdviseAndPausingReleasesIt) {
+  StartRun(&clock);
   ASSERT_TRUE(ticks.WaitFor(5));
   stream.Pause();
   // The thread lets go of the advise once it sees the pause.
@@ -127,11 +131,8 @@ TEST(LiveStreamTest, EveryRunHasItsOwnAdviseAndPausingReleasesIt) {
   EXPECT_EQ(0, clock.single_advises.load());
 }
 
-TEST(LiveStreamTest, WithoutAClockThePerformanceCounterPaces) {
-  Ticks ticks;
-  LiveStream stream(ticks);
-  ASSERT_EQ(S_OK, stream.Start());
-  stream.Run(LiveStream::Now(nullptr), nullptr);
+TEST_F(LiveStreamTest, WithoutAClockThePerformanceCounterPaces) {
+  StartRun(nullptr);
   ASSERT_TRUE(ticks.WaitFor(20));
   stream.Stop();
   EXPECT_EQ(0, ticks.Early());
