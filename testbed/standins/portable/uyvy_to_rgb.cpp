@@ -3,6 +3,11 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define FERNWOOD_UYVY_SSE2 1
+#endif
+
 namespace fernwood {
 namespace {
 
@@ -95,6 +100,116 @@ struct Put555 {
     }
 };
 
+#ifdef FERNWOOD_UYVY_SSE2
+// Eight pixels at a time with the same 16.16 arithmetic as the tables, so the
+// output is identical to the byte-by-byte path. _mm_madd_epi16 takes 16-bit
+// factors only: each coefficient c is split as hi * 32768 + lo, with lo in
+// 0..32767, and the two partial sums are recombined in 32 bits.
+struct Split {
+    int16_t hi, lo;
+};
+constexpr Split SplitOf(int32_t c) {
+    return {static_cast<int16_t>((c - (((c % 32768) + 32768) % 32768)) / 32768),
+            static_cast<int16_t>(((c % 32768) + 32768) % 32768)};
+}
+constexpr Split kSy = SplitOf(kY), kSrv = SplitOf(kRv), kSbu = SplitOf(kBu);
+constexpr Split kSgu = SplitOf(-kGu), kSgv = SplitOf(-kGv);
+
+inline __m128i Pairs(int16_t even, int16_t odd) {
+    return _mm_set_epi16(odd, even, odd, even, odd, even, odd, even);
+}
+
+// (hi_sum << 15) + lo_sum, rounded and shifted back to pixel units.
+inline __m128i Combine(__m128i hi, __m128i lo) {
+    const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(hi, 15), lo), _mm_set1_epi32(kHalf));
+    return _mm_srai_epi32(sum, 16);
+}
+
+struct Rgb16 {
+    __m128i r, g, b;  // eight pixels, 0..255 in 16-bit lanes
+};
+
+struct HalfSums {
+    __m128i r, g, b;  // four pixels, 32-bit lanes, not yet clamped
+};
+
+// v: U Y V Y U Y V Y as 16-bit lanes with 128 and 16 already taken off.
+inline HalfSums FourPixels(__m128i v) {
+    const __m128i yv = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 2, 1)), _MM_SHUFFLE(2, 3, 2, 1));
+    const __m128i yu = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 3, 0, 1)), _MM_SHUFFLE(0, 3, 0, 1));
+    HalfSums s;
+    s.r = Combine(_mm_madd_epi16(yv, Pairs(kSy.hi, kSrv.hi)), _mm_madd_epi16(yv, Pairs(kSy.lo, kSrv.lo)));
+    s.b = Combine(_mm_madd_epi16(yu, Pairs(kSy.hi, kSbu.hi)), _mm_madd_epi16(yu, Pairs(kSy.lo, kSbu.lo)));
+    const __m128i g_hi = _mm_add_epi32(_mm_madd_epi16(yu, Pairs(kSy.hi, kSgu.hi)), _mm_madd_epi16(yv, Pairs(0, kSgv.hi)));
+    const __m128i g_lo = _mm_add_epi32(_mm_madd_epi16(yu, Pairs(kSy.lo, kSgu.lo)), _mm_madd_epi16(yv, Pairs(0, kSgv.lo)));
+    s.g = Combine(g_hi, g_lo);
+    return s;
+}
+
+inline __m128i Clamp8(__m128i a, __m128i b) {
+    return _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+inline Rgb16 EightPixels(const uint8_t* s) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i offsets = Pairs(128, 16);
+    const __m128i zero = _mm_setzero_si128();
+    const HalfSums a = FourPixels(_mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), offsets));
+    const HalfSums b = FourPixels(_mm_sub_epi16(_mm_unpackhi_epi8(bytes, zero), offsets));
+    return {Clamp8(a.r, b.r), Clamp8(a.g, b.g), Clamp8(a.b, b.b)};
+}
+
+// B G R 0 for pixels 0..3 and 4..7.
+inline void Bgr0(const Rgb16& c, __m128i* lo, __m128i* hi) {
+    const __m128i bg = _mm_or_si128(c.b, _mm_slli_epi16(c.g, 8));
+    *lo = _mm_unpacklo_epi16(bg, c.r);
+    *hi = _mm_unpackhi_epi16(bg, c.r);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put32) {
+    __m128i lo, hi;
+    Bgr0(c, &lo, &hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), hi);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put24) {
+    alignas(16) uint8_t quads[32];
+    __m128i lo, hi;
+    Bgr0(c, &lo, &hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(quads), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(quads + 16), hi);
+    for (int i = 0; i < 8; ++i) std::memcpy(d + 3 * i, quads + 4 * i, 3);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put565) {
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(c.r, 3), 11),
+                                                _mm_slli_epi16(_mm_srli_epi16(c.g, 2), 5)),
+                                   _mm_srli_epi16(c.b, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put555) {
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(c.r, 3), 10),
+                                                _mm_slli_epi16(_mm_srli_epi16(c.g, 3), 5)),
+                                   _mm_srli_epi16(c.b, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+}
+
+// Pixels converted eight at a time; the caller does the rest of the row.
+template <typename Out>
+int ConvertEights(const uint8_t* s, uint8_t* d, int width) {
+    int x = 0;
+    for (; x + 8 <= width; x += 8, s += 16, d += 8 * Out::kBytes) Store8(d, EightPixels(s), Out());
+    return x;
+}
+#else
+template <typename Out>
+int ConvertEights(const uint8_t*, uint8_t*, int) {
+    return 0;
+}
+#endif
+
 template <typename Out>
 void ConvertRows(const UyvyConversion& c, const uint8_t* src, uint8_t* dst, size_t dst_stride) {
     const Tables& t = T();
@@ -104,8 +219,10 @@ void ConvertRows(const UyvyConversion& c, const uint8_t* src, uint8_t* dst, size
         const uint8_t* s = src + src_stride * static_cast<size_t>(row);
         const int dst_row = c.bottom_up ? c.height - 1 - row : row;
         uint8_t* const line = dst + dst_stride * static_cast<size_t>(dst_row);
-        uint8_t* d = line;
-        for (int x = 0; x < c.width; x += 2, s += 4, d += 2 * Out::kBytes) {
+        const int done = ConvertEights<Out>(s, line, c.width);
+        s += 2 * done;
+        uint8_t* d = line + static_cast<size_t>(done) * Out::kBytes;
+        for (int x = done; x < c.width; x += 2, s += 4, d += 2 * Out::kBytes) {
             const Chroma ch = ChromaTerms(t, s[0], s[2]);
             const int32_t y0 = t.luma[s[1]];
             const int32_t y1 = t.luma[s[3]];
