@@ -157,14 +157,14 @@ protected:
         const std::vector<ThreadCpu> after = SnapshotThreads();
         const ULONGLONG process_after = ProcessCpu();
         const double elapsed = static_cast<double>(stopped.QuadPart - started.QuadPart) / frequency.QuadPart;
-        if (record)
-            SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
 
         std::printf("CPU, %s: %.0f %% of one core in the viewer's process over %.1f s\n", label,
                     100.0 * (process_after - process_before) / 1e7 / elapsed, elapsed);
         PrintThreadShares(before, after, elapsed, CardStreamingThread());
         std::printf("  the graph:\n");
         PrintConnections();
+        if (record)
+            SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
         const bool hd = format == IDM_RES_1080;
         PrintOurWork(hd ? 1920 : 1280, hd ? 1080 : 720, hd ? 30000.0 / 1001 : 60000.0 / 1001);
         std::fflush(stdout);

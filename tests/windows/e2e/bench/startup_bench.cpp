@@ -5,13 +5,17 @@
 // the viewer's code.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_window.h"
 #include "bench_support.h"
 #include "capture/capture_graph.h"
+#include "capture/devices.h"
 #include "card_harness.h"
 
 namespace {
@@ -56,6 +60,106 @@ std::string ViewerPath()
     std::string own(path, length);
     return own.substr(0, own.find_last_of('\\') + 1) + "fernwoodview.exe";
 }
+
+// Which of the viewer's start-up steps the window thread is in, sampled
+// every millisecond: the thread is suspended, its live stack copied, and the
+// return addresses on it looked up in this program's function table; the
+// innermost step found gets the sample. The viewer's code stays untouched.
+class StepSampler {
+public:
+    struct Step {
+        const char* name;
+        void (*function)();
+        int samples;
+    };
+
+    explicit StepSampler(std::vector<Step> steps) : steps_(std::move(steps))
+    {
+        for (Step& step : steps_)
+            begins_.push_back(reinterpret_cast<DWORD64>(step.function));
+        HMODULE exe = GetModuleHandleA(nullptr);
+        auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(exe);
+        auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(exe) + dos->e_lfanew);
+        image_begin_ = reinterpret_cast<DWORD64>(exe);
+        image_end_ = image_begin_ + nt->OptionalHeader.SizeOfImage;
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &target_, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        stack_base_ = reinterpret_cast<DWORD64>(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->StackBase);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~StepSampler() { Stop(); }
+
+    void Stop()
+    {
+        if (!thread_.joinable())
+            return;
+        stop_ = true;
+        thread_.join();
+        CloseHandle(target_);
+    }
+    const std::vector<Step>& Steps() const { return steps_; }
+    int Samples() const { return samples_; }
+    int Other() const { return other_; }
+
+private:
+    void Run()
+    {
+        std::vector<DWORD64> copy(64 * 1024);
+        while (!stop_) {
+            Sleep(1);
+            if (SuspendThread(target_) == static_cast<DWORD>(-1))
+                continue;
+            CONTEXT context{};
+            context.ContextFlags = CONTEXT_CONTROL;
+            size_t words = 0;
+            if (GetThreadContext(target_, &context) && context.Rsp < stack_base_) {
+                words = std::min<size_t>(copy.size(), (stack_base_ - context.Rsp) / 8);
+                std::memcpy(copy.data(), reinterpret_cast<const void*>(context.Rsp), words * 8);
+            }
+            ResumeThread(target_);
+            ++samples_;
+            int step = Innermost(context.Rip, copy.data(), words);
+            if (step >= 0)
+                ++steps_[static_cast<size_t>(step)].samples;
+            else
+                ++other_;
+        }
+    }
+
+    int StepOf(DWORD64 address)
+    {
+        if (address < image_begin_ || address >= image_end_)
+            return -1;
+        DWORD64 base = 0;
+        PRUNTIME_FUNCTION entry = RtlLookupFunctionEntry(address, &base, nullptr);
+        if (!entry)
+            return -1;
+        DWORD64 begin = base + entry->BeginAddress;
+        // A pointer to a function (as in our own list of steps) is no return address.
+        if (address == begin)
+            return -1;
+        for (size_t i = 0; i < begins_.size(); ++i)
+            if (begins_[i] == begin)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    int Innermost(DWORD64 pc, const DWORD64* stack, size_t words)
+    {
+        int step = StepOf(pc);
+        for (size_t i = 0; i < words && step < 0; ++i)
+            step = StepOf(stack[i]);
+        return step;
+    }
+
+    std::vector<Step> steps_;
+    std::vector<DWORD64> begins_;
+    DWORD64 image_begin_ = 0, image_end_ = 0, stack_base_ = 0;
+    HANDLE target_ = nullptr;
+    std::atomic<bool> stop_{false};
+    int samples_ = 0, other_ = 0;
+    std::thread thread_;
+};
 
 class StartupBench : public CardTest {};
 
@@ -112,8 +216,15 @@ TEST_F(StartupBench, InProcessSteps)
     const double t0 = Now();
     CreateWindowOnly();
     const double window = Now();
+    StepSampler sampler({{"listing the devices", EnumerateCaptureDevices, 0},
+                         {"listing the compressors", EnumerateCompressors, 0},
+                         {"selecting the compressor", reinterpret_cast<void (*)()>(SelectCompressor), 0},
+                         {"connecting the preview", ConnectPreview, 0},
+                         {"the video device (without its preview)", reinterpret_cast<void (*)()>(AddVideoDevice), 0},
+                         {"the audio device with its rate probe", reinterpret_cast<void (*)()>(AddAudioDevice), 0}});
     BuildCaptureGraph();
     const double graph = Now();
+    sampler.Stop();
     // The graph's clock against the performance counter, to place the card's first frame.
     const double graph_offset = GraphNow() / 1e4 - Now();
     ReplayDisplayState();
@@ -132,6 +243,12 @@ TEST_F(StartupBench, InProcessSteps)
     std::printf("  %7.1f graph built and running (devices, compressors, video and audio device, preview)\n",
                 graph - t0);
     std::printf("  %7.1f window state replayed\n", replayed - t0);
+    const double per_sample = sampler.Samples() ? (graph - window) / sampler.Samples() : 0;
+    std::printf("  building the graph, sampled every %.1f ms (%d samples):\n", per_sample, sampler.Samples());
+    for (const StepSampler::Step& step : sampler.Steps())
+        std::printf("    %7.1f ms  %s\n", step.samples * per_sample, step.name);
+    std::printf("    %7.1f ms  the rest (COM, the graph, the renderers and filters it adds, running it)\n",
+                sampler.Other() * per_sample);
     if (!departures.empty()) {
         std::printf("  %7.1f the card's first frame complete\n", first_frame_end - t0);
         std::printf("  %7.1f the card's first frame delivered\n", first_departure - t0);

@@ -107,7 +107,9 @@ protected:
     {
         std::printf("%s:\n", label);
         std::printf("  the command itself: %s\n", Describe(Summarize(f.command_ms), "ms").c_str());
-        std::printf("  command to the next frame on the screen: %s\n", Describe(Summarize(f.first_frame_ms), "ms").c_str());
+        if (!f.first_frame_ms.empty())
+            std::printf("  command to the next frame on the screen: %s\n",
+                        Describe(Summarize(f.first_frame_ms), "ms").c_str());
         std::printf("  longest time without a new frame: %s\n", Describe(Summarize(f.gap_ms), "ms").c_str());
         std::fflush(stdout);
     }
