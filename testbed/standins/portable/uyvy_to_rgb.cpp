@@ -102,9 +102,10 @@ struct Put555 {
 
 #ifdef FERNWOOD_UYVY_SSE2
 // Eight pixels at a time with the same 16.16 arithmetic as the tables, so the
-// output is identical to the byte-by-byte path. _mm_madd_epi16 takes 16-bit
-// factors only: each coefficient c is split as hi * 32768 + lo, with lo in
-// 0..32767, and the two partial sums are recombined in 32 bits.
+// output is identical to the byte-by-byte path. Luma is worked out per pixel
+// as (Y' << 16) + 10773 Y' from 16-bit products; each pair's chroma terms
+// once, with _mm_madd_epi16, whose 16-bit factors need each coefficient c
+// split as hi * 32768 + lo (lo in 0..32767), recombined in 32 bits.
 struct Split {
     int16_t hi, lo;
 };
@@ -112,58 +113,57 @@ constexpr Split SplitOf(int32_t c) {
     return {static_cast<int16_t>((c - (((c % 32768) + 32768) % 32768)) / 32768),
             static_cast<int16_t>(((c % 32768) + 32768) % 32768)};
 }
-constexpr Split kSy = SplitOf(kY), kSrv = SplitOf(kRv), kSbu = SplitOf(kBu);
+constexpr Split kSrv = SplitOf(kRv), kSbu = SplitOf(kBu);
 constexpr Split kSgu = SplitOf(-kGu), kSgv = SplitOf(-kGv);
+constexpr int16_t kYLow = static_cast<int16_t>(kY - 65536);  // kY = 65536 + 10773
 
 inline __m128i Pairs(int16_t even, int16_t odd) {
     return _mm_set_epi16(odd, even, odd, even, odd, even, odd, even);
 }
 
-// (hi_sum << 15) + lo_sum, rounded and shifted back to pixel units.
-inline __m128i Combine(__m128i hi, __m128i lo) {
-    const __m128i sum = _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(hi, 15), lo), _mm_set1_epi32(kHalf));
-    return _mm_srai_epi32(sum, 16);
+// Four pairs' term for one channel: hi * 32768 + lo over (Cb, Cr).
+inline __m128i ChromaTerm(__m128i uv, Split cb, Split cr) {
+    const __m128i hi = _mm_madd_epi16(uv, Pairs(cb.hi, cr.hi));
+    return _mm_add_epi32(_mm_slli_epi32(hi, 15), _mm_madd_epi16(uv, Pairs(cb.lo, cr.lo)));
+}
+
+// Luma plus a pair's chroma term, shifted back to pixel units, as eight 16-bit lanes.
+inline __m128i Channel(__m128i luma_a, __m128i luma_b, __m128i chroma) {
+    const __m128i a = _mm_srai_epi32(_mm_add_epi32(luma_a, _mm_unpacklo_epi32(chroma, chroma)), 16);
+    const __m128i b = _mm_srai_epi32(_mm_add_epi32(luma_b, _mm_unpackhi_epi32(chroma, chroma)), 16);
+    return _mm_packs_epi32(a, b);
 }
 
 struct Rgb16 {
-    __m128i r, g, b;  // eight pixels, 0..255 in 16-bit lanes
+    __m128i r, g, b;  // eight pixels, not yet clamped, in 16-bit lanes
 };
-
-struct HalfSums {
-    __m128i r, g, b;  // four pixels, 32-bit lanes, not yet clamped
-};
-
-// v: U Y V Y U Y V Y as 16-bit lanes with 128 and 16 already taken off.
-inline HalfSums FourPixels(__m128i v) {
-    const __m128i yv = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 2, 1)), _MM_SHUFFLE(2, 3, 2, 1));
-    const __m128i yu = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 3, 0, 1)), _MM_SHUFFLE(0, 3, 0, 1));
-    HalfSums s;
-    s.r = Combine(_mm_madd_epi16(yv, Pairs(kSy.hi, kSrv.hi)), _mm_madd_epi16(yv, Pairs(kSy.lo, kSrv.lo)));
-    s.b = Combine(_mm_madd_epi16(yu, Pairs(kSy.hi, kSbu.hi)), _mm_madd_epi16(yu, Pairs(kSy.lo, kSbu.lo)));
-    const __m128i g_hi = _mm_add_epi32(_mm_madd_epi16(yu, Pairs(kSy.hi, kSgu.hi)), _mm_madd_epi16(yv, Pairs(0, kSgv.hi)));
-    const __m128i g_lo = _mm_add_epi32(_mm_madd_epi16(yu, Pairs(kSy.lo, kSgu.lo)), _mm_madd_epi16(yv, Pairs(0, kSgv.lo)));
-    s.g = Combine(g_hi, g_lo);
-    return s;
-}
-
-inline __m128i Clamp8(__m128i a, __m128i b) {
-    return _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(a, b), _mm_setzero_si128()), _mm_set1_epi16(255));
-}
 
 inline Rgb16 EightPixels(const uint8_t* s) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i offsets = Pairs(128, 16);
-    const __m128i zero = _mm_setzero_si128();
-    const HalfSums a = FourPixels(_mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), offsets));
-    const HalfSums b = FourPixels(_mm_sub_epi16(_mm_unpackhi_epi8(bytes, zero), offsets));
-    return {Clamp8(a.r, b.r), Clamp8(a.g, b.g), Clamp8(a.b, b.b)};
+    const __m128i y = _mm_sub_epi16(_mm_srli_epi16(bytes, 8), _mm_set1_epi16(16));
+    const __m128i uv = _mm_sub_epi16(_mm_and_si128(bytes, _mm_set1_epi16(0xFF)), _mm_set1_epi16(128));
+    const __m128i low = _mm_mullo_epi16(y, _mm_set1_epi16(kYLow));
+    const __m128i high = _mm_add_epi16(_mm_mulhi_epi16(y, _mm_set1_epi16(kYLow)), y);
+    const __m128i half = _mm_set1_epi32(kHalf);
+    const __m128i luma_a = _mm_add_epi32(_mm_unpacklo_epi16(low, high), half);
+    const __m128i luma_b = _mm_add_epi32(_mm_unpackhi_epi16(low, high), half);
+    return {Channel(luma_a, luma_b, ChromaTerm(uv, Split{0, 0}, kSrv)),
+            Channel(luma_a, luma_b, ChromaTerm(uv, kSgu, kSgv)),
+            Channel(luma_a, luma_b, ChromaTerm(uv, kSbu, Split{0, 0}))};
 }
 
-// B G R 0 for pixels 0..3 and 4..7.
+// B G R 0 for pixels 0..3 and 4..7; the byte packs clamp to 0..255.
 inline void Bgr0(const Rgb16& c, __m128i* lo, __m128i* hi) {
-    const __m128i bg = _mm_or_si128(c.b, _mm_slli_epi16(c.g, 8));
-    *lo = _mm_unpacklo_epi16(bg, c.r);
-    *hi = _mm_unpackhi_epi16(bg, c.r);
+    const __m128i br = _mm_packus_epi16(c.b, c.r);
+    const __m128i g0 = _mm_packus_epi16(c.g, _mm_setzero_si128());
+    const __m128i bg = _mm_unpacklo_epi8(br, g0);
+    const __m128i r0 = _mm_unpackhi_epi8(br, g0);
+    *lo = _mm_unpacklo_epi16(bg, r0);
+    *hi = _mm_unpackhi_epi16(bg, r0);
+}
+
+inline __m128i Clamp(__m128i v) {
+    return _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(255));
 }
 
 inline void Store8(uint8_t* d, const Rgb16& c, Put32) {
@@ -183,16 +183,18 @@ inline void Store8(uint8_t* d, const Rgb16& c, Put24) {
 }
 
 inline void Store8(uint8_t* d, const Rgb16& c, Put565) {
-    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(c.r, 3), 11),
-                                                _mm_slli_epi16(_mm_srli_epi16(c.g, 2), 5)),
-                                   _mm_srli_epi16(c.b, 3));
+    const __m128i r = Clamp(c.r), g = Clamp(c.g), b = Clamp(c.b);
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(r, 3), 11),
+                                                _mm_slli_epi16(_mm_srli_epi16(g, 2), 5)),
+                                   _mm_srli_epi16(b, 3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
 }
 
 inline void Store8(uint8_t* d, const Rgb16& c, Put555) {
-    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(c.r, 3), 10),
-                                                _mm_slli_epi16(_mm_srli_epi16(c.g, 3), 5)),
-                                   _mm_srli_epi16(c.b, 3));
+    const __m128i r = Clamp(c.r), g = Clamp(c.g), b = Clamp(c.b);
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(r, 3), 10),
+                                                _mm_slli_epi16(_mm_srli_epi16(g, 3), 5)),
+                                   _mm_srli_epi16(b, 3));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
 }
 
