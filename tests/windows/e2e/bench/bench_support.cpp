@@ -255,7 +255,7 @@ void PrintThreadShares(const std::vector<ThreadCpu>& before, const std::vector<T
         auto found = start.find(t.id);
         ULONGLONG used = t.cpu - (found == start.end() ? 0 : found->second);
         double share = 100.0 * used / 1e7 / seconds;
-        std::string name = t.id == card_thread ? "the card's streaming thread (card, decoder, converter, renderer)"
+        std::string name = t.id == card_thread ? "the card's streaming thread (the card and each filter its Deliver reaches)"
                                                : t.name;
         if (share < 0.5 && t.id != card_thread)
             others += share;
