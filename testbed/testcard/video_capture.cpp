@@ -431,6 +431,9 @@ HRESULT VideoCapture::StopStream() {
 
 HRESULT VideoCapture::CleanupStream() {
   stream_.Stop();
+  // A stopped filter keeps no reference to a clock the graph may take away.
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  run_clock_.Reset();
   return S_OK;
 }
 

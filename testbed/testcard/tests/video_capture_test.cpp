@@ -426,6 +426,13 @@ TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
   ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink.Get(), L"Preview sink"));
   ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
   ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink->Input(), nullptr));
+  // A clock of the test's own, to see that no reference to it outlives the run.
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IReferenceClock, clock.PutVoid()));
+  ComPtr<IMediaFilter> graph_filter;
+  ASSERT_EQ(S_OK, graph_.As(&graph_filter));
+  ASSERT_EQ(S_OK, graph_filter->SetSyncSource(clock.Get()));
   ComPtr<testcard::ITestCardFrameStats> stats;
   ASSERT_EQ(S_OK, filter_.As(&stats));
   testcard::TestCardFrameDeparture departures[256];
@@ -465,12 +472,17 @@ TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
     }
   }
   EXPECT_EQ(captures, matched);
-  if (copied < 256) EXPECT_EQ(static_cast<int>(arrivals.size()), matched);
+  if (copied < 256) {
+    EXPECT_EQ(static_cast<int>(arrivals.size()), matched);
+  }
   EXPECT_GE(previews, 20);
   // A new run starts a new log.
   ASSERT_EQ(S_OK, control_->Pause());
   ASSERT_EQ(S_OK, stats->GetDepartures(256, departures, &copied));
   EXPECT_EQ(0, copied);
+  ASSERT_EQ(S_OK, control_->Stop());
+  ASSERT_EQ(S_OK, graph_filter->SetSyncSource(nullptr));
+  EXPECT_EQ(1u, RefCount(clock.Get()));
 }
 
 TEST_F(VideoStreamTest, FramesConfiguredToDropNeverArriveAndAreCounted) {

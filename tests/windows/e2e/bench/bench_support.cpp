@@ -123,7 +123,7 @@ bool GrabFrameNumber(HWND window, uint32_t* number)
         return false;
     // The code's band spans rows 20/32 .. 28/32 of the picture.
     const int top = std::max(0, height * 20 / 32 - 2), bottom = std::min(height, height * 28 / 32 + 2);
-    static std::vector<uint8_t> pixels;
+    thread_local std::vector<uint8_t> pixels;
     pixels.assign(static_cast<size_t>(width) * height * 4, 0);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
