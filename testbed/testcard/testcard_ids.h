@@ -33,9 +33,33 @@ struct ITestCardAudioStats : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetLostBuffers(LONG* lost) = 0;
 };
 
+// {4F7B0C2E-93D1-4A6C-B8E5-1D2C7A90F3B6}
+inline const IID IID_ITestCardFrameStats = {
+    0x4f7b0c2e, 0x93d1, 0x4a6c, {0xb8, 0xe5, 0x1d, 0x2c, 0x7a, 0x90, 0xf3, 0xb6}};
+
+struct TestCardFrameDeparture {
+  DWORD frame_number;   // the number drawn into the frame
+  DWORD pin;            // 0 capture, 1 preview
+  LONGLONG frame_end;   // reference-clock time (100 ns) at which the frame was complete
+  LONGLONG delivered;   // reference-clock time just before the pin's Deliver
+};
+
+// On the video filter, for tests in the same process: when each numbered
+// frame left the card, to trace a frame seen on the screen back to it.
+struct ITestCardFrameStats : public IUnknown {
+  // Copies up to `size` of the latest departures since the filter last left
+  // the stopped state, oldest first (the card keeps the last 4096).
+  virtual HRESULT STDMETHODCALLTYPE GetDepartures(LONG size, TestCardFrameDeparture* departures,
+                                                  LONG* copied) = 0;
+  // The thread that draws and delivers the frames; 0 before the first frame.
+  virtual HRESULT STDMETHODCALLTYPE GetStreamingThread(DWORD* thread_id) = 0;
+};
+
 }  // namespace testcard
 
 #ifdef __CRT_UUID_DECL
+__CRT_UUID_DECL(testcard::ITestCardFrameStats, 0x4f7b0c2e, 0x93d1, 0x4a6c, 0xb8, 0xe5, 0x1d, 0x2c,
+                0x7a, 0x90, 0xf3, 0xb6)
 __CRT_UUID_DECL(testcard::ITestCardAudioStats, 0x8e1c3d52, 0x2f6a, 0x4b0e, 0x9c, 0x57, 0x3a, 0x41,
                 0xd0, 0xb6, 0xe2, 0xf4)
 #endif

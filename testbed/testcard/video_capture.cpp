@@ -19,6 +19,7 @@
 #include "testbed/testcard/config.h"
 #include "testbed/testcard/filters.h"
 #include "testbed/testcard/pin_plumbing.h"
+#include "testbed/testcard/portable/departure_log.h"
 #include "testbed/testcard/portable/frame_clock.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/video_types.h"
@@ -39,6 +40,7 @@ const uint64_t kBufferedFrames = 4;
 // a downstream filter that holds samples makes the card lose frames.
 const long kCaptureBuffers = 8;
 const long kPreviewBuffers = 3;
+const size_t kDeparturesKept = 4096;
 
 class VideoCapture;
 
@@ -70,6 +72,7 @@ class VideoPin : public CapturePin {
 
 class VideoCapture : public DeviceFilter,
                      public IAMDroppedFrames,
+                     public ITestCardFrameStats,
                      private testbed::LiveStream::Producer {
  public:
   VideoCapture()
@@ -86,6 +89,9 @@ class VideoCapture : public DeviceFilter,
   STDMETHODIMP GetNumNotDropped(long* count) override;
   STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
   STDMETHODIMP GetAverageFrameSize(long* size) override;
+
+  STDMETHODIMP GetDepartures(LONG size, TestCardFrameDeparture* departures, LONG* copied) override;
+  STDMETHODIMP GetStreamingThread(DWORD* thread_id) override;
 
   testbed::Pin* PinAt(unsigned index) override {
     if (index == 0) return &capture_;
@@ -132,6 +138,7 @@ class VideoCapture : public DeviceFilter,
   bool Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from);
   void CountDropped(uint64_t frame);
   void CountDelivered(long bytes);
+  void LogDeparture(uint64_t frame, uint32_t pin);
 
   std::vector<Capability> caps_;
   std::vector<uint32_t> drop_frames_;
@@ -165,6 +172,11 @@ class VideoCapture : public DeviceFilter,
   long dropped_ = 0;
   long long delivered_bytes_ = 0;
   std::vector<long> dropped_numbers_;
+  // The run's start and clock, for stamping departures on the streaming thread.
+  REFERENCE_TIME run_start_ = 0;
+  ComPtr<IReferenceClock> run_clock_;
+  DepartureLog departures_{kDeparturesKept};
+  std::atomic<DWORD> streaming_thread_{0};
 
   // Last member: its thread must stop before the rest goes away.
   testbed::LiveStream stream_;
@@ -239,6 +251,7 @@ MediaType VideoPin::CapabilityType(size_t index, BYTE* caps) {
 
 void* VideoCapture::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
+  if (IsEqualGUID(iid, IID_ITestCardFrameStats)) return static_cast<ITestCardFrameStats*>(this);
   return DeviceFilter::Interface(iid);
 }
 
@@ -326,11 +339,17 @@ HRESULT VideoCapture::InitStream() {
     delivered_bytes_ = 0;
     dropped_numbers_.clear();
   }
+  departures_.Clear();
   return stream_.Start();
 }
 
 HRESULT VideoCapture::StartStream(REFERENCE_TIME start) {
   resync_ = true;
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    run_start_ = start;
+    run_clock_ = Clock();
+  }
   stream_.Run(start, Clock().Get());
   return S_OK;
 }
@@ -342,6 +361,9 @@ HRESULT VideoCapture::StopStream() {
 
 HRESULT VideoCapture::CleanupStream() {
   stream_.Stop();
+  // A stopped filter keeps no reference to a clock the graph may take away.
+  std::lock_guard<std::mutex> hold(stats_lock_);
+  run_clock_.Reset();
   return S_OK;
 }
 
@@ -381,6 +403,7 @@ void VideoCapture::DeliverFrame(uint64_t frame) {
   ComPtr<IMediaSample> captured;
   if (capture_live_) {
     captured = FillCapture(frame);
+    if (captured) LogDeparture(frame, 0);
     HRESULT hr = captured ? capture_.Deliver(captured.Get()) : E_FAIL;
     if (hr == S_OK)
       CountDelivered(captured->GetActualDataLength());
@@ -415,6 +438,7 @@ void VideoCapture::DeliverPreview(uint64_t frame, IMediaSample* captured) {
   sample->SetTime(nullptr, nullptr);
   sample->SetDiscontinuity(first_preview_);
   first_preview_ = false;
+  LogDeparture(frame, 1);
   preview_.Deliver(sample.Get());
 }
 
@@ -446,6 +470,40 @@ void VideoCapture::CountDelivered(long bytes) {
   std::lock_guard<std::mutex> hold(stats_lock_);
   ++delivered_;
   delivered_bytes_ += bytes;
+}
+
+void VideoCapture::LogDeparture(uint64_t frame, uint32_t pin) {
+  streaming_thread_ = GetCurrentThreadId();
+  REFERENCE_TIME start;
+  ComPtr<IReferenceClock> clock;
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    start = run_start_;
+    clock = run_clock_;
+  }
+  departures_.Add({static_cast<uint32_t>(frame), pin, start + TimesOfFrame(frame, interval_).stop,
+                   testbed::LiveStream::Now(clock.Get())});
+}
+
+// --- ITestCardFrameStats ---
+
+STDMETHODIMP VideoCapture::GetDepartures(LONG size, TestCardFrameDeparture* departures,
+                                         LONG* copied) {
+  if (!departures || !copied) return E_POINTER;
+  if (size <= 0) return E_INVALIDARG;
+  std::vector<FrameDeparture> latest(static_cast<size_t>(size));
+  size_t n = departures_.Latest(latest.data(), latest.size());
+  for (size_t i = 0; i < n; ++i)
+    departures[i] = {latest[i].frame_number, latest[i].pin, latest[i].frame_end,
+                     latest[i].delivered};
+  *copied = static_cast<LONG>(n);
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::GetStreamingThread(DWORD* thread_id) {
+  if (!thread_id) return E_POINTER;
+  *thread_id = streaming_thread_;
+  return S_OK;
 }
 
 // --- IAMDroppedFrames ---

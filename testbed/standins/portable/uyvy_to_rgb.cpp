@@ -3,6 +3,11 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define FERNWOOD_UYVY_SSE2 1
+#endif
+
 namespace fernwood {
 namespace {
 
@@ -95,6 +100,118 @@ struct Put555 {
     }
 };
 
+#ifdef FERNWOOD_UYVY_SSE2
+// Eight pixels at a time with the same 16.16 arithmetic as the tables, so the
+// output is identical to the byte-by-byte path. Luma is worked out per pixel
+// as (Y' << 16) + 10773 Y' from 16-bit products; each pair's chroma terms
+// once, with _mm_madd_epi16, whose 16-bit factors need each coefficient c
+// split as hi * 32768 + lo (lo in 0..32767), recombined in 32 bits.
+struct Split {
+    int16_t hi, lo;
+};
+constexpr Split SplitOf(int32_t c) {
+    return {static_cast<int16_t>((c - (((c % 32768) + 32768) % 32768)) / 32768),
+            static_cast<int16_t>(((c % 32768) + 32768) % 32768)};
+}
+constexpr Split kSrv = SplitOf(kRv), kSbu = SplitOf(kBu);
+constexpr Split kSgu = SplitOf(-kGu), kSgv = SplitOf(-kGv);
+constexpr int16_t kYLow = static_cast<int16_t>(kY - 65536);  // kY = 65536 + 10773
+
+inline __m128i Pairs(int16_t even, int16_t odd) {
+    return _mm_set_epi16(odd, even, odd, even, odd, even, odd, even);
+}
+
+// Four pairs' term for one channel: hi * 32768 + lo over (Cb, Cr).
+inline __m128i ChromaTerm(__m128i uv, Split cb, Split cr) {
+    const __m128i hi = _mm_madd_epi16(uv, Pairs(cb.hi, cr.hi));
+    return _mm_add_epi32(_mm_slli_epi32(hi, 15), _mm_madd_epi16(uv, Pairs(cb.lo, cr.lo)));
+}
+
+// Luma plus a pair's chroma term, shifted back to pixel units, as eight 16-bit lanes.
+inline __m128i Channel(__m128i luma_a, __m128i luma_b, __m128i chroma) {
+    const __m128i a = _mm_srai_epi32(_mm_add_epi32(luma_a, _mm_unpacklo_epi32(chroma, chroma)), 16);
+    const __m128i b = _mm_srai_epi32(_mm_add_epi32(luma_b, _mm_unpackhi_epi32(chroma, chroma)), 16);
+    return _mm_packs_epi32(a, b);
+}
+
+struct Rgb16 {
+    __m128i r, g, b;  // eight pixels, not yet clamped, in 16-bit lanes
+};
+
+inline Rgb16 EightPixels(const uint8_t* s) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i y = _mm_sub_epi16(_mm_srli_epi16(bytes, 8), _mm_set1_epi16(16));
+    const __m128i uv = _mm_sub_epi16(_mm_and_si128(bytes, _mm_set1_epi16(0xFF)), _mm_set1_epi16(128));
+    const __m128i low = _mm_mullo_epi16(y, _mm_set1_epi16(kYLow));
+    const __m128i high = _mm_add_epi16(_mm_mulhi_epi16(y, _mm_set1_epi16(kYLow)), y);
+    const __m128i half = _mm_set1_epi32(kHalf);
+    const __m128i luma_a = _mm_add_epi32(_mm_unpacklo_epi16(low, high), half);
+    const __m128i luma_b = _mm_add_epi32(_mm_unpackhi_epi16(low, high), half);
+    return {Channel(luma_a, luma_b, ChromaTerm(uv, Split{0, 0}, kSrv)),
+            Channel(luma_a, luma_b, ChromaTerm(uv, kSgu, kSgv)),
+            Channel(luma_a, luma_b, ChromaTerm(uv, kSbu, Split{0, 0}))};
+}
+
+// B G R 0 for pixels 0..3 and 4..7; the byte packs clamp to 0..255.
+inline void Bgr0(const Rgb16& c, __m128i* lo, __m128i* hi) {
+    const __m128i br = _mm_packus_epi16(c.b, c.r);
+    const __m128i g0 = _mm_packus_epi16(c.g, _mm_setzero_si128());
+    const __m128i bg = _mm_unpacklo_epi8(br, g0);
+    const __m128i r0 = _mm_unpackhi_epi8(br, g0);
+    *lo = _mm_unpacklo_epi16(bg, r0);
+    *hi = _mm_unpackhi_epi16(bg, r0);
+}
+
+inline __m128i Clamp(__m128i v) {
+    return _mm_min_epi16(_mm_max_epi16(v, _mm_setzero_si128()), _mm_set1_epi16(255));
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put32) {
+    __m128i lo, hi;
+    Bgr0(c, &lo, &hi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), hi);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put24) {
+    alignas(16) uint8_t quads[32];
+    __m128i lo, hi;
+    Bgr0(c, &lo, &hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(quads), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(quads + 16), hi);
+    for (int i = 0; i < 8; ++i) std::memcpy(d + 3 * i, quads + 4 * i, 3);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put565) {
+    const __m128i r = Clamp(c.r), g = Clamp(c.g), b = Clamp(c.b);
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(r, 3), 11),
+                                                _mm_slli_epi16(_mm_srli_epi16(g, 2), 5)),
+                                   _mm_srli_epi16(b, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+}
+
+inline void Store8(uint8_t* d, const Rgb16& c, Put555) {
+    const __m128i r = Clamp(c.r), g = Clamp(c.g), b = Clamp(c.b);
+    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(r, 3), 10),
+                                                _mm_slli_epi16(_mm_srli_epi16(g, 3), 5)),
+                                   _mm_srli_epi16(b, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
+}
+
+// Pixels converted eight at a time; the caller does the rest of the row.
+template <typename Out>
+int ConvertEights(const uint8_t* s, uint8_t* d, int width) {
+    int x = 0;
+    for (; x + 8 <= width; x += 8, s += 16, d += 8 * Out::kBytes) Store8(d, EightPixels(s), Out());
+    return x;
+}
+#else
+template <typename Out>
+int ConvertEights(const uint8_t*, uint8_t*, int) {
+    return 0;
+}
+#endif
+
 template <typename Out>
 void ConvertRows(const UyvyConversion& c, const uint8_t* src, uint8_t* dst, size_t dst_stride) {
     const Tables& t = T();
@@ -104,8 +221,10 @@ void ConvertRows(const UyvyConversion& c, const uint8_t* src, uint8_t* dst, size
         const uint8_t* s = src + src_stride * static_cast<size_t>(row);
         const int dst_row = c.bottom_up ? c.height - 1 - row : row;
         uint8_t* const line = dst + dst_stride * static_cast<size_t>(dst_row);
-        uint8_t* d = line;
-        for (int x = 0; x < c.width; x += 2, s += 4, d += 2 * Out::kBytes) {
+        const int done = ConvertEights<Out>(s, line, c.width);
+        s += 2 * done;
+        uint8_t* d = line + static_cast<size_t>(done) * Out::kBytes;
+        for (int x = done; x < c.width; x += 2, s += 4, d += 2 * Out::kBytes) {
             const Chroma ch = ChromaTerms(t, s[0], s[2]);
             const int32_t y0 = t.luma[s[1]];
             const int32_t y1 = t.luma[s[3]];

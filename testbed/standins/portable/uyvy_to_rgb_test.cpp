@@ -107,6 +107,71 @@ TEST(UyvyToRgb, ExtremesClampAndStudioRangeEndsAreExact) {
     EXPECT_EQ(under.g, 136);  // -1.164*16 + 0.392*128 + 0.813*128 = 135.6
 }
 
+// The documented 16.16 arithmetic written out plainly, apart from the tables
+// and the vector code of the decoder.
+uint8_t Reference(int y, int c1, int k1, int c2 = 128, int k2 = 0) {
+    const int64_t sum = 76309LL * (y - 16) + int64_t{k1} * (c1 - 128) + int64_t{k2} * (c2 - 128) + 32768;
+    const int64_t v = sum >= 0 ? sum / 65536 : -((-sum + 65535) / 65536);
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+Rgb ReferencePixel(int y, int cb, int cr) {
+    return {Reference(y, cr, 104597), Reference(y, cb, -25675, cr, -53279), Reference(y, cb, 132201)};
+}
+
+TEST(UyvyToRgb, EveryPixelValueMatchesTheFixedPointFormula) {
+    for (int y = 0; y < 256; ++y)
+        for (int cb = 0; cb < 256; ++cb)
+            for (int cr = 0; cr < 256; cr += (y % 3 == 0 ? 1 : 7)) {
+                const Rgb got = UyvyPixelToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(cb),
+                                               static_cast<uint8_t>(cr));
+                const Rgb want = ReferencePixel(y, cb, cr);
+                ASSERT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b)
+                    << "Y " << y << " Cb " << cb << " Cr " << cr;
+            }
+}
+
+// Whole frames take the fast path for most of each row and the pixel path for
+// the last few pixels; both must give the formula's values in every layout.
+TEST(UyvyToRgb, WholeFramesMatchTheFormulaForEveryChromaPairAndRowTail) {
+    for (int w : {1030, 8, 2, 14}) {
+        const int pairs_per_row = w / 2;
+        const int h = (65536 + pairs_per_row - 1) / pairs_per_row;
+        std::vector<uint8_t> src(UyvyFrameSize(w, h));
+        for (size_t i = 0; i < src.size() / 4; ++i) {
+            src[4 * i] = static_cast<uint8_t>(i);             // Cb
+            src[4 * i + 1] = static_cast<uint8_t>(i * 7);     // Y
+            src[4 * i + 2] = static_cast<uint8_t>(i >> 8);    // Cr
+            src[4 * i + 3] = static_cast<uint8_t>(i * 13 + 5);  // Y
+        }
+        for (RgbLayout layout : {RgbLayout::kRgb32, RgbLayout::kRgb24, RgbLayout::kRgb565, RgbLayout::kRgb555}) {
+            const auto dst = Convert(src, w, h, layout, false);
+            const size_t stride = DibStride(w, RgbBitsPerPixel(layout));
+            const size_t bytes = static_cast<size_t>(RgbBitsPerPixel(layout) / 8);
+            for (int row = 0; row < h; ++row)
+                for (int x = 0; x < w; ++x) {
+                    const uint8_t* s = &src[(static_cast<size_t>(row) * w + (x & ~1)) * 2];
+                    const Rgb want = ReferencePixel(s[1 + 2 * (x & 1)], s[0], s[2]);
+                    const uint8_t* p = &dst[stride * row + bytes * x];
+                    const int v = p[0] | (p[1] << 8);
+                    bool same = false;
+                    switch (layout) {
+                    case RgbLayout::kRgb32: same = p[3] == 0 && p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
+                    case RgbLayout::kRgb24: same = p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
+                    case RgbLayout::kRgb565:
+                        same = v == (((want.r >> 3u) << 11) | ((want.g >> 2u) << 5) | (want.b >> 3u));
+                        break;
+                    case RgbLayout::kRgb555:
+                        same = v == (((want.r >> 3u) << 10) | ((want.g >> 3u) << 5) | (want.b >> 3u));
+                        break;
+                    }
+                    ASSERT_TRUE(same) << "width " << w << " layout " << static_cast<int>(layout) << " at " << x
+                                      << "," << row;
+                }
+        }
+    }
+}
+
 TEST(UyvyToRgb, Rgb24RowsArePaddedToFourBytes) {
     const int w = 2, h = 2;
     const auto src = MakeUyvyBars(w, h);

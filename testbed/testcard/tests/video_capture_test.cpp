@@ -74,7 +74,8 @@ bool Exposes(IUnknown* object, REFIID iid) {
 
 TEST_F(VideoCaptureTest, InterfacesPresentAndAbsent) {
   for (const IID* iid : {&IID_IUnknown, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist,
-                         &IID_IAMDroppedFrames, &IID_IPersistPropertyBag, &IID_IAMFilterMiscFlags})
+                         &IID_IAMDroppedFrames, &IID_IPersistPropertyBag, &IID_IAMFilterMiscFlags,
+                         &testcard::IID_ITestCardFrameStats})
     EXPECT_TRUE(Exposes(filter_.Get(), *iid));
   for (const IID* iid : {&IID_IPin, &IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IMediaSeeking,
                          &IID_IReferenceClock, &IID_IBasicVideo, &IID_IQualProp})
@@ -447,6 +448,73 @@ TEST_F(VideoStreamTest, PreviewPinFollowsTheCaptureFormatUntimed) {
   EXPECT_TRUE(sink_->Arrivals().front().discontinuity);
   EXPECT_EQ(333667, capture_sink->Arrivals().front().stop - capture_sink->Arrivals().front().start);
   ASSERT_EQ(S_OK, graph_->RemoveFilter(capture_sink.Get()));
+}
+
+// The departures name each frame the pins delivered, stamped on the graph's
+// clock between the end of the frame and its arrival downstream.
+TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
+  ComPtr<SinkFilter> preview_sink = CreateSink(MEDIATYPE_Video);
+  ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink.Get(), L"Preview sink"));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink->Input(), nullptr));
+  // A clock of the test's own, to see that no reference to it outlives the run.
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IReferenceClock, clock.PutVoid()));
+  ComPtr<IMediaFilter> graph_filter;
+  ASSERT_EQ(S_OK, graph_.As(&graph_filter));
+  ASSERT_EQ(S_OK, graph_filter->SetSyncSource(clock.Get()));
+  ComPtr<testcard::ITestCardFrameStats> stats;
+  ASSERT_EQ(S_OK, filter_.As(&stats));
+  testcard::TestCardFrameDeparture departures[256];
+  LONG copied = -1;
+  EXPECT_EQ(E_POINTER, stats->GetDepartures(256, nullptr, &copied));
+  EXPECT_EQ(E_INVALIDARG, stats->GetDepartures(0, departures, &copied));
+  ASSERT_EQ(S_OK, stats->GetDepartures(256, departures, &copied));
+  EXPECT_EQ(0, copied);
+
+  ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(sink_->WaitForSamples(20, 20000));
+  ASSERT_TRUE(preview_sink->WaitForSamples(20, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  DWORD thread = 0;
+  ASSERT_EQ(S_OK, stats->GetStreamingThread(&thread));
+  EXPECT_NE(0u, thread);
+  EXPECT_NE(GetCurrentThreadId(), thread);
+  ASSERT_EQ(S_OK, stats->GetDepartures(256, departures, &copied));
+
+  std::vector<Arrival> arrivals = sink_->Arrivals();
+  ASSERT_GE(arrivals.size(), 20u);
+  ASSERT_GE(copied, 40);
+  int matched = 0, previews = 0, captures = 0;
+  for (LONG i = 0; i < copied; ++i) {
+    const testcard::TestCardFrameDeparture& d = departures[i];
+    SCOPED_TRACE(d.frame_number);
+    ASSERT_LE(d.pin, 1u);
+    EXPECT_LE(d.frame_end, d.delivered);
+    previews += d.pin == 1;
+    if (d.pin != 0) continue;
+    ++captures;
+    for (const Arrival& a : arrivals) {
+      if (a.frame_number != d.frame_number) continue;
+      const REFERENCE_TIME run_start = d.frame_end - a.stop;
+      EXPECT_LE(d.delivered - run_start, a.arrived);
+      ++matched;
+    }
+  }
+  EXPECT_EQ(captures, matched);
+  if (copied < 256) {
+    EXPECT_EQ(static_cast<int>(arrivals.size()), matched);
+  }
+  EXPECT_GE(previews, 20);
+  // A new run starts a new log.
+  ASSERT_EQ(S_OK, control_->Pause());
+  ASSERT_EQ(S_OK, stats->GetDepartures(256, departures, &copied));
+  EXPECT_EQ(0, copied);
+  ASSERT_EQ(S_OK, control_->Stop());
+  ASSERT_EQ(S_OK, graph_filter->SetSyncSource(nullptr));
+  EXPECT_EQ(1u, RefCount(clock.Get()));
 }
 
 TEST_F(VideoStreamTest, FramesConfiguredToDropNeverArriveAndAreCounted) {
