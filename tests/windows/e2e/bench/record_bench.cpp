@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "av_sync.h"
 #include "capture/capture_graph.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "av_sync.h"
 #include "capture/capture_graph.h"
