@@ -1,35 +1,18 @@
 #include "app/main_window.h"
 
-#include "app/command_menu.h"
-#include "app/timer_ids.h"
+#include "app/commands.h"
+#include "app/saved_settings.h"
 #include "capture/capture_graph.h"
 #include "record/record_timer.h"
 #include "record/recording.h"
 #include "settings/settings_file.h"
 #include "settings/settings_rules.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
 #include "view/fullscreen.h"
 #include "view/video_layout.h"
 
-HWND main_window = nullptr;
-WINDOWPLACEMENT window_placement{};
-
 static const char kClassName[] = "FERNWOODVIEW";
-
-int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type)
-{
-    bool had_window = IsWindow(main_window) != FALSE;
-    int answer = MessageBoxW(main_window, text, caption, type);
-    // Closed while the box was open: the box's own loop may have taken the
-    // quit message, and the program would run on without a window.
-    if (had_window && !IsWindow(main_window))
-        PostQuitMessage(0);
-    return answer;
-}
-
-void ShowErrorMessage(const wchar_t* text)
-{
-    ShowMessageBox(text, L"エラー", MB_OK | MB_ICONERROR);
-}
 
 bool ClaimSingleInstance()
 {
@@ -97,6 +80,12 @@ void ReplayDisplayState()
         SendMessageA(main_window, WM_COMMAND, IDM_CLIPPING, 0);
 }
 
+void StartCaptureGraph()
+{
+    BuildCaptureGraph();
+    AdoptVideoBranch();
+}
+
 int RunMessageLoop()
 {
     MSG message;
@@ -120,7 +109,7 @@ int RunViewer(HINSTANCE instance)
     main_window = CreateMainWindow(instance);
     if (!main_window)
         return 1;
-    BuildCaptureGraph();
+    StartCaptureGraph();
     if (!capture_graph.dx9_missing)
         ReplayDisplayState();
     return RunMessageLoop();

@@ -4,15 +4,7 @@
 
 #include <windows.h>
 
-extern HWND main_window;
-// Shared placement record; maximised is showCmd == SW_SHOWMAXIMIZED.
-extern WINDOWPLACEMENT window_placement;
-
-// A message box owned by the main window, which survives the window being
-// closed while it is open.
-int ShowMessageBox(const wchar_t* text, const wchar_t* caption, UINT type);
-// Tells the user of a failure, owned by the main window, captioned "エラー".
-void ShowErrorMessage(const wchar_t* text);
+#include "state/window.h"
 
 LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -20,6 +12,8 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
 bool ClaimSingleInstance();  // false: another instance runs (it has been activated)
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
+// The graph, and the layout told of the frame it shows.
+void StartCaptureGraph();
 void ReplayDisplayState();
 int RunMessageLoop();
 

@@ -2,8 +2,9 @@
 
 #include <mmreg.h>
 
-#include "app/command_menu.h"
 #include "capture/capture_graph.h"
+#include "capture/pins.h"
+#include "state/command_menu.h"
 
 int audio_device_index = 0;
 int audio_device_count = 0;
@@ -90,42 +91,10 @@ static void SuggestShortAudioBuffers()
     negotiation->Release();
 }
 
-static IBaseFilter* PinOwner(IPin* pin)
-{
-    PIN_INFO info{};
-    if (pin->QueryPinInfo(&info) != S_OK)
-        return nullptr;
-    return info.pFilter;
-}
-
-// Collects first: a tee deletes outputs as they are freed, which would put
-// a running pin enumeration out of step.
-static int OutputPins(IBaseFilter* filter, IPin** out, int capacity)
-{
-    int count = 0;
-    IEnumPins* pins = nullptr;
-    if (filter->EnumPins(&pins) != S_OK || !pins)
-        return 0;
-    IPin* pin = nullptr;
-    while (count < capacity && pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
-            out[count++] = pin;
-        else
-            pin->Release();
-    }
-    pins->Release();
-    return count;
-}
-
 // Removes every filter fed, directly or not, by `output`.
 static void RemoveDownstream(IPin* output, int depth = 0)
 {
-    IPin* peer = nullptr;
-    if (depth > 8 || output->ConnectedTo(&peer) != S_OK || !peer)
-        return;
-    IBaseFilter* next = PinOwner(peer);
-    peer->Release();
+    IBaseFilter* next = depth > 8 ? nullptr : PeerOwner(output);
     if (!next)
         return;
     IPin* outputs[16];
@@ -163,11 +132,9 @@ static void RenderLiveSound(IPin* output)
 {
     CaptureGraph& g = capture_graph;
     g.graph->Render(output);
-    IPin* peer = nullptr;
-    if (output->ConnectedTo(&peer) == S_OK && peer) {
+    if (IsConnected(output)) {
         SafeRelease(audio_monitor);
-        audio_monitor = PinOwner(peer);
-        peer->Release();
+        audio_monitor = PeerOwner(output);
     }
 }
 

@@ -2,11 +2,11 @@
 
 #include <cwchar>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
-#include "app/timer_ids.h"
 #include "capture/devices.h"
-#include "view/video_layout.h"
+#include "capture/pins.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
+#include "state/window.h"
 
 CaptureGraph capture_graph;
 static bool com_initialized = false;
@@ -144,72 +144,25 @@ void ConnectPreview()
     else if (!vmr9_path && g.vmr7_windowless)
         hr = g.vmr7_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
     if (SUCCEEDED(hr)) {
-        video_rects.native_width = width;
-        video_rects.native_height = height;
+        g.native_width = width;
+        g.native_height = height;
+        g.native_size_new = true;
     }
-}
-
-void RefreshSourceRect()
-{
-    VideoRects& r = video_rects;
-    r.source_rect = RECT{r.clip_x, r.clip_y, r.native_width - r.clip_x, r.native_height - r.clip_y};
 }
 
 void DisconnectFilterPins(IBaseFilter* filter)
 {
     if (!filter || !capture_graph.graph)
         return;
-    IEnumPins* pins = nullptr;
-    if (filter->EnumPins(&pins) != S_OK || !pins)
-        return;
-    pins->Reset();
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
+    FindPin(filter, [](IPin* pin) {
         IPin* peer = nullptr;
         if (pin->ConnectedTo(&peer) == S_OK) {
             capture_graph.graph->Disconnect(pin);
             capture_graph.graph->Disconnect(peer);
             peer->Release();
         }
-        pin->Release();
-    }
-    pins->Release();
-}
-
-IPin* FirstOutputPin(IBaseFilter* filter)
-{
-    IEnumPins* pins = nullptr;
-    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
-        return nullptr;
-    pins->Reset();
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT)
-            break;
-        SafeRelease(pin);
-    }
-    pins->Release();
-    return pin;
-}
-
-IPin* FreeOutputPin(IBaseFilter* filter)
-{
-    IEnumPins* pins = nullptr;
-    if (!filter || filter->EnumPins(&pins) != S_OK || !pins)
-        return nullptr;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        IPin* peer = nullptr;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_OUTPUT &&
-            pin->ConnectedTo(&peer) != S_OK)
-            break;
-        SafeRelease(peer);
-        SafeRelease(pin);
-    }
-    pins->Release();
-    return pin;
+        return false;
+    });
 }
 
 void StopGraph()
@@ -230,10 +183,10 @@ static void ShowNoFrameRate()
     SetMenuText(IDM_FRAME_RATE, L"平均 - fps");
 }
 
-void SwitchRenderMode(UINT id)
+bool SwitchRenderMode(UINT id)
 {
     if (IsMenuChecked(id) != MENU_ENABLED)
-        return;
+        return false;
     CaptureGraph& g = capture_graph;
     bool to_vmr9 = id == IDM_MODE_VMR9;
     CheckMenuItem(CommandMenu, IDM_MODE_VMR9, MF_BYCOMMAND | (to_vmr9 ? MF_CHECKED : MF_UNCHECKED));
@@ -251,9 +204,8 @@ void SwitchRenderMode(UINT id)
     DisconnectFilterPins(g.avi_decompressor_1);
     DisconnectFilterPins(g.video_capture);
     ConnectPreview();
-    RefreshSourceRect();
     RunGraph();
-    RelayoutAfterGraphChange();
+    return true;
 }
 
 void OnDisplayChange()

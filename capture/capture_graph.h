@@ -8,7 +8,7 @@
 #include <dshow.h>
 #include <vmr9.h>
 
-// Every pointer is null until created and released exactly once; a Part that
+// Every pointer is null until created and released exactly once; code that
 // releases a member early sets it back to null.
 struct CaptureGraph {
     IGraphBuilder* graph = nullptr;
@@ -38,6 +38,12 @@ struct CaptureGraph {
 
     int graph_ready = 0;
     int dx9_missing = 0;
+
+    // The frame size the preview's renderer last reported; native_size_new
+    // until the layout has taken it.
+    int native_width = 0;
+    int native_height = 0;
+    bool native_size_new = false;
 };
 
 extern CaptureGraph capture_graph;
@@ -55,20 +61,17 @@ void FreeMediaType(AM_MEDIA_TYPE* type);
 // Frees what a media type filled in by the platform holds, not the record.
 void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
 
-// The first output pin of a filter (the caller releases it), or null.
-IPin* FirstOutputPin(IBaseFilter* filter);
-// The first output pin that is not connected (the caller releases it), or null.
-IPin* FreeOutputPin(IBaseFilter* filter);
-
 // The re-wiring pattern's first and last steps; nothing happens without a graph.
 void StopGraph();
 void RunGraph();
 
 void BuildCaptureGraph();
+// Connects the preview and reads the frame size its renderer reports.
 void ConnectPreview();
-void RefreshSourceRect();
 void DisconnectFilterPins(IBaseFilter* filter);
-void SwitchRenderMode(UINT id);
+// True when the preview was rebuilt for the other renderer; the layout is
+// then the caller's to redo.
+bool SwitchRenderMode(UINT id);
 void UpdateFrameRateReadout();
 // WM_DISPLAYCHANGE: the renderer in use must rebuild its surfaces.
 void OnDisplayChange();

@@ -2,10 +2,10 @@
 
 #include <olectl.h>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "settings/settings_file.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 int compressor_index = 0;
 int compressor_count = 0;

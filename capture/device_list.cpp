@@ -2,9 +2,9 @@
 
 #include <oleauto.h>
 
-#include "app/command_menu.h"
 #include "capture/capture_graph.h"
 #include "settings/settings_file.h"
+#include "state/command_menu.h"
 
 DeviceList device_list;
 

@@ -34,10 +34,11 @@ void AddVideoDevice(int index, int height);
 void ApplyCaptureFormat();
 void ReleaseVideoDeviceConfig();
 // Rebuilds the video branch with device `index`; height 720 selects the
-// 1280×720 format, any other value 1920×1080. Leaves native size and
-// source_rect updated but does not hand them to the renderer.
+// 1280×720 format, any other value 1920×1080. Leaves the graph's native size
+// updated; the layout takes it (view's AdoptVideoBranch).
 void SwitchVideoFormat(int index, int height);
-void SelectVideoDevice(UINT id);
+// True when the video branch was rebuilt with the chosen device.
+bool SelectVideoDevice(UINT id);
 // Tells the user once when there is no picture to show because no capture device could be opened.
 void ReportMissingVideoDevice();
 

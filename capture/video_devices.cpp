@@ -4,9 +4,10 @@
 
 #include <initializer_list>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "capture/capture_graph.h"
+#include "capture/pins.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 int video_device_index = 0;
 int video_device_count = 0;
@@ -51,9 +52,7 @@ static bool PinConnected(IAMStreamConfig* config)
     IPin* pin = nullptr;
     if (config->QueryInterface(IID_IPin, reinterpret_cast<void**>(&pin)) != S_OK || !pin)
         return false;
-    IPin* peer = nullptr;
-    bool connected = pin->ConnectedTo(&peer) == S_OK;
-    SafeRelease(peer);
+    bool connected = IsConnected(pin);
     pin->Release();
     return connected;
 }
@@ -117,7 +116,6 @@ void AddVideoDevice(int index, int height)
     FindPreviewConfig();
     // ConnectPreview sets the format on the pins it is about to connect.
     ConnectPreview();
-    RefreshSourceRect();
 }
 
 void SwitchVideoFormat(int index, int height)
@@ -136,15 +134,16 @@ void SwitchVideoFormat(int index, int height)
     ReportMissingVideoDevice();
 }
 
-void SelectVideoDevice(UINT id)
+bool SelectVideoDevice(UINT id)
 {
     if (IsMenuChecked(id) != MENU_ENABLED)
-        return;
+        return false;
     for (int i = 0; i < video_device_count; ++i)
         CheckMenuItem(CommandMenu, IDM_VIDEO_DEVICE_FIRST + i, MF_BYCOMMAND | MF_UNCHECKED);
     CheckMenuItem(CommandMenu, id, MF_BYCOMMAND | MF_CHECKED);
     SwitchVideoFormat(static_cast<int>(id) - IDM_VIDEO_DEVICE_FIRST,
                       IsMenuChecked(IDM_RES_720) == MENU_CHECKED ? 720 : 1080);
+    return true;
 }
 
 void ReportMissingVideoDevice()

@@ -11,7 +11,7 @@ endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 STRSAFE_NO_DEPRECATE)
 
 file(GLOB FERNWOOD_VIEWER_SOURCES CONFIGURE_DEPENDS
-  app/*.cpp settings/*.cpp capture/*.cpp view/*.cpp record/*.cpp still/*.cpp)
+  state/*.cpp app/*.cpp settings/*.cpp capture/*.cpp view/*.cpp record/*.cpp still/*.cpp)
 list(REMOVE_ITEM FERNWOOD_VIEWER_SOURCES ${CMAKE_SOURCE_DIR}/app/main.cpp)
 foreach(portable ${FERNWOOD_PORTABLE_SOURCES})
   list(REMOVE_ITEM FERNWOOD_VIEWER_SOURCES ${CMAKE_SOURCE_DIR}/${portable})

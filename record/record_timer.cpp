@@ -1,9 +1,9 @@
 #include "record/record_timer.h"
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
-#include "app/timer_ids.h"
 #include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
+#include "state/window.h"
 
 RecordTimer record_timer;
 static int dialog_initialized = 0;

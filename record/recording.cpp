@@ -3,16 +3,18 @@
 #include <cwchar>
 #include <functional>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
-#include "app/timer_ids.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
-#include "settings/save_paths.h"
+#include "capture/pins.h"
 #include "record/record_timer.h"
 #include "record/wide_path.h"
 #include "settings/save_folders.h"
+#include "settings/save_paths.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
+#include "state/window.h"
 #include "view/fullscreen.h"
+#include "view/video_layout.h"
 
 RecordingState recording_state;
 
@@ -75,6 +77,7 @@ static void CutPreview()
     DisconnectFilterPins(g.vmr7);
     DisconnectFilterPins(g.color_converter);
     recording_state.no_preview_active = 1;
+    SetPreviewCut(true);
     InvalidateRect(main_window, nullptr, TRUE);
     DisconnectLiveSound();
     KillTimer(main_window, TIMER_FPS);
@@ -91,6 +94,7 @@ static void RestorePreview()
     else if (g.avi_decompressor_1)
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
     recording_state.no_preview_active = 0;
+    SetPreviewCut(false);
     ReconnectLiveSound();
     if (vmr9_path) {
         SetTimer(main_window, TIMER_FPS, kFpsInterval, nullptr);
@@ -114,33 +118,6 @@ static void ShowCounters()
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_RECORDED_FRAMES, L"");
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_DROPPED_FRAMES, L"");
     SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
-}
-
-// The multiplexer's input order is its stream order.
-static int StreamIndexFedBy(IBaseFilter* mux, IBaseFilter* source)
-{
-    IEnumPins* pins = nullptr;
-    if (mux->EnumPins(&pins) != S_OK || !pins)
-        return -1;
-    int stream = 0, found = -1;
-    IPin* pin = nullptr;
-    while (found < 0 && pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION direction;
-        IPin* peer = nullptr;
-        if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_INPUT && pin->ConnectedTo(&peer) == S_OK) {
-            PIN_INFO info{};
-            if (peer->QueryPinInfo(&info) == S_OK && info.pFilter) {
-                if (info.pFilter == source)
-                    found = stream;
-                info.pFilter->Release();
-            }
-            peer->Release();
-            ++stream;
-        }
-        pin->Release();
-    }
-    pins->Release();
-    return found;
 }
 
 // Capture interleaving writes each stream as it comes; full interleaving

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 
 SaveFolders save_folders;
 

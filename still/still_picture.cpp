@@ -2,11 +2,11 @@
 
 #include <memory>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "settings/save_folders.h"
 #include "settings/save_paths.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 #include "still/bmp_picture.h"
 #include "still/sample_grabber.h"
 #include "view/video_layout.h"

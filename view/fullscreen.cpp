@@ -1,8 +1,8 @@
 #include "view/fullscreen.h"
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
-#include "app/timer_ids.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
+#include "state/window.h"
 #include "view/video_layout.h"
 
 FullscreenState fullscreen_state;

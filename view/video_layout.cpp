@@ -1,15 +1,15 @@
 #include "view/video_layout.h"
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
-#include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 #include "view/fullscreen.h"
 #include "view/layout_geometry.h"
 
 VideoRects video_rects;
 WindowSizeState window_size_state;
+static bool preview_cut = false;
 
 static RECT ToRect(const IntRect& rect)
 {
@@ -98,6 +98,34 @@ void ResizeClientToHeight(int height)
     SetWindowPos(main_window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOMOVE);
 }
 
+void RefreshSourceRect()
+{
+    VideoRects& r = video_rects;
+    if (capture_graph.native_size_new) {
+        capture_graph.native_size_new = false;
+        r.native_width = capture_graph.native_width;
+        r.native_height = capture_graph.native_height;
+    }
+    r.source_rect = RECT{r.clip_x, r.clip_y, r.native_width - r.clip_x, r.native_height - r.clip_y};
+}
+
+void AdoptVideoBranch()
+{
+    if (capture_graph.video_capture)
+        RefreshSourceRect();
+}
+
+void SwitchShownVideoFormat(int index, int height)
+{
+    SwitchVideoFormat(index, height);
+    AdoptVideoBranch();
+}
+
+void SetPreviewCut(bool cut)
+{
+    preview_cut = cut;
+}
+
 void RelayoutAfterGraphChange()
 {
     if (!main_window)
@@ -167,7 +195,7 @@ void OnPaint(HWND hwnd)
     IVMRWindowlessControl* control7 = vmr9 ? nullptr : capture_graph.vmr7_windowless;
     // Without a renderer nothing else would ever cover the client area.
     bool no_picture = !control9 && !control7;
-    if (IsMaximised(hwnd) || fullscreen_state.fullscreen || recording_state.no_preview_active || no_picture) {
+    if (IsMaximised(hwnd) || fullscreen_state.fullscreen || preview_cut || no_picture) {
         RECT client = ClientRect(hwnd);
         HGDIOBJ previous = SelectObject(dc, GetStockObject(BLACK_BRUSH));
         Rectangle(dc, 0, 0, client.right, client.bottom);
@@ -175,7 +203,7 @@ void OnPaint(HWND hwnd)
     }
     // A renderer cut from the stream may still hold its last picture and
     // would draw it over the black of a recording without preview.
-    if (recording_state.no_preview_active)
+    if (preview_cut)
         control9 = nullptr, control7 = nullptr;
     if (control9)
         control9->RepaintVideo(hwnd, dc);
@@ -197,7 +225,7 @@ void OnResolutionCommand(UINT id)
     bool format_720 = id == IDM_RES_720;
     Check(IDM_RES_720, format_720);
     Check(IDM_RES_1080, !format_720);
-    SwitchVideoFormat(video_device_index, format_720 ? 720 : 1080);
+    SwitchShownVideoFormat(video_device_index, format_720 ? 720 : 1080);
     if (ScreenShaped())
         return RepaintScreenLayout();
     if (IsMenuChecked(IDM_SIZE_HALF) == MENU_CHECKED)

@@ -23,6 +23,17 @@ struct WindowSizeState {
 extern VideoRects video_rects;
 extern WindowSizeState window_size_state;
 
+// Takes the frame size the graph last reported, when it is new, and
+// recomputes the shown part of the frame from it and the clip insets.
+void RefreshSourceRect();
+// After the video branch was rebuilt: its frame, when a device was bound.
+void AdoptVideoBranch();
+// The capture format switched (capture's SwitchVideoFormat) and adopted.
+void SwitchShownVideoFormat(int index, int height);
+// A recording without preview has cut the renderers from the stream: the
+// window is painted black instead of their last picture.
+void SetPreviewCut(bool cut);
+
 void SetVideoToClient();
 void ApplyVideoLayout();
 void ResizeClientToHeight(int height);

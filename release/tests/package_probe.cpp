@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "testbed/testcard/portable/test_pattern.h"
+#include "screen_frame.h"
 
 namespace {
 
@@ -31,38 +31,10 @@ HWND ViewerWindow()
     return FindWindowA("FERNWOODVIEW", nullptr);
 }
 
-// The client area as it is on the screen: the renderers draw straight to it.
 int ShownFrame()
 {
-    HWND window = ViewerWindow();
-    RECT client{};
-    if (!window || !GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
-        return 1;
-    POINT origin{0, 0};
-    ClientToScreen(window, &origin);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     uint32_t number = 0;
-    bool read = false;
-    if (bitmap) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
-        SelectObject(memory, old);
-        testcard::FrameLayout layout{testcard::PixelFormat::kRgb32, client.right, client.bottom, false};
-        read = testcard::ReadFrameNumber(static_cast<const uint8_t*>(bits), layout, client.right * 4, &number);
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    if (!read)
+    if (!ReadShownFrameNumber(ViewerWindow(), &number))
         return 1;
     std::printf("%u\n", number);
     return 0;

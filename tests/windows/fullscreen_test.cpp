@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "app/command_menu.h"
-#include "app/timer_ids.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
 #include "window_probe.h"
 
 namespace {

@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include "app/command_menu.h"
-#include "record/recording.h"
+#include "state/command_menu.h"
 #include "settings/settings_file.h"
 #include "window_probe.h"
 
@@ -95,11 +94,11 @@ TEST_F(LayoutTest, ARecordingWithoutPreviewPaintsTheWindowBlack)
     FakeWindowless renderer;
     RendererScope scope(nullptr, &renderer);
     SetVideoToClient();
-    recording_state.no_preview_active = 1;
+    SetPreviewCut(true);
     PaintClientWhite();
     int repaints = renderer.repaints;
     Repaint();
-    recording_state.no_preview_active = 0;
+    SetPreviewCut(false);
     EXPECT_EQ(kBlack, ClientPixel(2, 2));
     EXPECT_EQ(kBlack, ClientPixel(1279, 719));
     EXPECT_EQ(kBlack, ClientPixel(640, 360)) << "the renderer's last picture is not drawn over the black";
@@ -325,39 +324,10 @@ struct CountingWindowless7 : FakeWindowless {
     }
 };
 
-// Only what a display change may call is answered.
-struct CountingWindowless9 : IVMRWindowlessControl9 {
-    int mode_changes = 0;
-    HRESULT WINAPI QueryInterface(REFIID, void** out) override
-    {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return 2; }
-    ULONG WINAPI Release() override { return 1; }
-    HRESULT WINAPI GetNativeVideoSize(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetMinIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetMaxIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetVideoPosition(const RECT*, const RECT*) override { return S_OK; }
-    HRESULT WINAPI GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetAspectRatioMode(DWORD*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAspectRatioMode(DWORD) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetVideoClippingWindow(HWND) override { return E_NOTIMPL; }
-    HRESULT WINAPI RepaintVideo(HWND, HDC) override { return S_OK; }
-    HRESULT WINAPI DisplayModeChanged() override
-    {
-        ++mode_changes;
-        return S_OK;
-    }
-    HRESULT WINAPI GetCurrentImage(BYTE**) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetBorderColor(COLORREF) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
-};
-
 TEST_F(LayoutTest, ADisplayChangeReachesTheRendererInUse)
 {
     CreateWindowOnly();
-    CountingWindowless9 vmr9;
+    FakeWindowless9 vmr9;
     CountingWindowless7 vmr7;
     RendererScope renderers(&vmr9, &vmr7);
     auto display_change = [] { SendMessageA(main_window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080)); };

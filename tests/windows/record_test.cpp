@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
-#include "app/timer_ids.h"
+#include "state/timer_ids.h"
 #include "record/record_timer.h"
 #include "record/recording.h"
 #include "record/wide_path.h"

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
-#include "app/timer_ids.h"
+#include "state/timer_ids.h"
 #include "settings/save_folders.h"
 #include "view/video_layout.h"
 #include "viewer_harness.h"

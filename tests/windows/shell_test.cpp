@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "viewer_harness.h"
 

@@ -122,7 +122,7 @@ void ViewerTest::StartViewer()
     CreateWindowOnly();
     if (HasFatalFailure())
         return;
-    BuildCaptureGraph();
+    StartCaptureGraph();
     if (!capture_graph.dx9_missing)
         ReplayDisplayState();
     Pump();

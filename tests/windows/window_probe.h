@@ -75,6 +75,37 @@ public:
     HRESULT WINAPI GetColorKey(COLORREF*) override { return E_NOTIMPL; }
 };
 
+// Stands in for the first renderer's windowless control: answers only what
+// a display change or a layout may call, and counts the display changes.
+class FakeWindowless9 : public IVMRWindowlessControl9 {
+public:
+    int mode_changes = 0;
+    HRESULT WINAPI QueryInterface(REFIID, void** out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return 2; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI GetNativeVideoSize(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetMinIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetMaxIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetVideoPosition(const RECT*, const RECT*) override { return S_OK; }
+    HRESULT WINAPI GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetAspectRatioMode(DWORD*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetAspectRatioMode(DWORD) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetVideoClippingWindow(HWND) override { return E_NOTIMPL; }
+    HRESULT WINAPI RepaintVideo(HWND, HDC) override { return S_OK; }
+    HRESULT WINAPI DisplayModeChanged() override
+    {
+        ++mode_changes;
+        return S_OK;
+    }
+    HRESULT WINAPI GetCurrentImage(BYTE**) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetBorderColor(COLORREF) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
+};
+
 // Puts other windowless controls in place of the graph's for one scope.
 class RendererScope {
 public:

@@ -163,7 +163,7 @@ SessionResult RecordThroughViewer(const SessionRequest& request, fernwood_check:
     }
     if (main_window) {
         ShowWindow(main_window, SW_HIDE);
-        BuildCaptureGraph();
+        StartCaptureGraph();
         // Recording starts from the running preview, as a user's command would.
         if (!capture_graph.dx9_missing && capture_graph.video_capture && PumpUntil(GraphRunning, 10000))
             Record(request, m, &result);

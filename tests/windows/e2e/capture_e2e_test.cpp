@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
@@ -98,7 +98,7 @@ TEST_F(CaptureE2E, TheUyvyCapabilityIsFoundBehindOtherFormatsAndSwitched)
     EXPECT_EQ(166833, info.AvgTimePerFrame);
     EXPECT_EQ(1843200u, info.bmiHeader.biSizeImage);
 
-    SwitchVideoFormat(video_device_index, 1080);
+    SwitchShownVideoFormat(video_device_index, 1080);
     info = CurrentFormat(&subtype);
     EXPECT_TRUE(subtype == MEDIASUBTYPE_UYVY);
     EXPECT_EQ(1920, info.bmiHeader.biWidth);

@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
-#include "app/timer_ids.h"
+#include "state/timer_ids.h"
 #include "record/record_timer.h"
 #include "record/recording.h"
 #include "av_sync.h"

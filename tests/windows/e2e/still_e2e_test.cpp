@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
+#include "state/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "card_harness.h"

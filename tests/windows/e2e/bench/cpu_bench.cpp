@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "bench_support.h"
 #include "capture/capture_graph.h"
 #include "card_harness.h"
 #include "record/recording.h"
 #include "rgb_convert.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 #include "testbed/testcard/portable/test_pattern.h"
 #include "uyvy_to_rgb.h"
 

@@ -9,11 +9,11 @@
 #include <set>
 #include <vector>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "bench_support.h"
 #include "capture/capture_graph.h"
 #include "card_harness.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 namespace {
 

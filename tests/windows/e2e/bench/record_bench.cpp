@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "av_sync.h"
 #include "capture/capture_graph.h"
 #include "card_harness.h"
 #include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "av_sync.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "card_harness.h"
 #include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "card_harness.h"
+#include "state/window.h"
 
 namespace {
 
@@ -241,7 +242,7 @@ TEST_F(StartupBench, InProcessSteps)
                          {"connecting the preview", ConnectPreview, 0},
                          {"the video device (without its preview)", reinterpret_cast<void (*)()>(AddVideoDevice), 0},
                          {"the audio device with its rate probe", reinterpret_cast<void (*)()>(AddAudioDevice), 0}});
-    BuildCaptureGraph();
+    StartCaptureGraph();
     const double graph = Now();
     sampler.Stop();
     // The graph's clock against the performance counter, to place the card's first frame.

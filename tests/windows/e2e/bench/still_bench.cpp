@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "card_harness.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 #include "still/still_picture.h"
 
 namespace {

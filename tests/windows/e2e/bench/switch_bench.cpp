@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/command_menu.h"
-#include "app/main_window.h"
 #include "bench_support.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "card_harness.h"
 #include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/window.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
-// The popup menu: the user interface and the store of every user choice.
+// The popup menu: the user interface and the store of every user choice,
+// which every part of the program reads and writes.
 #ifndef FERNWOODVIEW_COMMAND_MENU_H
 #define FERNWOODVIEW_COMMAND_MENU_H
 
@@ -26,10 +27,5 @@ void InsertMenuItemBefore(UINT anchor_id, UINT new_id, const wchar_t* text);
 void LockMenuItem(UINT id, UINT if_state, UINT then_state, UINT else_state);
 // True when the item is checked, greyed or not (8 or 11).
 bool IsMenuChoice(UINT id);
-
-// Window procedure handlers.
-void ShowCommandMenu(HWND hwnd, LPARAM click_position);
-void OnCommand(HWND hwnd, UINT id);
-void OnKeyUp(HWND hwnd, WPARAM virtual_key);
 
 #endif

@@ -1,0 +1,2 @@
+#include "capture/capture_graph.h"
+#include "record/recording.h"
