@@ -1,91 +1,55 @@
 #include "uyvy_to_rgb.h"
 
+#include "uyvy_to_rgb_simd.h"
+
+#include <atomic>
 #include <cstring>
 #include <limits>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
 #define FERNWOOD_UYVY_SSE2 1
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#else
+#include <cpuid.h>
+#endif
 #endif
 
 namespace fernwood {
 namespace {
 
-// BT.601 studio range in 16.16 fixed point.
-constexpr int32_t kY = 76309;    // 1.164383
-constexpr int32_t kRv = 104597;  // 1.596027
-constexpr int32_t kGu = 25675;   // 0.391762
-constexpr int32_t kGv = 53279;   // 0.812968
-constexpr int32_t kBu = 132201;  // 2.017232
-constexpr int32_t kHalf = 1 << 15;
+using namespace uyvy;
 
-// Per-byte terms and a clamp table, so that a pixel costs additions and
-// lookups only.
-constexpr int32_t kClampBias = 512;  // the terms sum to -278..538 after the shift
-constexpr int kClampSize = 1280;
-
-struct Tables {
-    int32_t luma[256];
-    int32_t red_v[256];
-    int32_t green_u[256];
-    int32_t green_v[256];
-    int32_t blue_u[256];
-    uint8_t clamp[kClampSize];
-
-    Tables() {
-        for (int i = 0; i < 256; ++i) {
-            luma[i] = kY * (i - 16) + kHalf + (kClampBias << 16);
-            red_v[i] = kRv * (i - 128);
-            green_u[i] = -kGu * (i - 128);
-            green_v[i] = -kGv * (i - 128);
-            blue_u[i] = kBu * (i - 128);
-        }
-        for (int i = 0; i < kClampSize; ++i) {
-            int v = i - kClampBias;
-            clamp[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-        }
-    }
-};
-
-const Tables& T() {
-    static const Tables tables;
-    return tables;
-}
-
-// luma already carries the rounding and the clamp bias, so the sum is never negative.
-inline uint8_t Clamp(const Tables& t, int32_t sum) { return t.clamp[static_cast<uint32_t>(sum) >> 16]; }
-
-struct Chroma {
-    int32_t r, g, b;
-};
-
-inline Chroma ChromaTerms(const Tables& t, uint8_t cb, uint8_t cr) {
-    return {t.red_v[cr], t.green_u[cb] + t.green_v[cr], t.blue_u[cb]};
+inline int Term(int v, int k) { return (v * k) >> 8; }
+inline uint8_t Clamp6(int v) {
+    v >>= 6;
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
 struct Put32 {
     static constexpr int kBytes = 4;
-    static void Put(uint8_t* p, uint8_t r, uint8_t g, uint8_t b) {
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
+    static void Put(uint8_t* p, Rgb c) {
+        p[0] = c.b;
+        p[1] = c.g;
+        p[2] = c.r;
         p[3] = 0;
     }
 };
 
 struct Put24 {
     static constexpr int kBytes = 3;
-    static void Put(uint8_t* p, uint8_t r, uint8_t g, uint8_t b) {
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
+    static void Put(uint8_t* p, Rgb c) {
+        p[0] = c.b;
+        p[1] = c.g;
+        p[2] = c.r;
     }
 };
 
 struct Put565 {
     static constexpr int kBytes = 2;
-    static void Put(uint8_t* p, uint8_t r, uint8_t g, uint8_t b) {
-        unsigned v = ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
+    static void Put(uint8_t* p, Rgb c) {
+        unsigned v = ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3);
         p[0] = static_cast<uint8_t>(v);
         p[1] = static_cast<uint8_t>(v >> 8);
     }
@@ -93,63 +57,36 @@ struct Put565 {
 
 struct Put555 {
     static constexpr int kBytes = 2;
-    static void Put(uint8_t* p, uint8_t r, uint8_t g, uint8_t b) {
-        unsigned v = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+    static void Put(uint8_t* p, Rgb c) {
+        unsigned v = ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
         p[0] = static_cast<uint8_t>(v);
         p[1] = static_cast<uint8_t>(v >> 8);
     }
 };
 
 #ifdef FERNWOOD_UYVY_SSE2
-// Eight pixels at a time with the same 16.16 arithmetic as the tables, so the
-// output is identical to the byte-by-byte path. Luma is worked out per pixel
-// as (Y' << 16) + 10773 Y' from 16-bit products; each pair's chroma terms
-// once, with _mm_madd_epi16, whose 16-bit factors need each coefficient c
-// split as hi * 32768 + lo (lo in 0..32767), recombined in 32 bits.
-struct Split {
-    int16_t hi, lo;
-};
-constexpr Split SplitOf(int32_t c) {
-    return {static_cast<int16_t>((c - (((c % 32768) + 32768) % 32768)) / 32768),
-            static_cast<int16_t>(((c % 32768) + 32768) % 32768)};
-}
-constexpr Split kSrv = SplitOf(kRv), kSbu = SplitOf(kBu);
-constexpr Split kSgu = SplitOf(-kGu), kSgv = SplitOf(-kGv);
-constexpr int16_t kYLow = static_cast<int16_t>(kY - 65536);  // kY = 65536 + 10773
-
-inline __m128i Pairs(int16_t even, int16_t odd) {
-    return _mm_set_epi16(odd, even, odd, even, odd, even, odd, even);
-}
-
-// Four pairs' term for one channel: hi * 32768 + lo over (Cb, Cr).
-inline __m128i ChromaTerm(__m128i uv, Split cb, Split cr) {
-    const __m128i hi = _mm_madd_epi16(uv, Pairs(cb.hi, cr.hi));
-    return _mm_add_epi32(_mm_slli_epi32(hi, 15), _mm_madd_epi16(uv, Pairs(cb.lo, cr.lo)));
-}
-
-// Luma plus a pair's chroma term, shifted back to pixel units, as eight 16-bit lanes.
-inline __m128i Channel(__m128i luma_a, __m128i luma_b, __m128i chroma) {
-    const __m128i a = _mm_srai_epi32(_mm_add_epi32(luma_a, _mm_unpacklo_epi32(chroma, chroma)), 16);
-    const __m128i b = _mm_srai_epi32(_mm_add_epi32(luma_b, _mm_unpackhi_epi32(chroma, chroma)), 16);
-    return _mm_packs_epi32(a, b);
-}
-
+// Eight pixels per step in 16-bit lanes. _mm_mulhi_epu16 of a byte moved to
+// the high half gives exactly the header's (v * k) >> 8. Every term stays
+// inside int16; only the last addition can pass 32767, and then the true
+// value is far above 255, so the saturating add clamps as the formula does.
 struct Rgb16 {
-    __m128i r, g, b;  // eight pixels, not yet clamped, in 16-bit lanes
+    __m128i r, g, b;  // eight pixels with six fraction bits, not yet clamped
 };
+
+inline __m128i Const(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
 
 inline Rgb16 EightPixels(const uint8_t* s) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    const __m128i y = _mm_sub_epi16(_mm_srli_epi16(bytes, 8), _mm_set1_epi16(16));
-    const __m128i uv = _mm_sub_epi16(_mm_and_si128(bytes, _mm_set1_epi16(0xFF)), _mm_set1_epi16(128));
-    const __m128i low = _mm_mullo_epi16(y, _mm_set1_epi16(kYLow));
-    const __m128i high = _mm_add_epi16(_mm_mulhi_epi16(y, _mm_set1_epi16(kYLow)), y);
-    const __m128i half = _mm_set1_epi32(kHalf);
-    const __m128i luma_a = _mm_add_epi32(_mm_unpacklo_epi16(low, high), half);
-    const __m128i luma_b = _mm_add_epi32(_mm_unpackhi_epi16(low, high), half);
-    return {Channel(luma_a, luma_b, ChromaTerm(uv, Split{0, 0}, kSrv)),
-            Channel(luma_a, luma_b, ChromaTerm(uv, kSgu, kSgv)),
-            Channel(luma_a, luma_b, ChromaTerm(uv, kSbu, Split{0, 0}))};
+    const __m128i y = _mm_mulhi_epu16(_mm_and_si128(bytes, Const(0xFF00)), Const(kY));
+    const __m128i c = _mm_slli_epi16(bytes, 8);  // Cb or Cr in the high byte
+    const __m128i cb = _mm_shufflehi_epi16(_mm_shufflelo_epi16(c, 0xA0), 0xA0);
+    const __m128i cr = _mm_shufflehi_epi16(_mm_shufflelo_epi16(c, 0xF5), 0xF5);
+    const __m128i red = _mm_sub_epi16(_mm_mulhi_epu16(cr, Const(kRv)), Const(kRed));
+    const __m128i green =
+        _mm_sub_epi16(Const(kGreen), _mm_add_epi16(_mm_mulhi_epu16(cb, Const(kGu)), _mm_mulhi_epu16(cr, Const(kGv))));
+    const __m128i blue = _mm_sub_epi16(_mm_mulhi_epu16(cb, Const(kBu)), Const(kBlue));
+    return {_mm_srai_epi16(_mm_adds_epi16(y, red), 6), _mm_srai_epi16(_mm_adds_epi16(y, green), 6),
+            _mm_srai_epi16(_mm_adds_epi16(y, blue), 6)};
 }
 
 // B G R 0 for pixels 0..3 and 4..7; the byte packs clamp to 0..255.
@@ -198,38 +135,90 @@ inline void Store8(uint8_t* d, const Rgb16& c, Put555) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v);
 }
 
-// Pixels converted eight at a time; the caller does the rest of the row.
 template <typename Out>
-int ConvertEights(const uint8_t* s, uint8_t* d, int width) {
+int Sse2Row(const uint8_t* s, uint8_t* d, int width) {
     int x = 0;
     for (; x + 8 <= width; x += 8, s += 16, d += 8 * Out::kBytes) Store8(d, EightPixels(s), Out());
     return x;
 }
+
+// AVX2 needs the processor's flag and the system's promise to save the
+// 256-bit registers (OSXSAVE, then XCR0 bits 1 and 2).
+bool CpuHasAvx2() {
+    unsigned b = 0, c = 0;
+#if defined(_MSC_VER) && !defined(__clang__)
+    int r[4];
+    __cpuid(r, 0);
+    if (r[0] < 7) return false;
+    __cpuid(r, 1);
+    c = static_cast<unsigned>(r[2]);
+    if (!(c & (1u << 27)) || !(c & (1u << 28))) return false;
+    if ((_xgetbv(0) & 6) != 6) return false;
+    __cpuidex(r, 7, 0);
+    b = static_cast<unsigned>(r[1]);
+#else
+    unsigned a = 0, d = 0;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __get_cpuid(1, &a, &b, &c, &d);
+    if (!(c & (1u << 27)) || !(c & (1u << 28))) return false;
+    unsigned xcr0 = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(xcr0), "=d"(high) : "c"(0));
+    if ((xcr0 & 6) != 6) return false;
+    __get_cpuid_count(7, 0, &a, &b, &c, &d);
+#endif
+    return (b & (1u << 5)) != 0;
+}
 #else
 template <typename Out>
-int ConvertEights(const uint8_t*, uint8_t*, int) {
+int Sse2Row(const uint8_t*, uint8_t*, int) {
     return 0;
 }
+bool CpuHasAvx2() { return false; }
 #endif
+
+constexpr RgbLayout LayoutOf(Put32) { return RgbLayout::kRgb32; }
+constexpr RgbLayout LayoutOf(Put24) { return RgbLayout::kRgb24; }
+constexpr RgbLayout LayoutOf(Put565) { return RgbLayout::kRgb565; }
+constexpr RgbLayout LayoutOf(Put555) { return RgbLayout::kRgb555; }
+
+UyvyPath BestPath() {
+    if (Avx2Built() && CpuHasAvx2()) return UyvyPath::kAvx2;
+#ifdef FERNWOOD_UYVY_SSE2
+    return UyvyPath::kSse2;
+#else
+    return UyvyPath::kScalar;
+#endif
+}
+
+std::atomic<UyvyPath>& Path() {
+    static std::atomic<UyvyPath> path{BestPath()};
+    return path;
+}
+
+// The vector code's share of a row; the caller converts the remaining pixels.
+template <typename Out>
+int VectorRow(UyvyPath path, const uint8_t* s, uint8_t* d, int width) {
+    int done = 0;
+    if (path == UyvyPath::kAvx2) done = Avx2Row(LayoutOf(Out()), s, d, width);
+    if (path == UyvyPath::kScalar) return done;
+    return done + Sse2Row<Out>(s + 2 * done, d + static_cast<size_t>(done) * Out::kBytes, width - done);
+}
 
 template <typename Out>
 void ConvertRows(const UyvyConversion& c, const uint8_t* src, uint8_t* dst, size_t dst_stride) {
-    const Tables& t = T();
+    const UyvyPath path = Path().load(std::memory_order_relaxed);
     const size_t src_stride = static_cast<size_t>(c.width) * 2;
     const size_t used = static_cast<size_t>(c.width) * Out::kBytes;
     for (int row = 0; row < c.height; ++row) {
         const uint8_t* s = src + src_stride * static_cast<size_t>(row);
         const int dst_row = c.bottom_up ? c.height - 1 - row : row;
         uint8_t* const line = dst + dst_stride * static_cast<size_t>(dst_row);
-        const int done = ConvertEights<Out>(s, line, c.width);
+        const int done = VectorRow<Out>(path, s, line, c.width);
         s += 2 * done;
         uint8_t* d = line + static_cast<size_t>(done) * Out::kBytes;
         for (int x = done; x < c.width; x += 2, s += 4, d += 2 * Out::kBytes) {
-            const Chroma ch = ChromaTerms(t, s[0], s[2]);
-            const int32_t y0 = t.luma[s[1]];
-            const int32_t y1 = t.luma[s[3]];
-            Out::Put(d, Clamp(t, y0 + ch.r), Clamp(t, y0 + ch.g), Clamp(t, y0 + ch.b));
-            Out::Put(d + Out::kBytes, Clamp(t, y1 + ch.r), Clamp(t, y1 + ch.g), Clamp(t, y1 + ch.b));
+            Out::Put(d, UyvyPixelToRgb(s[1], s[0], s[2]));
+            Out::Put(d + Out::kBytes, UyvyPixelToRgb(s[3], s[0], s[2]));
         }
         // Padding bytes of a DIB row stay defined.
         if (used < dst_stride) std::memset(line + used, 0, dst_stride - used);
@@ -263,11 +252,27 @@ size_t UyvyFrameSize(int width, int height) {
 }
 
 Rgb UyvyPixelToRgb(uint8_t y, uint8_t cb, uint8_t cr) {
-    const Tables& t = T();
-    const Chroma ch = ChromaTerms(t, cb, cr);
-    const int32_t l = t.luma[y];
-    return {Clamp(t, l + ch.r), Clamp(t, l + ch.g), Clamp(t, l + ch.b)};
+    const int l = Term(y, kY);
+    return {Clamp6(l + Term(cr, kRv) - kRed), Clamp6(l - Term(cb, kGu) - Term(cr, kGv) + kGreen),
+            Clamp6(l + Term(cb, kBu) - kBlue)};
 }
+
+bool UyvyPathAvailable(UyvyPath path) {
+    switch (path) {
+    case UyvyPath::kScalar: return true;
+    case UyvyPath::kSse2: return BestPath() != UyvyPath::kScalar;
+    case UyvyPath::kAvx2: return BestPath() == UyvyPath::kAvx2;
+    }
+    return false;
+}
+
+bool SetUyvyPath(UyvyPath path) {
+    if (!UyvyPathAvailable(path)) return false;
+    Path().store(path, std::memory_order_relaxed);
+    return true;
+}
+
+UyvyPath CurrentUyvyPath() { return Path().load(std::memory_order_relaxed); }
 
 bool ConvertUyvyToRgb(const UyvyConversion& c, const uint8_t* src, size_t src_size, uint8_t* dst,
                       size_t dst_size) {

@@ -5,8 +5,17 @@
 //   G = 1.164383 (Y-16) - 0.391762 (Cb-128)   - 0.812968 (Cr-128)
 //   B = 1.164383 (Y-16) + 2.017232 (Cb-128)
 //
-// computed in 16.16 fixed point, rounded, clamped to 0..255. Both pixels of a
-// pair share the pair's Cb and Cr (no chroma interpolation).
+// computed exactly as (>> is an arithmetic shift, T(v, k) = (v * k) >> 8,
+// the coefficients being the ones above times 2^14, rounded):
+//
+//   L = T(Y, 19078)
+//   R = clamp((L + T(Cr, 26149) - 14235) >> 6)
+//   G = clamp((L - T(Cb, 6419) - T(Cr, 13320) + 8708) >> 6)
+//   B = clamp((L + T(Cb, 33050) - 17685) >> 6)
+//
+// clamp to 0..255. Every result is within 1 of the BT.601 value rounded to
+// the nearest integer and clamped. Both pixels of a pair share the pair's Cb
+// and Cr (no chroma interpolation).
 #pragma once
 
 #include <cstddef>
@@ -43,6 +52,14 @@ struct UyvyConversion {
     RgbLayout layout = RgbLayout::kRgb32;
     bool bottom_up = true;  // DIB row order of the destination
 };
+
+// The code ConvertUyvyToRgb runs; all give the same bytes. By default the
+// fastest one the processor has; tests force each in turn.
+enum class UyvyPath { kScalar, kSse2, kAvx2 };
+bool UyvyPathAvailable(UyvyPath path);
+// Returns false, changing nothing, when the path is not available here.
+bool SetUyvyPath(UyvyPath path);
+UyvyPath CurrentUyvyPath();
 
 // Converts one frame. Returns false, touching nothing, when the geometry is
 // invalid or either buffer is smaller than the frame needs.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -107,22 +109,45 @@ TEST(UyvyToRgb, ExtremesClampAndStudioRangeEndsAreExact) {
     EXPECT_EQ(under.g, 136);  // -1.164*16 + 0.392*128 + 0.813*128 = 135.6
 }
 
-// The documented 16.16 arithmetic written out plainly, apart from the tables
-// and the vector code of the decoder.
-uint8_t Reference(int y, int c1, int k1, int c2 = 128, int k2 = 0) {
-    const int64_t sum = 76309LL * (y - 16) + int64_t{k1} * (c1 - 128) + int64_t{k2} * (c2 - 128) + 32768;
-    const int64_t v = sum >= 0 ? sum / 65536 : -((-sum + 65535) / 65536);
+// The documented integer arithmetic written out plainly, apart from the
+// vector code of the decoder.
+uint8_t Reference(int sum) {
+    const int v = sum >= 0 ? sum / 64 : -((-sum + 63) / 64);
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
 Rgb ReferencePixel(int y, int cb, int cr) {
-    return {Reference(y, cr, 104597), Reference(y, cb, -25675, cr, -53279), Reference(y, cb, 132201)};
+    const int l = y * 19078 / 256;
+    return {Reference(l + cr * 26149 / 256 - 14235), Reference(l - cb * 6419 / 256 - cr * 13320 / 256 + 8708),
+            Reference(l + cb * 33050 / 256 - 17685)};
+}
+
+uint8_t Ideal(double v) {
+    const long r = std::lround(v);
+    return static_cast<uint8_t>(r < 0 ? 0 : (r > 255 ? 255 : r));
+}
+
+TEST(UyvyToRgb, EveryInputIsWithinOneOfTheIdealBt601Value) {
+    int worst = 0;
+    for (int y = 0; y < 256; ++y)
+        for (int cb = 0; cb < 256; ++cb)
+            for (int cr = 0; cr < 256; ++cr) {
+                const double l = 1.164383 * (y - 16);
+                const Rgb got = UyvyPixelToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(cb),
+                                               static_cast<uint8_t>(cr));
+                const int r = std::abs(got.r - Ideal(l + 1.596027 * (cr - 128)));
+                const int g = std::abs(got.g - Ideal(l - 0.391762 * (cb - 128) - 0.812968 * (cr - 128)));
+                const int b = std::abs(got.b - Ideal(l + 2.017232 * (cb - 128)));
+                worst = std::max(worst, std::max(r, std::max(g, b)));
+                ASSERT_LE(std::max(r, std::max(g, b)), 1) << "Y " << y << " Cb " << cb << " Cr " << cr;
+            }
+    EXPECT_EQ(worst, 1);  // the integer form does round differently somewhere
 }
 
 TEST(UyvyToRgb, EveryPixelValueMatchesTheFixedPointFormula) {
     for (int y = 0; y < 256; ++y)
         for (int cb = 0; cb < 256; ++cb)
-            for (int cr = 0; cr < 256; cr += (y % 3 == 0 ? 1 : 7)) {
+            for (int cr = 0; cr < 256; ++cr) {
                 const Rgb got = UyvyPixelToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(cb),
                                                static_cast<uint8_t>(cr));
                 const Rgb want = ReferencePixel(y, cb, cr);
@@ -131,45 +156,106 @@ TEST(UyvyToRgb, EveryPixelValueMatchesTheFixedPointFormula) {
             }
 }
 
+constexpr RgbLayout kLayouts[] = {RgbLayout::kRgb32, RgbLayout::kRgb24, RgbLayout::kRgb565, RgbLayout::kRgb555};
+
+// Runs the body once per conversion path this machine has, then goes back to
+// the default.
+template <typename Body>
+void ForEachPath(Body body) {
+    const UyvyPath initial = CurrentUyvyPath();
+    for (UyvyPath path : {UyvyPath::kScalar, UyvyPath::kSse2, UyvyPath::kAvx2}) {
+        if (!SetUyvyPath(path)) continue;
+        SCOPED_TRACE(testing::Message() << "path " << static_cast<int>(path));
+        body(path);
+    }
+    ASSERT_TRUE(SetUyvyPath(initial));
+}
+
+TEST(UyvyToRgb, PathsCanBeForcedOnlyWhereTheMachineHasThem) {
+    const UyvyPath initial = CurrentUyvyPath();
+    EXPECT_TRUE(UyvyPathAvailable(initial));
+    EXPECT_TRUE(UyvyPathAvailable(UyvyPath::kScalar));
+#if defined(__x86_64__) || defined(_M_X64)
+    EXPECT_TRUE(UyvyPathAvailable(UyvyPath::kSse2));
+    EXPECT_NE(initial, UyvyPath::kScalar);
+#endif
+    if (UyvyPathAvailable(UyvyPath::kAvx2)) {
+        EXPECT_EQ(initial, UyvyPath::kAvx2);
+    } else {
+        EXPECT_FALSE(SetUyvyPath(UyvyPath::kAvx2));
+        EXPECT_EQ(CurrentUyvyPath(), initial);
+    }
+    ASSERT_TRUE(SetUyvyPath(UyvyPath::kScalar));
+    EXPECT_EQ(CurrentUyvyPath(), UyvyPath::kScalar);
+    ASSERT_TRUE(SetUyvyPath(initial));
+}
+
+// Every Y, Cb and Cr through every path: the vector paths rely on a saturating
+// add to stand in for the clamp, which only the extremes test. RGB32 clamps by
+// packing to bytes, RGB565 by min and max, as do RGB24 and RGB555 in turn.
+TEST(UyvyToRgb, EveryPathGivesTheScalarBytesForEveryInput) {
+    const int w = 512, h = 256;  // one pair per Cb (column) and Cr (row)
+    std::vector<uint8_t> src(UyvyFrameSize(w, h));
+    for (int y0 = 0; y0 < 256; y0 += 2) {
+        for (size_t i = 0; i < src.size() / 4; ++i) {
+            src[4 * i] = static_cast<uint8_t>(i);
+            src[4 * i + 1] = static_cast<uint8_t>(y0);
+            src[4 * i + 2] = static_cast<uint8_t>(i >> 8);
+            src[4 * i + 3] = static_cast<uint8_t>(y0 + 1);
+        }
+        for (RgbLayout layout : {RgbLayout::kRgb32, RgbLayout::kRgb565}) {
+            ASSERT_TRUE(SetUyvyPath(UyvyPath::kScalar));
+            const auto want = Convert(src, w, h, layout, false);
+            ForEachPath([&](UyvyPath) {
+                ASSERT_TRUE(Convert(src, w, h, layout, false) == want)
+                    << "Y " << y0 << " layout " << static_cast<int>(layout);
+            });
+        }
+    }
+}
+
 // Whole frames take the fast path for most of each row and the pixel path for
 // the last few pixels; both must give the formula's values in every layout.
 TEST(UyvyToRgb, WholeFramesMatchTheFormulaForEveryChromaPairAndRowTail) {
-    for (int w : {1030, 8, 2, 14}) {
-        const int pairs_per_row = w / 2;
-        const int h = (65536 + pairs_per_row - 1) / pairs_per_row;
-        std::vector<uint8_t> src(UyvyFrameSize(w, h));
-        for (size_t i = 0; i < src.size() / 4; ++i) {
-            src[4 * i] = static_cast<uint8_t>(i);             // Cb
-            src[4 * i + 1] = static_cast<uint8_t>(i * 7);     // Y
-            src[4 * i + 2] = static_cast<uint8_t>(i >> 8);    // Cr
-            src[4 * i + 3] = static_cast<uint8_t>(i * 13 + 5);  // Y
-        }
-        for (RgbLayout layout : {RgbLayout::kRgb32, RgbLayout::kRgb24, RgbLayout::kRgb565, RgbLayout::kRgb555}) {
-            const auto dst = Convert(src, w, h, layout, false);
-            const size_t stride = DibStride(w, RgbBitsPerPixel(layout));
-            const size_t bytes = static_cast<size_t>(RgbBitsPerPixel(layout) / 8);
-            for (int row = 0; row < h; ++row)
-                for (int x = 0; x < w; ++x) {
-                    const uint8_t* s = &src[(static_cast<size_t>(row) * w + (x & ~1)) * 2];
-                    const Rgb want = ReferencePixel(s[1 + 2 * (x & 1)], s[0], s[2]);
-                    const uint8_t* p = &dst[stride * row + bytes * x];
-                    const int v = p[0] | (p[1] << 8);
-                    bool same = false;
-                    switch (layout) {
-                    case RgbLayout::kRgb32: same = p[3] == 0 && p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
-                    case RgbLayout::kRgb24: same = p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
-                    case RgbLayout::kRgb565:
-                        same = v == (((want.r >> 3u) << 11) | ((want.g >> 2u) << 5) | (want.b >> 3u));
-                        break;
-                    case RgbLayout::kRgb555:
-                        same = v == (((want.r >> 3u) << 10) | ((want.g >> 3u) << 5) | (want.b >> 3u));
-                        break;
+    ForEachPath([](UyvyPath) {
+        // 30 = 16 + 8 + 6 pixels: AVX2, SSE2 and pixel code each take a part.
+        for (int w : {1030, 30, 8, 2, 14}) {
+            const int pairs_per_row = w / 2;
+            const int h = (65536 + pairs_per_row - 1) / pairs_per_row;
+            std::vector<uint8_t> src(UyvyFrameSize(w, h));
+            for (size_t i = 0; i < src.size() / 4; ++i) {
+                src[4 * i] = static_cast<uint8_t>(i);             // Cb
+                src[4 * i + 1] = static_cast<uint8_t>(i * 7);     // Y
+                src[4 * i + 2] = static_cast<uint8_t>(i >> 8);    // Cr
+                src[4 * i + 3] = static_cast<uint8_t>(i * 13 + 5);  // Y
+            }
+            for (RgbLayout layout : kLayouts) {
+                const auto dst = Convert(src, w, h, layout, false);
+                const size_t stride = DibStride(w, RgbBitsPerPixel(layout));
+                const size_t bytes = static_cast<size_t>(RgbBitsPerPixel(layout) / 8);
+                for (int row = 0; row < h; ++row)
+                    for (int x = 0; x < w; ++x) {
+                        const uint8_t* s = &src[(static_cast<size_t>(row) * w + (x & ~1)) * 2];
+                        const Rgb want = ReferencePixel(s[1 + 2 * (x & 1)], s[0], s[2]);
+                        const uint8_t* p = &dst[stride * row + bytes * x];
+                        const int v = p[0] | (p[1] << 8);
+                        bool same = false;
+                        switch (layout) {
+                        case RgbLayout::kRgb32: same = p[3] == 0 && p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
+                        case RgbLayout::kRgb24: same = p[2] == want.r && p[1] == want.g && p[0] == want.b; break;
+                        case RgbLayout::kRgb565:
+                            same = v == (((want.r >> 3u) << 11) | ((want.g >> 2u) << 5) | (want.b >> 3u));
+                            break;
+                        case RgbLayout::kRgb555:
+                            same = v == (((want.r >> 3u) << 10) | ((want.g >> 3u) << 5) | (want.b >> 3u));
+                            break;
+                        }
+                        ASSERT_TRUE(same) << "width " << w << " layout " << static_cast<int>(layout) << " at " << x
+                                          << "," << row;
                     }
-                    ASSERT_TRUE(same) << "width " << w << " layout " << static_cast<int>(layout) << " at " << x
-                                      << "," << row;
-                }
+            }
         }
-    }
+    });
 }
 
 TEST(UyvyToRgb, Rgb24RowsArePaddedToFourBytes) {
