@@ -94,26 +94,39 @@ int main() {
     std::printf("UYVY decoder throughput, MB/s of UYVY input (1 MB = 10^6 bytes) per second of this thread's CPU,"
                 " %.1f s per figure\n",
                 kSeconds);
-    std::printf("%-10s %10s %10s %10s %10s %10s %12s\n", "frame", "memcpy", "RGB32", "RGB24", "RGB565",
-                "fps RGB32", "RGB32/memcpy");
+    std::printf("%-10s %-6s %8s %8s %8s %8s %8s %10s %12s\n", "frame", "path", "memcpy", "RGB32", "RGB24", "RGB565",
+                "RGB555", "fps RGB32", "RGB32/memcpy");
+    const fernwood::UyvyPath initial = fernwood::CurrentUyvyPath();
+    const struct {
+        fernwood::UyvyPath path;
+        const char* name;
+    } paths[] = {{fernwood::UyvyPath::kScalar, "scalar"}, {fernwood::UyvyPath::kSse2, "SSE2"},
+                 {fernwood::UyvyPath::kAvx2, "AVX2"}};
     for (const auto& s : sizes) {
         const auto src = MakeFrame(s.w, s.h);
         std::vector<uint8_t> dst(fernwood::DibStride(s.w, 32) * static_cast<size_t>(s.h));
         std::vector<uint8_t> copy(src.size());
-        const double copy_mbps = Measure([&] { std::memcpy(copy.data(), src.data(), src.size()); },
-                                         src.size(), kSeconds);
-        double conv[3];
-        const fernwood::RgbLayout layouts[3] = {fernwood::RgbLayout::kRgb32, fernwood::RgbLayout::kRgb24,
-                                                fernwood::RgbLayout::kRgb565};
-        for (int i = 0; i < 3; ++i) {
-            fernwood::UyvyConversion c{s.w, s.h, layouts[i], true};
-            conv[i] = Measure([&] { fernwood::ConvertUyvyToRgb(c, src.data(), src.size(), dst.data(), dst.size()); },
-                              src.size(), kSeconds);
-        }
         char name[32];
         std::snprintf(name, sizeof name, "%dx%d", s.w, s.h);
-        std::printf("%-10s %10.0f %10.0f %10.0f %10.0f %10.1f %11.0f%%\n", name, copy_mbps, conv[0], conv[1], conv[2],
-                    conv[0] * 1e6 / static_cast<double>(src.size()), 100.0 * conv[0] / copy_mbps);
+        for (const auto& path : paths) {
+            if (!fernwood::SetUyvyPath(path.path)) continue;
+            // memcpy again on every line: the other programs' load drifts.
+            const double copy_mbps = Measure([&] { std::memcpy(copy.data(), src.data(), src.size()); },
+                                             src.size(), kSeconds);
+            double conv[4];
+            const fernwood::RgbLayout layouts[4] = {fernwood::RgbLayout::kRgb32, fernwood::RgbLayout::kRgb24,
+                                                    fernwood::RgbLayout::kRgb565, fernwood::RgbLayout::kRgb555};
+            for (int i = 0; i < 4; ++i) {
+                fernwood::UyvyConversion c{s.w, s.h, layouts[i], true};
+                conv[i] = Measure(
+                    [&] { fernwood::ConvertUyvyToRgb(c, src.data(), src.size(), dst.data(), dst.size()); },
+                    src.size(), kSeconds);
+            }
+            std::printf("%-10s %-6s %8.0f %8.0f %8.0f %8.0f %8.0f %10.1f %11.0f%%\n", name, path.name, copy_mbps,
+                        conv[0], conv[1], conv[2], conv[3], conv[0] * 1e6 / static_cast<double>(src.size()),
+                        100.0 * conv[0] / copy_mbps);
+        }
+        fernwood::SetUyvyPath(initial);
         // FWRL of clean bars (long runs) and of the noisy frame (hardly any).
         const auto clean = fernwood::MakeUyvyBars(s.w, s.h);
         for (const auto* picture : {&clean, &src}) {

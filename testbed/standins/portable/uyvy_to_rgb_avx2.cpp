@@ -18,11 +18,18 @@ inline __m256i Const(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
 
 inline __m256i Load(const uint8_t* s) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)); }
 
+// Byte `offset` of each pair into the high byte of both its pixels' lanes.
+inline __m256i PairMask(char offset) {
+    const char z = -128, a = offset, b = static_cast<char>(offset + 4), c = static_cast<char>(offset + 8),
+               d = static_cast<char>(offset + 12);
+    return _mm256_setr_epi8(z, a, z, a, z, b, z, b, z, c, z, c, z, d, z, d,  //
+                            z, a, z, a, z, b, z, b, z, c, z, c, z, d, z, d);
+}
+
 inline Rgb16 SixteenPixels(__m256i bytes) {
     const __m256i y = _mm256_mulhi_epu16(_mm256_and_si256(bytes, Const(0xFF00)), Const(kY));
-    const __m256i c = _mm256_slli_epi16(bytes, 8);
-    const __m256i cb = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c, 0xA0), 0xA0);
-    const __m256i cr = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c, 0xF5), 0xF5);
+    const __m256i cb = _mm256_shuffle_epi8(bytes, PairMask(0));
+    const __m256i cr = _mm256_shuffle_epi8(bytes, PairMask(2));
     const __m256i red = _mm256_sub_epi16(_mm256_mulhi_epu16(cr, Const(kRv)), Const(kRed));
     const __m256i green = _mm256_sub_epi16(
         Const(kGreen), _mm256_add_epi16(_mm256_mulhi_epu16(cb, Const(kGu)), _mm256_mulhi_epu16(cr, Const(kGv))));
