@@ -11,10 +11,10 @@
 //   L = T(Y, 19078)
 //   R = clamp((L + T(Cr, 26149) - 14235) >> 6)
 //   G = clamp((L - T(Cb, 6419) - T(Cr, 13320) + 8708) >> 6)
-//   B = clamp((L + T(Cb, 33050) - 17685) >> 6)
+//   B = clamp((L + T(Cb, 33050) - 17686) >> 6)
 //
 // clamp to 0..255. Every result is within 1 of the BT.601 value rounded to
-// the nearest integer and clamped. Both pixels of a pair share the pair's Cb
+// the nearest integer and clamped, and grey (Cb = Cr = 128) stays grey. Both pixels of a pair share the pair's Cb
 // and Cr (no chroma interpolation).
 #pragma once
 

@@ -14,7 +14,7 @@ constexpr int kGv = 13320;  // 0.812968 * 2^14
 constexpr int kBu = 33050;  // 2.017232 * 2^14
 constexpr int kRed = 14235;
 constexpr int kGreen = 8708;
-constexpr int kBlue = 17685;
+constexpr int kBlue = 17686;
 
 // False when this build has no AVX2 code (another compiler or processor).
 bool Avx2Built();

@@ -119,7 +119,7 @@ uint8_t Reference(int sum) {
 Rgb ReferencePixel(int y, int cb, int cr) {
     const int l = y * 19078 / 256;
     return {Reference(l + cr * 26149 / 256 - 14235), Reference(l - cb * 6419 / 256 - cr * 13320 / 256 + 8708),
-            Reference(l + cb * 33050 / 256 - 17685)};
+            Reference(l + cb * 33050 / 256 - 17686)};
 }
 
 uint8_t Ideal(double v) {
@@ -142,6 +142,15 @@ TEST(UyvyToRgb, EveryInputIsWithinOneOfTheIdealBt601Value) {
                 ASSERT_LE(std::max(r, std::max(g, b)), 1) << "Y " << y << " Cb " << cb << " Cr " << cr;
             }
     EXPECT_EQ(worst, 1);  // the integer form does round differently somewhere
+}
+
+TEST(UyvyToRgb, GreyStaysGreyAtTheRoundedIdealLevel) {
+    for (int y = 0; y < 256; ++y) {
+        const Rgb got = UyvyPixelToRgb(static_cast<uint8_t>(y), 128, 128);
+        const uint8_t want = Ideal(1.164383 * (y - 16));
+        EXPECT_TRUE(got.r == want && got.g == want && got.b == want)
+            << "Y " << y << ": " << int(got.r) << " " << int(got.g) << " " << int(got.b) << " want " << int(want);
+    }
 }
 
 TEST(UyvyToRgb, EveryPixelValueMatchesTheFixedPointFormula) {
