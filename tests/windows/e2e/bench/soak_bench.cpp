@@ -9,6 +9,7 @@
 // (1080) the format.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 #include <d3d9.h>
 
@@ -120,15 +121,30 @@ long HandlesOfThisProcess()
     return mine;
 }
 
+long ThreadsOfThisProcess()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    long mine = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        mine += entry.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snapshot);
+    return mine;
+}
+
 void PrintUsage(double minutes, long lost)
 {
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory);
     double private_mb = memory.PrivateUsage ? memory.PrivateUsage / 1048576.0 : LinuxAnonymousMb();
-    std::printf("soak %6.1f min: private %7.1f MB%s, handles %5ld, GDI objects %4lu, USER objects %4lu%s,"
+    std::printf("soak %6.1f min: private %7.1f MB%s, handles %5ld, threads %3ld, GDI objects %4lu, USER objects %4lu%s,"
                 " frames lost %ld\n",
                 minutes, private_mb, memory.PrivateUsage ? "" : " (anonymous RSS)", HandlesOfThisProcess(),
+                ThreadsOfThisProcess(),
                 GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS),
                 GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS) ? "" : " (not counted by Wine)", lost);
     std::fflush(stdout);
