@@ -41,6 +41,14 @@ DWORD BenchSetting(const char* name, DWORD fallback)
     return text && std::atoi(text) > 0 ? static_cast<DWORD>(std::atoi(text)) : fallback;
 }
 
+double Now()
+{
+    LARGE_INTEGER frequency, count;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&count);
+    return 1000.0 * count.QuadPart / frequency.QuadPart;
+}
+
 REFERENCE_TIME GraphNow()
 {
     REFERENCE_TIME now = 0;

@@ -26,6 +26,8 @@ DWORD BenchSetting(const char* name, DWORD fallback);
 
 // The viewer graph's reference clock now (100 ns), 0 without one.
 REFERENCE_TIME GraphNow();
+// Milliseconds on the performance counter.
+double Now();
 
 // The card's latest departures (oldest first) and its streaming thread.
 std::vector<testcard::TestCardFrameDeparture> CardDepartures(LONG size = 4096);

@@ -22,14 +22,6 @@
 
 namespace {
 
-double Now()
-{
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return 1000.0 * count.QuadPart / frequency.QuadPart;
-}
-
 struct Search {
     DWORD process;
     HWND found;

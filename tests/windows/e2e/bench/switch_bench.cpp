@@ -23,14 +23,6 @@
 
 namespace {
 
-double Now()
-{
-    LARGE_INTEGER frequency, count;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&count);
-    return 1000.0 * count.QuadPart / frequency.QuadPart;
-}
-
 struct Seen {
     double at;
     uint32_t number;
