@@ -28,6 +28,9 @@ bool CardTest::ShownFrameNumber(uint32_t* number)
     return ReadShownFrameNumber(main_window, number);
 }
 
+// The card numbers its frames from each start of the stream, and the window
+// may still show the last frame of the stream before: a run is a number
+// that changes, not one that grows.
 bool CardTest::PreviewRuns()
 {
     uint32_t first = 0;
@@ -36,7 +39,7 @@ bool CardTest::PreviewRuns()
     return PumpUntil(
         [&] {
             uint32_t later = 0;
-            return ShownFrameNumber(&later) && later > first;
+            return ShownFrameNumber(&later) && later != first;
         },
         20000);
 }
