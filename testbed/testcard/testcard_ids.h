@@ -41,7 +41,8 @@ struct TestCardFrameDeparture {
   DWORD frame_number;   // the number drawn into the frame
   DWORD pin;            // 0 capture, 1 preview
   LONGLONG frame_end;   // reference-clock time (100 ns) at which the frame was complete
-  LONGLONG delivered;   // reference-clock time just before the pin's Deliver
+  LONGLONG delivered;   // reference-clock time just before the capture pin's Deliver, or
+                        // the preview frame's hand-over to that pin's delivery thread
 };
 
 // On the video filter, for tests in the same process: when each numbered
@@ -51,7 +52,8 @@ struct ITestCardFrameStats : public IUnknown {
   // the stopped state, oldest first (the card keeps the last 4096).
   virtual HRESULT STDMETHODCALLTYPE GetDepartures(LONG size, TestCardFrameDeparture* departures,
                                                   LONG* copied) = 0;
-  // The thread that draws and delivers the frames; 0 before the first frame.
+  // The thread that draws the frames and delivers the capture pin's (the
+  // preview pin has a thread of its own); 0 before the first frame.
   virtual HRESULT STDMETHODCALLTYPE GetStreamingThread(DWORD* thread_id) = 0;
 };
 

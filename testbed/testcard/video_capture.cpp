@@ -13,6 +13,7 @@
 
 #include "testbed/common/com_object.h"
 #include "testbed/common/com_ptr.h"
+#include "testbed/common/delivery_queue.h"
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
 #include "testbed/common/pin.h"
@@ -79,6 +80,7 @@ class VideoCapture : public DeviceFilter,
       : DeviceFilter(CLSID_TestCardVideo),
         capture_(*this, L"Capture", PIN_CATEGORY_CAPTURE),
         preview_(*this, L"Preview", PIN_CATEGORY_PREVIEW),
+        preview_queue_(preview_, L"test card preview delivery"),
         stream_(*this) {
     Configure(ReadVideoDevice(0));
   }
@@ -152,6 +154,10 @@ class VideoCapture : public DeviceFilter,
   LONG pin_version_ = 1;
   VideoPin capture_;
   VideoPin preview_;
+  // The preview is delivered on a thread of its own, as a driver's pins
+  // are: a renderer slow over a frame costs the preview frames, never the
+  // capture pin's.
+  testbed::DeliveryQueue preview_queue_;
 
   // Fixed from pause to stop; used by the streaming thread, which never
   // takes the filter lock (the filter holds it while joining the thread).
@@ -340,7 +346,8 @@ HRESULT VideoCapture::InitStream() {
     dropped_numbers_.clear();
   }
   departures_.Clear();
-  return stream_.Start();
+  HRESULT hr = preview_live_ ? preview_queue_.Start() : S_OK;
+  return SUCCEEDED(hr) ? stream_.Start() : hr;
 }
 
 HRESULT VideoCapture::StartStream(REFERENCE_TIME start) {
@@ -361,6 +368,7 @@ HRESULT VideoCapture::StopStream() {
 
 HRESULT VideoCapture::CleanupStream() {
   stream_.Stop();
+  preview_queue_.Stop();
   // A stopped filter keeps no reference to a clock the graph may take away.
   std::lock_guard<std::mutex> hold(stats_lock_);
   run_clock_.Reset();
@@ -439,7 +447,7 @@ void VideoCapture::DeliverPreview(uint64_t frame, IMediaSample* captured) {
   sample->SetDiscontinuity(first_preview_);
   first_preview_ = false;
   LogDeparture(frame, 1);
-  preview_.Deliver(sample.Get());
+  preview_queue_.Push(sample.Get());
 }
 
 bool VideoCapture::Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from) {

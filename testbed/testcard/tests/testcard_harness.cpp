@@ -115,6 +115,24 @@ void SinkFilter::ReleaseHeld() {
   }
 }
 
+void SinkFilter::Block() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  blocked_ = true;
+}
+
+void SinkFilter::Unblock() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    blocked_ = false;
+  }
+  unblocked_.notify_all();
+}
+
+HRESULT SinkFilter::CleanupStream() {
+  Unblock();
+  return S_OK;
+}
+
 testbed::Pin* SinkFilter::PinAt(unsigned index) { return index == 0 ? pin_ : nullptr; }
 
 IPin* SinkFilter::Input() { return pin_; }
@@ -126,7 +144,12 @@ HRESULT SinkFilter::StartStream(REFERENCE_TIME start) {
 }
 
 void SinkFilter::Record(IMediaSample* sample) {
+  {
+    std::unique_lock<std::mutex> hold(mutex_);
+    unblocked_.wait(hold, [this] { return !blocked_; });
+  }
   Arrival arrival;
+  arrival.thread = GetCurrentThreadId();
   HRESULT hr = sample->GetTime(&arrival.start, &arrival.stop);
   arrival.timed = hr == S_OK || hr == VFW_S_NO_STOP_TIME;
   arrival.discontinuity = sample->IsDiscontinuity() == S_OK;

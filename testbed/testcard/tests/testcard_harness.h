@@ -62,6 +62,7 @@ struct Arrival {
   long length = 0;
   bool numbered = false;
   uint32_t frame_number = 0;
+  DWORD thread = 0;  // the thread that called Receive
 };
 
 class SinkPin;
@@ -85,6 +86,10 @@ class SinkFilter : public testbed::Filter {
   void HoldSamples(size_t count);
   // Gives the kept samples back to their allocator.
   void ReleaseHeld();
+  // Receive waits from now until Unblock or the filter stops, as a renderer
+  // busy over a frame does.
+  void Block();
+  void Unblock();
   // What the input pin's GetAllocatorRequirements answers (0: E_NOTIMPL).
   void AskForBuffers(long count) { wanted_buffers_ = count; }
   long WantedBuffers() const { return wanted_buffers_; }
@@ -93,11 +98,14 @@ class SinkFilter : public testbed::Filter {
 
  protected:
   HRESULT StartStream(REFERENCE_TIME start) override;
+  HRESULT CleanupStream() override;
 
  private:
   SinkPin* pin_;
   std::mutex mutex_;
   std::condition_variable arrived_;
+  std::condition_variable unblocked_;
+  bool blocked_ = false;
   std::vector<Arrival> arrivals_;
   REFERENCE_TIME start_ = 0;
   size_t to_hold_ = 0;

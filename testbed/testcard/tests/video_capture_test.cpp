@@ -517,6 +517,35 @@ TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
   EXPECT_EQ(1u, RefCount(clock.Get()));
 }
 
+// A renderer busy over a frame (as one is with its first after a new
+// connection) holds up the preview only: the capture pin goes on delivering
+// from the card's own thread.
+TEST_F(VideoStreamTest, AStalledPreviewHoldsUpNoCaptureFrame) {
+  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
+  ComPtr<SinkFilter> preview_sink = CreateSink(MEDIATYPE_Video);
+  ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink.Get(), L"Preview sink"));
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink->Input(), nullptr));
+  preview_sink->Block();
+  ASSERT_EQ(S_OK, control_->Run());
+  EXPECT_TRUE(sink_->WaitForSamples(60, 20000));
+  EXPECT_TRUE(preview_sink->Arrivals().empty());
+  preview_sink->Unblock();
+  ASSERT_TRUE(preview_sink->WaitForSamples(5, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+
+  const std::vector<Arrival> captured = sink_->Arrivals(), previewed = preview_sink->Arrivals();
+  ASSERT_GE(captured.size(), 60u);
+  for (size_t i = 1; i < captured.size(); ++i) EXPECT_EQ(captured[0].thread, captured[i].thread);
+  for (const Arrival& a : previewed) EXPECT_NE(captured[0].thread, a.thread);
+  DWORD card_thread = 0;
+  ComPtr<testcard::ITestCardFrameStats> stats;
+  ASSERT_EQ(S_OK, filter_.As(&stats));
+  ASSERT_EQ(S_OK, stats->GetStreamingThread(&card_thread));
+  EXPECT_EQ(card_thread, captured[0].thread);
+  ASSERT_EQ(S_OK, graph_->RemoveFilter(preview_sink.Get()));
+}
+
 TEST_F(VideoStreamTest, FramesConfiguredToDropNeverArriveAndAreCounted) {
   testcard::TestCardSetup setup;
   ASSERT_TRUE(setup.SetText(setup.Video(0), L"DropFrames", L"12, 13, 20"));
