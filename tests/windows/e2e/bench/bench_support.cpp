@@ -8,8 +8,20 @@
 #include <map>
 
 #include "capture/capture_graph.h"
+#include "resources/resource_ids.h"
+#include "state/window.h"
 #include "screen_frame.h"
 #include "testbed/testcard/portable/test_pattern.h"
+
+void BenchTest::StartShowing(UINT format, UINT mode)
+{
+    StartWithCard();
+    if (mode)
+        SendMessageA(main_window, WM_COMMAND, mode, 0);
+    SendMessageA(main_window, WM_COMMAND, format, 0);
+    if (format == IDM_RES_1080)
+        SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+}
 
 Summary Summarize(std::vector<double> values)
 {

@@ -11,7 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "card_harness.h"
 #include "testbed/testcard/testcard_ids.h"
+
+class BenchTest : public CardTest {
+protected:
+    // The viewer on the card in `format` and, unless 0, render `mode`; a
+    // 1080-line picture at half size, as a 1080-line window would not fit
+    // the screen.
+    void StartShowing(UINT format, UINT mode = 0);
+};
 
 struct Summary {
     size_t count = 0;

@@ -132,15 +132,12 @@ void PrintOurWork(int width, int height, double fps)
     std::printf("    %6.2f ms %5.1f %%  the colour converter, RGB32 turned over\n", convert, share(convert));
 }
 
-class CpuBench : public CardTest {
+class CpuBench : public BenchTest {
 protected:
     void Measure(UINT format, bool record, const char* label)
     {
         const DWORD seconds = BenchSetting("FERNWOOD_CPU_SECONDS", 5);
-        StartWithCard();
-        SendMessageA(main_window, WM_COMMAND, format, 0);
-        if (format == IDM_RES_1080)
-            SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);  // a 1080-line window would not fit the screen
+        StartShowing(format);
         ASSERT_TRUE(PreviewRuns());
         if (record) {
             SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);

@@ -17,17 +17,13 @@
 
 namespace {
 
-class LatencyBench : public CardTest {
+class LatencyBench : public BenchTest {
 protected:
     void Measure(UINT format, UINT mode, const char* label)
     {
         const DWORD grabs = BenchSetting("FERNWOOD_LATENCY_GRABS", 300);
         const double interval_ms = format == IDM_RES_1080 ? 1001.0 / 30 : 1001.0 / 60;
-        StartWithCard();
-        SendMessageA(main_window, WM_COMMAND, mode, 0);
-        SendMessageA(main_window, WM_COMMAND, format, 0);
-        if (format == IDM_RES_1080)
-            SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+        StartShowing(format, mode);
         ASSERT_TRUE(PreviewRuns());
         ASSERT_NE(0, GraphNow()) << "the graph has no clock";
 

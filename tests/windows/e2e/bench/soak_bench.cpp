@@ -13,6 +13,7 @@
 #include <winternl.h>
 #include <d3d9.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "av_sync.h"
+#include "bench_support.h"
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "card_harness.h"
@@ -29,12 +31,6 @@
 #include "state/window.h"
 
 namespace {
-
-DWORD Setting(const char* name, DWORD fallback)
-{
-    const char* text = std::getenv(name);
-    return text && std::atoi(text) > 0 ? static_cast<DWORD>(std::atoi(text)) : fallback;
-}
 
 std::string ReadWholeFile(const std::string& path)
 {
@@ -162,39 +158,85 @@ void DeleteAll(const std::string& folder, const char* pattern)
     FindClose(search);
 }
 
-class SoakBench : public CardTest {
+class SoakBench : public BenchTest {
 protected:
     long lost_ = 0;
+    int recordings_ = 0;
+    double recording_started_ = 0;
+    long reported_ = 0;
+    double frame_ms_ = 1001.0 / 30;
+    std::vector<ThreadCpu> threads_at_start_;
 
     void StartTheSoaksViewer()
     {
-        StartWithCard();
-        SendMessageA(main_window, WM_COMMAND,
-                     Setting("FERNWOOD_SOAK_FORMAT", 1080) == 720 ? IDM_RES_720 : IDM_RES_1080, 0);
-        SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+        const bool hd = BenchSetting("FERNWOOD_SOAK_FORMAT", 1080) != 720;
+        StartShowing(hd ? IDM_RES_1080 : IDM_RES_720);
+        frame_ms_ = hd ? 1001.0 / 30 : 1001.0 / 60;
         for (int i = 0; i < compressor_count; ++i)
             if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
                 SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + i, 0);
     }
 
+    void StartRecording()
+    {
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ++recordings_;
+        recording_started_ = Now();
+        reported_ = 0;
+        threads_at_start_ = SnapshotThreads();
+    }
+
+    // Which frames the card lost, when, and why, read while the card still
+    // remembers the frames around them (its departures cover about a
+    // minute): a frame the capture pin sent and had refused, one that found
+    // none of the capture pin's buffers free while the preview got it, or
+    // one the card's thread woke too late for.
+    void NoteLostFrames()
+    {
+        std::vector<long> numbers(1000);
+        long copied = 0;
+        if (!recording_state.recording || !capture_graph.dropped_frames ||
+            FAILED(capture_graph.dropped_frames->GetDroppedInfo(static_cast<long>(numbers.size()), numbers.data(),
+                                                                &copied)))
+            return;
+        const std::vector<testcard::TestCardFrameDeparture> sent = CardDepartures();
+        auto left = [&](long number, DWORD pin) {
+            return std::any_of(sent.begin(), sent.end(), [&](const testcard::TestCardFrameDeparture& d) {
+                return d.frame_number == static_cast<DWORD>(number) && d.pin == pin;
+            });
+        };
+        for (long i = reported_; i < copied; ++i)
+            std::printf("  recording %d: frame %ld lost, %.1f s into it: %s\n", recordings_, numbers[i],
+                        numbers[i] * frame_ms_ / 1000,
+                        left(numbers[i], 0)   ? "the capture pin's Deliver failed"
+                        : left(numbers[i], 1) ? "no free capture buffer"
+                        : sent.empty() || sent.front().frame_number > static_cast<DWORD>(numbers[i])
+                            ? "no longer known"
+                            : "the card's thread was late");
+        reported_ = copied;
+    }
+
     void StopRecording()
     {
+        NoteLostFrames();
         long dropped = 0;
         if (capture_graph.dropped_frames && SUCCEEDED(capture_graph.dropped_frames->GetNumDropped(&dropped)))
             lost_ += dropped;
+        std::printf("  recording %d: %ld frames lost in %.0f s; CPU of the threads while it ran:\n", recordings_,
+                    dropped, (Now() - recording_started_) / 1000);
+        PrintThreadShares(threads_at_start_, SnapshotThreads(), (Now() - recording_started_) / 1000,
+                          CardStreamingThread());
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     }
 
     // Stop, switch, still, start: what a user does between recordings.
-    // FERNWOOD_SOAK_STEPS leaves some out ("mode,still" keeps the recording
-    // running), to tell which of them costs what.
+    // FERNWOOD_SOAK_STEPS leaves some out ("mode" takes no still), to
+    // tell which of them costs what.
     void Restart()
     {
         const char* steps_text = std::getenv("FERNWOOD_SOAK_STEPS");
-        const std::string steps = steps_text ? steps_text : "record,mode,still";
-        bool restart = steps.find("record") != std::string::npos;
-        if (restart || steps.find("mode") != std::string::npos || steps.find("still") != std::string::npos)
-            StopRecording();
+        const std::string steps = steps_text ? steps_text : "mode,still";
+        StopRecording();
         DeleteAll(Folder(), "cap*.avi");
         if (steps.find("mode") != std::string::npos) {
             bool vmr9 = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
@@ -204,19 +246,19 @@ protected:
             SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
             DeleteAll(Folder(), "pic*.bmp");
         }
-        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        StartRecording();
     }
 };
 
 TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
 {
-    const DWORD total_ms = Setting("FERNWOOD_SOAK_SECONDS", 3600) * 1000;
-    const DWORD step_ms = Setting("FERNWOOD_SOAK_STEP_SECONDS", 180) * 1000;
-    const DWORD report_ms = Setting("FERNWOOD_SOAK_REPORT_SECONDS", 600) * 1000;
+    const DWORD total_ms = BenchSetting("FERNWOOD_SOAK_SECONDS", 3600) * 1000;
+    const DWORD step_ms = BenchSetting("FERNWOOD_SOAK_STEP_SECONDS", 180) * 1000;
+    const DWORD report_ms = BenchSetting("FERNWOOD_SOAK_REPORT_SECONDS", 600) * 1000;
     StartTheSoaksViewer();
     ASSERT_NE(-1, compressor_index) << "the test codec is not installed";
     ASSERT_TRUE(PreviewRuns());
-    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    StartRecording();
     ASSERT_EQ(1, recording_state.recording);
 
     const DWORD started = GetTickCount();
@@ -228,6 +270,7 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
         if (now < due) {
             DWORD wait = due - now < 1000 ? due - now : 1000;
             Pump(wait);
+            NoteLostFrames();
             continue;
         }
         if (now >= next_step) {
@@ -270,10 +313,8 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
 // renderer or the viewer keeps what each connection allocates.
 TEST_F(SoakBench, RendererReconnectionsAlone)
 {
-    const int cycles = static_cast<int>(Setting("FERNWOOD_RECONNECT_CYCLES", 5));
-    StartWithCard();
-    SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
-    SendMessageA(main_window, WM_COMMAND, IDM_SIZE_HALF, 0);
+    const int cycles = static_cast<int>(BenchSetting("FERNWOOD_RECONNECT_CYCLES", 5));
+    StartShowing(IDM_RES_1080);
     ASSERT_TRUE(PreviewRuns());
     IBaseFilter* renderer = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED ? capture_graph.vmr9 : capture_graph.vmr7;
     IPin* input = nullptr;
@@ -373,7 +414,7 @@ TEST_F(SoakBench, HandlesLeftByRecordingRestarts)
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     Pump(2000);
     std::map<USHORT, std::wstring> before = HandlesByValue();
-    const int restarts = static_cast<int>(Setting("FERNWOOD_RESTART_CYCLES", 5));
+    const int restarts = static_cast<int>(BenchSetting("FERNWOOD_RESTART_CYCLES", 5));
     for (int i = 0; i < restarts; ++i) {
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
         DeleteAll(Folder(), "cap*.avi");
