@@ -311,24 +311,11 @@ TEST_F(LayoutTest, APendingPresetIsCheckedByTheFirstSizeNotification)
     EXPECT_EQ(720, ClientSize().cy);
 }
 
-}  // namespace
-
-namespace {
-
-struct CountingWindowless7 : FakeWindowless {
-    int mode_changes = 0;
-    HRESULT WINAPI DisplayModeChanged() override
-    {
-        ++mode_changes;
-        return S_OK;
-    }
-};
-
 TEST_F(LayoutTest, ADisplayChangeReachesTheRendererInUse)
 {
     CreateWindowOnly();
     FakeWindowless9 vmr9;
-    CountingWindowless7 vmr7;
+    FakeWindowless vmr7;
     RendererScope renderers(&vmr9, &vmr7);
     auto display_change = [] { SendMessageA(main_window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1920, 1080)); };
 

@@ -28,15 +28,19 @@ protected:
     }
 };
 
-// Stands in for the second renderer's windowless control: records the
-// rectangles it is handed and paints the picture area, less an 8-pixel
-// margin, in grey, so that what the window paints around it shows.
-class FakeWindowless : public IVMRWindowlessControl {
+// Stands in for a renderer's windowless control: records the rectangles it
+// is handed, paints the picture area, less an 8-pixel margin, in grey, so
+// that what the window paints around it shows, and counts display changes.
+// The two renderers' interfaces differ only in how SetVideoPosition takes
+// its rectangles and in the second's colour key.
+template <class Windowless, class Rect>
+class FakeWindowlessOf : public Windowless {
 public:
     RECT source{};
     RECT dest{};
     int positions = 0;
     int repaints = 0;
+    int mode_changes = 0;
 
     HRESULT WINAPI QueryInterface(REFIID, void** out) override
     {
@@ -48,7 +52,7 @@ public:
     HRESULT WINAPI GetNativeVideoSize(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
     HRESULT WINAPI GetMinIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
     HRESULT WINAPI GetMaxIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetVideoPosition(RECT* new_source, RECT* new_dest) override
+    HRESULT WINAPI SetVideoPosition(Rect* new_source, Rect* new_dest) override
     {
         source = *new_source;
         dest = *new_dest;
@@ -67,35 +71,6 @@ public:
         ++repaints;
         return S_OK;
     }
-    HRESULT WINAPI DisplayModeChanged() override { return E_NOTIMPL; }
-    HRESULT WINAPI GetCurrentImage(BYTE**) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetBorderColor(COLORREF) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetColorKey(COLORREF) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetColorKey(COLORREF*) override { return E_NOTIMPL; }
-};
-
-// Stands in for the first renderer's windowless control: answers only what
-// a display change or a layout may call, and counts the display changes.
-class FakeWindowless9 : public IVMRWindowlessControl9 {
-public:
-    int mode_changes = 0;
-    HRESULT WINAPI QueryInterface(REFIID, void** out) override
-    {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG WINAPI AddRef() override { return 2; }
-    ULONG WINAPI Release() override { return 1; }
-    HRESULT WINAPI GetNativeVideoSize(LONG*, LONG*, LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetMinIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetMaxIdealVideoSize(LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetVideoPosition(const RECT*, const RECT*) override { return S_OK; }
-    HRESULT WINAPI GetVideoPosition(RECT*, RECT*) override { return E_NOTIMPL; }
-    HRESULT WINAPI GetAspectRatioMode(DWORD*) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetAspectRatioMode(DWORD) override { return E_NOTIMPL; }
-    HRESULT WINAPI SetVideoClippingWindow(HWND) override { return E_NOTIMPL; }
-    HRESULT WINAPI RepaintVideo(HWND, HDC) override { return S_OK; }
     HRESULT WINAPI DisplayModeChanged() override
     {
         ++mode_changes;
@@ -104,6 +79,14 @@ public:
     HRESULT WINAPI GetCurrentImage(BYTE**) override { return E_NOTIMPL; }
     HRESULT WINAPI SetBorderColor(COLORREF) override { return E_NOTIMPL; }
     HRESULT WINAPI GetBorderColor(COLORREF*) override { return E_NOTIMPL; }
+};
+
+using FakeWindowless9 = FakeWindowlessOf<IVMRWindowlessControl9, const RECT>;
+
+class FakeWindowless : public FakeWindowlessOf<IVMRWindowlessControl, RECT> {
+public:
+    HRESULT WINAPI SetColorKey(COLORREF) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetColorKey(COLORREF*) override { return E_NOTIMPL; }
 };
 
 // Puts other windowless controls in place of the graph's for one scope.
