@@ -324,6 +324,10 @@ class VideoStreamTest : public VideoCaptureTest {
     if (control_) {
       EXPECT_EQ(S_OK, control_->Stop());
     }
+    if (preview_sink_) {
+      EXPECT_EQ(S_OK, graph_->RemoveFilter(preview_sink_.Get()));
+    }
+    preview_sink_.Reset();
     control_.Reset();
     sink_.Reset();
     graph_.Reset();
@@ -339,6 +343,13 @@ class VideoStreamTest : public VideoCaptureTest {
     ASSERT_EQ(S_OK, graph_->AddFilter(filter_.Get(), L"キャプチャデバイス"));
   }
   HRESULT ConnectToSink(IPin* pin) { return graph_->ConnectDirect(pin, sink_->Input(), nullptr); }
+  // The capture pin to sink_, the preview pin to a sink of its own.
+  void ConnectBothPins() {
+    preview_sink_ = CreateSink(MEDIATYPE_Video);
+    ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink_.Get(), L"Preview sink"));
+    ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+    ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink_->Input(), nullptr));
+  }
   // Disconnects the pin from the sink: S_OK when both ends were connected.
   HRESULT DisconnectFromSink(IPin* pin) {
     HRESULT hr = graph_->Disconnect(pin);
@@ -362,6 +373,7 @@ class VideoStreamTest : public VideoCaptureTest {
 
   ComPtr<IGraphBuilder> graph_;
   ComPtr<SinkFilter> sink_;
+  ComPtr<SinkFilter> preview_sink_;
   ComPtr<IMediaControl> control_;
 };
 
@@ -426,10 +438,7 @@ TEST_F(VideoStreamTest, CapturePinDeliversTimedFramesAtTheSetRate) {
 
 TEST_F(VideoStreamTest, PreviewPinFollowsTheCaptureFormatUntimed) {
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
-  ComPtr<SinkFilter> capture_sink = CreateSink(MEDIATYPE_Video);
-  ASSERT_EQ(S_OK, graph_->AddFilter(capture_sink.Get(), L"Capture sink"));
-  ASSERT_EQ(S_OK, ConnectToSink(preview_.Get()));
-  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), capture_sink->Input(), nullptr));
+  ConnectBothPins();
   AM_MEDIA_TYPE mt;
   ASSERT_EQ(S_OK, preview_->ConnectionMediaType(&mt));
   EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, mt.subtype));
@@ -437,27 +446,23 @@ TEST_F(VideoStreamTest, PreviewPinFollowsTheCaptureFormatUntimed) {
   testbed::FreeMediaType(&mt);
 
   ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(preview_sink_->WaitForSamples(10, 20000));
   ASSERT_TRUE(sink_->WaitForSamples(10, 20000));
-  ASSERT_TRUE(capture_sink->WaitForSamples(10, 20000));
   ASSERT_EQ(S_OK, control_->Stop());
-  for (const Arrival& a : sink_->Arrivals()) {
+  for (const Arrival& a : preview_sink_->Arrivals()) {
     EXPECT_FALSE(a.timed);
     EXPECT_TRUE(a.numbered);
     EXPECT_EQ(4147200, a.length);
   }
-  EXPECT_TRUE(sink_->Arrivals().front().discontinuity);
-  EXPECT_EQ(333667, capture_sink->Arrivals().front().stop - capture_sink->Arrivals().front().start);
-  ASSERT_EQ(S_OK, graph_->RemoveFilter(capture_sink.Get()));
+  EXPECT_TRUE(preview_sink_->Arrivals().front().discontinuity);
+  EXPECT_EQ(333667, sink_->Arrivals().front().stop - sink_->Arrivals().front().start);
 }
 
 // The departures name each frame the pins delivered, stamped on the graph's
 // clock between the end of the frame and its arrival downstream.
 TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
-  ComPtr<SinkFilter> preview_sink = CreateSink(MEDIATYPE_Video);
-  ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink.Get(), L"Preview sink"));
-  ASSERT_EQ(S_OK, graph_->ConnectDirect(capture_.Get(), sink_->Input(), nullptr));
-  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink->Input(), nullptr));
+  ConnectBothPins();
   // A clock of the test's own, to see that no reference to it outlives the run.
   ComPtr<IReferenceClock> clock;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
@@ -476,7 +481,7 @@ TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
 
   ASSERT_EQ(S_OK, control_->Run());
   ASSERT_TRUE(sink_->WaitForSamples(20, 20000));
-  ASSERT_TRUE(preview_sink->WaitForSamples(20, 20000));
+  ASSERT_TRUE(preview_sink_->WaitForSamples(20, 20000));
   ASSERT_EQ(S_OK, control_->Stop());
   DWORD thread = 0;
   ASSERT_EQ(S_OK, stats->GetStreamingThread(&thread));
@@ -522,19 +527,16 @@ TEST_F(VideoStreamTest, DeparturesTraceEveryDeliveredFrameOnTheGraphClock) {
 // from the card's own thread.
 TEST_F(VideoStreamTest, AStalledPreviewHoldsUpNoCaptureFrame) {
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
-  ComPtr<SinkFilter> preview_sink = CreateSink(MEDIATYPE_Video);
-  ASSERT_EQ(S_OK, graph_->AddFilter(preview_sink.Get(), L"Preview sink"));
-  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
-  ASSERT_EQ(S_OK, graph_->ConnectDirect(preview_.Get(), preview_sink->Input(), nullptr));
-  preview_sink->Block();
+  ConnectBothPins();
+  preview_sink_->Block();
   ASSERT_EQ(S_OK, control_->Run());
   EXPECT_TRUE(sink_->WaitForSamples(60, 20000));
-  EXPECT_TRUE(preview_sink->Arrivals().empty());
-  preview_sink->Unblock();
-  ASSERT_TRUE(preview_sink->WaitForSamples(5, 20000));
+  EXPECT_TRUE(preview_sink_->Arrivals().empty());
+  preview_sink_->Unblock();
+  ASSERT_TRUE(preview_sink_->WaitForSamples(5, 20000));
   ASSERT_EQ(S_OK, control_->Stop());
 
-  const std::vector<Arrival> captured = sink_->Arrivals(), previewed = preview_sink->Arrivals();
+  const std::vector<Arrival> captured = sink_->Arrivals(), previewed = preview_sink_->Arrivals();
   ASSERT_GE(captured.size(), 60u);
   for (size_t i = 1; i < captured.size(); ++i) EXPECT_EQ(captured[0].thread, captured[i].thread);
   for (const Arrival& a : previewed) EXPECT_NE(captured[0].thread, a.thread);
@@ -543,7 +545,6 @@ TEST_F(VideoStreamTest, AStalledPreviewHoldsUpNoCaptureFrame) {
   ASSERT_EQ(S_OK, filter_.As(&stats));
   ASSERT_EQ(S_OK, stats->GetStreamingThread(&card_thread));
   EXPECT_EQ(card_thread, captured[0].thread);
-  ASSERT_EQ(S_OK, graph_->RemoveFilter(preview_sink.Get()));
 }
 
 TEST_F(VideoStreamTest, FramesConfiguredToDropNeverArriveAndAreCounted) {
