@@ -30,6 +30,8 @@ class DeliveryQueue {
   // The pin's Deliver happens on the queue's thread, in the order pushed.
   // The queue is as deep as the pin's buffer pool: a producer that asks for
   // buffers without waiting skips frames while the downstream filter lags.
+  // Only between Start and Stop: the producer starts after the queue and
+  // stops before it.
   void Push(IMediaSample* sample);
   // Ends the thread once the sample being delivered returns; samples still
   // waiting go back to their allocator undelivered.
