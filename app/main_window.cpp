@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "app/saved_settings.h"
 #include "capture/capture_graph.h"
+#include "capture/graph_faults.h"
 #include "record/record_timer.h"
 #include "record/recording.h"
 #include "settings/settings_file.h"
@@ -162,6 +163,7 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
         break;
     case WM_SIZING: OnSizing(hwnd, wparam, reinterpret_cast<RECT*>(lparam)); break;
     case WM_GRAPH_EVENT: OnGraphEvent(); break;
+    case WM_GRAPH_FAULT: ShowQueuedGraphFault(); break;
     case WM_DISPLAYCHANGE: OnDisplayChange(); break;
     default: return DefWindowProcA(hwnd, message, wparam, lparam);
     }

@@ -25,7 +25,7 @@ HRESULT SetAudioFormat(int rate)
 {
     CaptureGraph& g = capture_graph;
     SafeRelease(g.audio_config);
-    HRESULT hr = g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.audio_capture, IID_IAMStreamConfig,
+    HRESULT hr = g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.audio_capture, IID_IAMStreamConfig,
                                           reinterpret_cast<void**>(&g.audio_config));
     if (hr != S_OK || !g.audio_config)
         return FAILED(hr) ? hr : E_NOINTERFACE;
@@ -78,7 +78,7 @@ static void SuggestShortAudioBuffers()
     if (bytes_per_second == 0 || block == 0)
         return;
     IAMBufferNegotiation* negotiation = nullptr;
-    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.audio_capture, IID_IAMBufferNegotiation,
+    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.audio_capture, IID_IAMBufferNegotiation,
                                  reinterpret_cast<void**>(&negotiation)) != S_OK ||
         !negotiation) {
         SafeRelease(negotiation);
@@ -162,7 +162,7 @@ void AddAudioDevice(int index)
     if (!g.pin_tee)
         return;
     g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー");
-    g.builder->RenderStream(nullptr, nullptr, g.audio_capture, nullptr, g.pin_tee);
+    g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee);
     if (IPin* output = FirstOutputPin(g.pin_tee)) {
         RenderLiveSound(output);
         output->Release();
@@ -176,9 +176,15 @@ void ReconnectLiveSound()
         return;
     // The tee may have deleted the output the sound left from, and a free
     // input of the multiplexer must not take the sound: name the renderer.
-    if (audio_monitor &&
-        SUCCEEDED(g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor)))
-        return;
+    // The builder's S_OK alone does not say that it connected anything.
+    if (audio_monitor) {
+        g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor);
+        IPin* input = FindPin(audio_monitor, [](IPin* pin) { return IsInputPin(pin) && IsConnected(pin); });
+        if (input) {
+            input->Release();
+            return;
+        }
+    }
     if (IPin* output = FreeOutputPin(g.pin_tee)) {
         RenderLiveSound(output);
         output->Release();

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "capture/devices.h"
+#include "capture/graph_faults.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
 #include "state/timer_ids.h"
@@ -10,6 +11,8 @@
 
 CaptureGraph capture_graph;
 static bool com_initialized = false;
+// Whether the last preview connection reached its renderer.
+static bool preview_connected = false;
 
 static const DWORD kInprocContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
@@ -115,30 +118,80 @@ void BuildCaptureGraph()
         AddAudioDevice(audio_device_index);
     else
         DisableRateItems();
-    g.media_control->Run();
+    RunGraph();
     g.graph_ready = 1;
     ReportMissingVideoDevice();
+}
+
+static bool HasConnectedInput(IBaseFilter* filter)
+{
+    IPin* input = FindPin(filter, [](IPin* pin) { return IsInputPin(pin) && IsConnected(pin); });
+    bool connected = input != nullptr;
+    SafeRelease(input);
+    return connected;
+}
+
+// A card without a preview pin gets a Smart Tee from the builder at each
+// connection; the one a re-wiring cut loose must go, or Intelligent Connect,
+// which tries the graph's own filters first, would route the sound into it.
+void RemoveIdleSmartTees()
+{
+    CaptureGraph& g = capture_graph;
+    IEnumFilters* filters = nullptr;
+    if (!g.graph || g.graph->EnumFilters(&filters) != S_OK || !filters)
+        return;
+    IBaseFilter* idle[8];
+    int count = 0;
+    IBaseFilter* filter = nullptr;
+    while (count < 8 && filters->Next(1, &filter, nullptr) == S_OK) {
+        CLSID clsid{};
+        if (filter->GetClassID(&clsid) == S_OK && clsid == CLSID_SmartTee && !HasConnectedInput(filter))
+            idle[count++] = filter;
+        else
+            filter->Release();
+    }
+    filters->Release();
+    // Removed after the walk: removing a filter puts a running enumeration out of step.
+    for (int i = 0; i < count; ++i) {
+        DisconnectFilterPins(idle[i]);
+        g.graph->RemoveFilter(idle[i]);
+        idle[i]->Release();
+    }
+}
+
+static HRESULT RenderPreview(bool vmr9_path)
+{
+    CaptureGraph& g = capture_graph;
+    // The type keeps the builder off a sound pin of the video filter.
+    const GUID* video = &MEDIATYPE_Video;
+    if (vmr9_path && g.color_converter) {
+        HRESULT hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
+                                             g.color_converter);
+        HRESULT to_renderer = g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
+        // The first failure is the one to tell.
+        return FAILED(hr) ? hr : to_renderer;
+    }
+    // Without a converter the renderer may still take the decompressor's output.
+    return g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
+                                   vmr9_path ? g.vmr9 : g.vmr7);
 }
 
 void ConnectPreview()
 {
     CaptureGraph& g = capture_graph;
+    preview_connected = false;
     if (!g.builder || !g.video_capture)
         return;
+    RemoveIdleSmartTees();
     ApplyCaptureFormat();
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
-    if (vmr9_path && g.color_converter) {
-        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1,
-                                g.color_converter);
-        g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
-    } else if (vmr9_path) {
-        // Without a converter the renderer may still take the decompressor's output.
-        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1, g.vmr9);
-    } else {
-        g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, g.video_capture, g.avi_decompressor_1, g.vmr7);
-    }
+    HRESULT hr = RenderPreview(vmr9_path);
+    // The builder answers S_OK for a stream it found no pin for.
+    preview_connected = HasConnectedInput(vmr9_path ? g.vmr9 : g.vmr7);
+    if (!preview_connected)
+        ReportGraphFault(GraphStep::kPreview, FAILED(hr) ? hr : VFW_E_NOT_CONNECTED);
     LONG width = 0, height = 0;
-    HRESULT hr = E_POINTER;
+    hr = E_POINTER;
     if (vmr9_path && g.vmr9_windowless)
         hr = g.vmr9_windowless->GetNativeVideoSize(&width, &height, nullptr, nullptr);
     else if (!vmr9_path && g.vmr7_windowless)
@@ -171,10 +224,24 @@ void StopGraph()
         capture_graph.media_control->Stop();
 }
 
-void RunGraph()
+HRESULT RunGraph()
 {
-    if (capture_graph.media_control)
-        capture_graph.media_control->Run();
+    if (!capture_graph.media_control)
+        return E_POINTER;
+    HRESULT hr = capture_graph.media_control->Run();
+    if (FAILED(hr)) {
+        // A graph that failed half way would hold the filters that did start.
+        capture_graph.media_control->Stop();
+        ReportGraphFault(GraphStep::kRun, hr);
+    } else if (preview_connected && CaptureFormatTaken()) {
+        ClearGraphFault();
+    }
+    return hr;
+}
+
+bool PreviewRunning()
+{
+    return preview_connected && !GraphFaultStands();
 }
 
 static void ShowNoFrameRate()
@@ -212,7 +279,9 @@ void OnDisplayChange()
 {
     // Both renderers ask to be told: they draw through the display's surfaces,
     // which a new resolution, scaling or monitor replaces.
-    bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
+    // While recording the item is checked and greyed (11).
+    unsigned vmr9_state = IsMenuChecked(IDM_MODE_VMR9);
+    bool vmr9_path = vmr9_state == MENU_CHECKED || vmr9_state == MENU_CHECKED_GRAYED;
     if (vmr9_path && capture_graph.vmr9_windowless)
         capture_graph.vmr9_windowless->DisplayModeChanged();
     else if (!vmr9_path && capture_graph.vmr7_windowless)

@@ -61,12 +61,18 @@ void FreeMediaType(AM_MEDIA_TYPE* type);
 // Frees what a media type filled in by the platform holds, not the record.
 void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
 
-// The re-wiring pattern's first and last steps; nothing happens without a graph.
+// The re-wiring pattern's first and last steps; nothing happens without a
+// graph. A graph that will not run is stopped again and the user told why.
 void StopGraph();
-void RunGraph();
+HRESULT RunGraph();
+// Whether the picture is connected and nothing keeps it from running.
+bool PreviewRunning();
+// Takes out the Smart Tees that no longer carry the card's stream.
+void RemoveIdleSmartTees();
 
 void BuildCaptureGraph();
-// Connects the preview and reads the frame size its renderer reports.
+// Connects the preview and reads the frame size its renderer reports; tells
+// the user when the picture does not reach the renderer.
 void ConnectPreview();
 void DisconnectFilterPins(IBaseFilter* filter);
 // True when the preview was rebuilt for the other renderer; the layout is

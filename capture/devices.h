@@ -32,6 +32,8 @@ void EnumerateCaptureDevices();
 void AddVideoDevice(int index, int height);
 // Sets the chosen format again on the card's pins that are not connected.
 void ApplyCaptureFormat();
+// Whether the device took the chosen format at the last attempt.
+bool CaptureFormatTaken();
 void ReleaseVideoDeviceConfig();
 // Rebuilds the video branch with device `index`; height 720 selects the
 // 1280×720 format, any other value 1920×1080. Leaves the graph's native size

@@ -3,8 +3,11 @@
 #include <dvdmedia.h>
 
 #include <initializer_list>
+#include <vector>
 
 #include "capture/capture_graph.h"
+#include "capture/format_choice.h"
+#include "capture/graph_faults.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
 #include "state/window.h"
@@ -13,38 +16,103 @@ int video_device_index = 0;
 int video_device_count = 0;
 static bool missing_device_reported = false;
 static int capture_height = 720;
+// What setting the chosen format on the device last gave.
+static HRESULT format_result = S_OK;
 // The preview pin's own stream configuration, when the card offers one.
 static IAMStreamConfig* preview_config = nullptr;
 
-static bool IsUyvyVideoInfo(const AM_MEDIA_TYPE* type)
+// The header both format blocks share, or null when the block is not one of them.
+static BITMAPINFOHEADER* BitmapHeader(const AM_MEDIA_TYPE* type, REFERENCE_TIME** interval, RECT** rects)
 {
-    return type->majortype == MEDIATYPE_Video && type->subtype == MEDIASUBTYPE_UYVY &&
-           type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER) && type->pbFormat;
+    if (!type->pbFormat)
+        return nullptr;
+    if (type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        auto info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+        *interval = &info->AvgTimePerFrame;
+        *rects = &info->rcSource;
+        return &info->bmiHeader;
+    }
+    if (type->formattype == FORMAT_VideoInfo2 && type->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        auto info = reinterpret_cast<VIDEOINFOHEADER2*>(type->pbFormat);
+        *interval = &info->AvgTimePerFrame;
+        *rects = &info->rcSource;
+        return &info->bmiHeader;
+    }
+    return nullptr;
 }
 
-// Devices list other formats too; the first UYVY capability is set to the
-// wanted size and rate, everything else as the device reported it.
-static void SetCaptureFormat(IAMStreamConfig* config, int height)
+static CaptureCapability ReadCapability(const AM_MEDIA_TYPE* type, const VIDEO_STREAM_CONFIG_CAPS& caps)
+{
+    REFERENCE_TIME* interval = nullptr;
+    RECT* rects = nullptr;
+    CaptureCapability cap{};
+    cap.subtype = type->subtype == MEDIASUBTYPE_UYVY   ? PixelSubtype::kUyvy
+                  : type->subtype == MEDIASUBTYPE_YUY2 ? PixelSubtype::kYuy2
+                                                       : PixelSubtype::kOther;
+    cap.video_info = type->majortype == MEDIATYPE_Video && BitmapHeader(type, &interval, &rects) != nullptr;
+    cap.min_width = caps.MinOutputSize.cx;
+    cap.max_width = caps.MaxOutputSize.cx;
+    cap.step_x = caps.OutputGranularityX;
+    cap.min_height = caps.MinOutputSize.cy;
+    cap.max_height = caps.MaxOutputSize.cy;
+    cap.step_y = caps.OutputGranularityY;
+    cap.min_interval = caps.MinFrameInterval;
+    cap.max_interval = caps.MaxFrameInterval;
+    return cap;
+}
+
+// The entry's type with the wanted size and the chosen interval; every other
+// field as the device gave it, but for source and target rectangles that
+// described another size.
+static void ShapeType(AM_MEDIA_TYPE* type, const VideoFormat& format, REFERENCE_TIME chosen_interval)
+{
+    REFERENCE_TIME* interval = nullptr;
+    RECT* rects = nullptr;
+    BITMAPINFOHEADER* header = BitmapHeader(type, &interval, &rects);
+    header->biWidth = format.width;
+    header->biHeight = format.height;
+    header->biSizeImage = ImageSizeBytes(format.width, header->biBitCount, format.height);
+    *interval = chosen_interval;
+    RECT whole{0, 0, format.width, format.height};
+    for (RECT* rect : {&rects[0], &rects[1]})
+        if (!IsRectEmpty(rect) && !EqualRect(rect, &whole))
+            SetRectEmpty(rect);
+    if (type->bFixedSizeSamples)
+        type->lSampleSize = header->biSizeImage;
+}
+
+// Every capability is walked (cards list dozens); the entry that offers the
+// wanted size at a rate within half a percent is set. VFW_E_NO_ACCEPTABLE_TYPES
+// when none does: the device keeps its own format.
+static HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
 {
     VideoFormat format = VideoFormatForHeight(height);
-    for (int i = 0; i < 20; ++i) {
+    int count = 0, size = 0;
+    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || count <= 0 ||
+        size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    std::vector<BYTE> caps(static_cast<size_t>(size));
+    std::vector<CaptureCapability> offered(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE* type = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        if (FAILED(config->GetStreamCaps(i, &type, reinterpret_cast<BYTE*>(&caps))) || !type)
+        offered[i] = CaptureCapability{PixelSubtype::kOther, false, 0, 0, 0, 0, 0, 0, 0, 0};
+        if (FAILED(config->GetStreamCaps(i, &type, caps.data())) || !type)
             continue;
-        bool match = IsUyvyVideoInfo(type);
-        if (match) {
-            auto info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-            info->bmiHeader.biWidth = format.width;
-            info->bmiHeader.biHeight = format.height;
-            info->AvgTimePerFrame = format.avg_time_per_frame;
-            info->bmiHeader.biSizeImage = ImageSizeBytes(format.width, info->bmiHeader.biBitCount, format.height);
-            config->SetFormat(type);
-        }
+        offered[i] = ReadCapability(type, *reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(caps.data()));
         FreeMediaType(type);
-        if (match)
-            return;
     }
+    FormatChoice choice = ChooseCapability(offered.data(), count, format);
+    if (choice.index < 0)
+        return VFW_E_NO_ACCEPTABLE_TYPES;
+    AM_MEDIA_TYPE* type = nullptr;
+    HRESULT hr = config->GetStreamCaps(choice.index, &type, caps.data());
+    if (FAILED(hr) || !type)
+        return FAILED(hr) ? hr : E_POINTER;
+    ShapeType(type, format, choice.interval);
+    hr = config->SetFormat(type);
+
+    FreeMediaType(type);
+    return hr;
 }
 
 static bool PinConnected(IAMStreamConfig* config)
@@ -85,9 +153,28 @@ static void FindPreviewConfig()
 // Windows, so the chosen one is set again before every connection.
 void ApplyCaptureFormat()
 {
-    for (IAMStreamConfig* config : {capture_graph.video_config, preview_config})
-        if (config && !PinConnected(config))
-            SetCaptureFormat(config, capture_height);
+    for (IAMStreamConfig* config : {capture_graph.video_config, preview_config}) {
+        if (!config || PinConnected(config))
+            continue;
+        HRESULT hr = SetCaptureFormat(config, capture_height);
+        if (SUCCEEDED(format_result))
+            format_result = hr;
+    }
+}
+
+bool CaptureFormatTaken()
+{
+    return SUCCEEDED(format_result);
+}
+
+// Once per device and format: the format items stay as the user chose them,
+// so the user must hear that the picture is in another one.
+static void ReportCaptureFormat()
+{
+    if (format_result == VFW_E_NO_ACCEPTABLE_TYPES)
+        ReportFormatNotOffered(capture_height);
+    else if (FAILED(format_result))
+        ReportGraphFault(GraphStep::kFormat, format_result);
 }
 
 void ReleaseVideoDeviceConfig()
@@ -102,6 +189,7 @@ void AddVideoDevice(int index, int height)
     SafeRelease(preview_config);
     SafeRelease(g.video_capture);
     capture_height = height;
+    format_result = S_OK;
     IMoniker* moniker = FindDeviceMoniker(CLSID_VideoInputDeviceCategory, index);
     if (!moniker)
         return;
@@ -110,12 +198,15 @@ void AddVideoDevice(int index, int height)
     if (!g.video_capture)
         return;
     g.graph->AddFilter(g.video_capture, L"キャプチャデバイス");
-    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, IID_IAMStreamConfig,
+    // Many cards put a sound pin on the video filter, and the builder takes the
+    // first pin of a category: the type names the picture's.
+    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.video_capture, IID_IAMStreamConfig,
                                  reinterpret_cast<void**>(&g.video_config)) != S_OK)
         SafeRelease(g.video_config);
     FindPreviewConfig();
     // ConnectPreview sets the format on the pins it is about to connect.
     ConnectPreview();
+    ReportCaptureFormat();
 }
 
 void SwitchVideoFormat(int index, int height)
@@ -136,7 +227,10 @@ void SwitchVideoFormat(int index, int height)
 
 bool SelectVideoDevice(UINT id)
 {
-    if (IsMenuChecked(id) != MENU_ENABLED)
+    // The chosen device may be chosen again when it could not start (another
+    // program had it): that is how the user says "try again".
+    unsigned state = IsMenuChecked(id);
+    if (state != MENU_ENABLED && !(state == MENU_CHECKED && !PreviewRunning()))
         return false;
     for (int i = 0; i < video_device_count; ++i)
         CheckMenuItem(CommandMenu, IDM_VIDEO_DEVICE_FIRST + i, MF_BYCOMMAND | MF_UNCHECKED);

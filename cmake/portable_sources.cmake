@@ -7,4 +7,5 @@ set(FERNWOOD_PORTABLE_SOURCES
   settings/settings_rules.cpp
   view/layout_geometry.cpp
   capture/selection_rules.cpp
+  capture/format_choice.cpp
 )

@@ -17,7 +17,7 @@ foreach(portable ${FERNWOOD_PORTABLE_SOURCES})
   list(REMOVE_ITEM FERNWOOD_VIEWER_SOURCES ${CMAKE_SOURCE_DIR}/${portable})
 endforeach()
 add_library(fernwood_viewer STATIC ${FERNWOOD_VIEWER_SOURCES})
-target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid strmiids)
+target_link_libraries(fernwood_viewer PUBLIC fernwood_portable user32 gdi32 shell32 ole32 oleaut32 uuid strmiids quartz)
 fernwood_strict_warnings(fernwood_viewer)
 
 set(FERNWOOD_RESOURCES ${CMAKE_SOURCE_DIR}/resources/fernwoodview.rc)

@@ -5,6 +5,7 @@
 
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
+#include "capture/graph_faults.h"
 #include "capture/pins.h"
 #include "record/record_timer.h"
 #include "record/wide_path.h"
@@ -103,7 +104,8 @@ static void RestorePreview()
     InvalidateRect(main_window, nullptr, TRUE);
 }
 
-static void ShowCounters()
+// False when the device keeps no frame statistics.
+static bool ShowCounters()
 {
     CaptureGraph& g = capture_graph;
     // The previous recording's statistics may hold a capture filter that a
@@ -113,11 +115,24 @@ static void ShowCounters()
                                  reinterpret_cast<void**>(&g.dropped_frames)) != S_OK ||
         !g.dropped_frames) {
         SafeRelease(g.dropped_frames);
-        return;
+        return false;
     }
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_RECORDED_FRAMES, L"");
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_DROPPED_FRAMES, L"");
     SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
+    return true;
+}
+
+// Windows' capture filter counts dropped frames only when the driver does;
+// a guard that cannot fire must not be trusted. Once per device.
+static void WarnAutoStopBlind()
+{
+    static int warned_device = -1;
+    if (IsMenuChecked(IDM_AUTO_STOP) != MENU_CHECKED_GRAYED || warned_device == video_device_index)
+        return;
+    warned_device = video_device_index;
+    ShowMessageBox(L"このデバイスは欠落フレームを報告しません。\n「欠落フレーム検知で停止」は働きません。", L"",
+                   MB_OK | MB_ICONWARNING);
 }
 
 // Capture interleaving writes each stream as it comes; full interleaving
@@ -145,12 +160,36 @@ static void MakeSoundTheMaster()
     }
 }
 
+// The part of the recording branch that failed, for the message.
+enum class RecordLeg { kFile, kPicture, kCompressor, kStart };
+
+static bool FeedsMux(IBaseFilter* source)
+{
+    return StreamIndexFedBy(capture_graph.avi_mux, source) >= 0;
+}
+
+static bool MuxTakesPicture()
+{
+    IPin* input = FindPin(capture_graph.avi_mux, [](IPin* pin) {
+        AM_MEDIA_TYPE type{};
+        if (!IsInputPin(pin) || pin->ConnectionMediaType(&type) != S_OK)
+            return false;
+        bool video = type.majortype == MEDIATYPE_Video;
+        FreeMediaTypeContents(type);
+        return video;
+    });
+    bool found = input != nullptr;
+    SafeRelease(input);
+    return found;
+}
+
 // Wires the recording branch; returns the first failure, or S_OK. A sound
 // that cannot reach the file does not stop the picture from being recorded.
-static HRESULT WireRecording(bool* sound_lost)
+static HRESULT WireRecording(bool* sound_lost, RecordLeg* leg)
 {
     CaptureGraph& g = capture_graph;
     RecordingState& r = recording_state;
+    *leg = RecordLeg::kFile;
     if (!g.builder || !g.video_capture)
         return VFW_E_NOT_CONNECTED;
     WidePath wide;
@@ -158,20 +197,41 @@ static HRESULT WireRecording(bool* sound_lost)
     if (FAILED(hr) || !g.avi_mux)
         return FAILED(hr) ? hr : E_POINTER;
     SetCaptureInterleaving();
+    RemoveIdleSmartTees();
     ApplyCaptureFormat();
     IBaseFilter* through = compressor_index == -1 ? nullptr : g.compressor;
-    hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, g.video_capture, through, g.avi_mux);
+    *leg = through ? RecordLeg::kCompressor : RecordLeg::kPicture;
+    // The type keeps the builder off a sound pin of the video filter.
+    hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.video_capture, through, g.avi_mux);
     if (FAILED(hr))
         return hr;
+    // The builder answers S_OK for a stream it found no pin for.
+    if (!MuxTakesPicture())
+        return VFW_E_NOT_CONNECTED;
+    *leg = RecordLeg::kStart;
     // A tee left behind without a device would give the multiplexer a stream
     // with no data, and interleaving would hold the picture back waiting for it.
     if (g.pin_tee && g.audio_capture && audio_device_index != -1) {
-        hr = g.builder->RenderStream(nullptr, nullptr, g.pin_tee, nullptr, g.avi_mux);
-        *sound_lost = FAILED(hr);
-        if (SUCCEEDED(hr))
+        hr = g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, g.avi_mux);
+        *sound_lost = FAILED(hr) || !FeedsMux(g.pin_tee);
+        if (!*sound_lost)
             MakeSoundTheMaster();
     }
     return S_OK;
+}
+
+static void ShowStartFailure(HRESULT hr, RecordLeg leg)
+{
+    wchar_t cause[400];
+    if (leg == RecordLeg::kCompressor)
+        std::swprintf(cause, 400, L"この圧縮コーデックはこの映像を受け付けません。\n「非圧縮」かほかの圧縮コーデックを選んでください。");
+    else if (leg == RecordLeg::kFile)
+        std::swprintf(cause, 400, L"録画ファイルを書き出せません（エラー 0x%08lX）。", static_cast<unsigned long>(hr));
+    else
+        DescribeFailure(hr, cause, 400);
+    wchar_t text[500];
+    std::swprintf(text, 500, L"録画を開始できませんでした。\n%ls", cause);
+    ShowErrorMessage(text);
 }
 
 static void StopRecording();
@@ -187,31 +247,36 @@ static void StartRecording()
     StopGraph();
     HRESULT hr;
     bool sound_lost = false;
+    RecordLeg leg = RecordLeg::kFile;
+    bool counted = true;
     try {
-        hr = WireRecording(&sound_lost);
+        hr = WireRecording(&sound_lost, &leg);
     } catch (const HresultError& error) {
         hr = error.hr;
     }
     if (SUCCEEDED(hr)) {
         if (IsMenuChecked(IDM_NO_PREVIEW) == MENU_CHECKED_GRAYED)
             CutPreview();
-        ShowCounters();
+        counted = ShowCounters();
         KillTimer(main_window, TIMER_SCHEDULE_START);
         if (record_timer.stop.month != 0)
             SetTimer(main_window, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
         hr = capture_graph.media_control->Run();
     }
     if (FAILED(hr)) {
-        // Never pretend to record: undo everything and say why.
+        // Never pretend to record: undo everything and say why, once: the
+        // preview that the undoing runs again may fail for the same reason.
+        if (leg == RecordLeg::kStart)
+            NoteGraphFault(hr);
         StopRecording();
-        wchar_t text[200];
-        std::swprintf(text, 200, L"録画を開始できませんでした。\n録画ファイルを書き出せません（エラー 0x%08lX）。",
-                      static_cast<unsigned long>(hr));
-        ShowErrorMessage(text);
-    } else if (sound_lost) {
-        ShowMessageBox(L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
-                    MB_OK | MB_ICONWARNING);
+        ShowStartFailure(hr, leg);
+        return;
     }
+    if (sound_lost)
+        ShowMessageBox(L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
+                       MB_OK | MB_ICONWARNING);
+    if (!counted)
+        WarnAutoStopBlind();
 }
 
 static void TakeDownRecordingBranch()
@@ -305,6 +370,18 @@ static void ReportLostDevice()
     reported = true;
 }
 
+// The disk only when the disk is what failed; otherwise what the error says.
+static void ShowRecordingAbort(HRESULT error)
+{
+    if (IsDiskFull(error))
+        return ShowErrorMessage(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
+    wchar_t cause[400];
+    DescribeFailure(error, cause, 400);
+    wchar_t text[500];
+    std::swprintf(text, 500, L"録画中にエラーが起きたため録画を停止しました。\n%ls\nそれまでの録画は保存されています。", cause);
+    ShowErrorMessage(text);
+}
+
 void OnGraphEvent()
 {
     IMediaEventEx* events = nullptr;
@@ -314,8 +391,13 @@ void OnGraphEvent()
     long code;
     LONG_PTR first, second;
     bool failed = false, device_lost = false;
+    HRESULT error = S_OK;
     while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
-        failed = failed || code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED || code == EC_ERRORABORTEX;
+        bool abort = code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED || code == EC_ERRORABORTEX;
+        // The first parameter of each is the error.
+        if (abort && !failed)
+            error = static_cast<HRESULT>(first);
+        failed = failed || abort;
         // The second parameter is 1 when a device comes back.
         device_lost = device_lost || (code == EC_DEVICE_LOST && second == 0);
         events->FreeEventParams(code, first, second);
@@ -326,6 +408,8 @@ void OnGraphEvent()
     if (failed && recording_state.recording) {
         // A recording that has stopped writing must not look as if it ran on.
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-        ShowErrorMessage(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
+        ShowRecordingAbort(error);
+    } else if (failed) {
+        ReportGraphFault(GraphStep::kStreaming, error);
     }
 }

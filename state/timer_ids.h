@@ -15,5 +15,8 @@ constexpr unsigned kScheduleInterval = 10000;
 
 // The graph posts this to the main window when it has events to read.
 constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
+// Posted when the graph could not be built or run as chosen: the message is
+// shown once the command that found the fault has finished its re-wiring.
+constexpr UINT WM_GRAPH_FAULT = WM_APP + 2;
 
 #endif
