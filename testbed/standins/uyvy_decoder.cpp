@@ -1,6 +1,7 @@
 // Video for Windows driver "vidc.uyvy", installed in test Wine prefixes only:
-//  - decompresses UYVY, so that the platform's AVI Decompressor can turn a
-//    capture card's UYVY into RGB DIBs;
+//  - decompresses UYVY and YUY2 (the same samples in another byte order), as
+//    Windows' own YUV codec does, so that the platform's AVI Decompressor can
+//    turn a capture card's 4:2:2 pictures into RGB DIBs;
 //  - compresses UYVY, RGB24 and RGB32 to FWRL (portable/fwrl_codec.h), the
 //    one compressor of a test prefix that works, and decompresses FWRL back
 //    to RGB so that a recorded file can be checked.
@@ -22,6 +23,7 @@ using fernwood::FwrlLayout;
 using fernwood::FwrlPicture;
 
 const DWORD kFourccUyvy = mmioFOURCC('U', 'Y', 'V', 'Y');
+const DWORD kFourccYuy2 = mmioFOURCC('Y', 'U', 'Y', '2');
 const DWORD kFourccFwrl = mmioFOURCC('F', 'W', 'R', 'L');
 // The chunk type of compressed DIB data in an AVI file.
 const DWORD kChunkCompressed = aviTWOCC('d', 'c');
@@ -39,11 +41,21 @@ const DWORD* Masks(const BITMAPINFOHEADER* bih) {
     return reinterpret_cast<const DWORD*>(reinterpret_cast<const BYTE*>(bih) + sizeof(BITMAPINFOHEADER));
 }
 
-bool IsUyvy(const BITMAPINFOHEADER* in) {
-    return HeaderOk(in) && in->biCompression == kFourccUyvy && in->biBitCount == 16 &&
+bool IsPacked422(const BITMAPINFOHEADER* in, DWORD fourcc) {
+    return HeaderOk(in) && in->biCompression == fourcc && in->biBitCount == 16 &&
            fernwood::UyvyFrameSize(in->biWidth, std::abs(in->biHeight)) != 0 &&
            (in->biSizeImage == 0 ||
             in->biSizeImage >= fernwood::UyvyFrameSize(in->biWidth, std::abs(in->biHeight)));
+}
+
+bool IsUyvy(const BITMAPINFOHEADER* in) { return IsPacked422(in, kFourccUyvy); }
+
+// YUY2 is Y0 U Y1 V where UYVY is U Y0 V Y1: swapping each byte pair turns one into the other.
+void Yuy2ToUyvy(const uint8_t* in, size_t bytes, uint8_t* out) {
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        out[i] = in[i + 1];
+        out[i + 1] = in[i];
+    }
 }
 
 // The picture an FWRL header describes; its rows are always stored top-down.
@@ -87,12 +99,14 @@ bool CompressorInput(const BITMAPINFOHEADER* in, FwrlPicture* picture, fernwood:
 // A decompressor input: UYVY, or FWRL of any source layout.
 struct Source {
     bool fwrl = false;
-    FwrlPicture picture;  // layout kUyvy for plain UYVY
+    bool yuy2 = false;
+    FwrlPicture picture;  // layout kUyvy for plain UYVY and YUY2
 };
 
 bool DecompressorInput(const BITMAPINFOHEADER* in, Source* s) {
-    if (IsUyvy(in)) {
+    if (IsUyvy(in) || IsPacked422(in, kFourccYuy2)) {
         s->fwrl = false;
+        s->yuy2 = !IsUyvy(in);
         s->picture = {FwrlLayout::kUyvy, in->biWidth, std::abs(in->biHeight)};
         return true;
     }
@@ -204,8 +218,14 @@ LRESULT Decompress(Instance* instance, const ICDECOMPRESS* icd, LPARAM size) {
     const size_t needed_in = fernwood::UyvyFrameSize(p.width, p.height);
     const size_t in_size = icd->lpbiInput->biSizeImage ? icd->lpbiInput->biSizeImage : needed_in;
     if (in_size < needed_in) return ICERR_BADSIZE;
+    if (c.source.yuy2) {
+        instance->scratch.resize(needed_in);
+        Yuy2ToUyvy(in, needed_in, instance->scratch.data());
+        in = instance->scratch.data();
+    }
     const fernwood::UyvyConversion uc{p.width, p.height, c.layout, c.bottom_up};
-    return fernwood::ConvertUyvyToRgb(uc, in, in_size, out, out_size) ? ICERR_OK : ICERR_BADSIZE;
+    return fernwood::ConvertUyvyToRgb(uc, in, c.source.yuy2 ? needed_in : in_size, out, out_size) ? ICERR_OK
+                                                                                           : ICERR_BADSIZE;
 }
 
 // --- Compression ---

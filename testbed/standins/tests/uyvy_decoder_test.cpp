@@ -123,10 +123,12 @@ TEST(UyvyDecoder, AcceptsRgbOutputsOnlyAndSuggestsBottomUpRgb32) {
     bad[4].h.biSizeImage = 1280 * 720 * 4 - 1;
     for (auto& out : bad) EXPECT_NE(ICDecompressQuery(hic, &in, &out.h), ICERR_OK) << out.h.biBitCount;
 
-    BITMAPINFOHEADER odd = UyvyHeader(1279, 720), yuy2 = UyvyHeader(1280, 720), short_in = in;
+    BITMAPINFOHEADER odd = UyvyHeader(1279, 720), yuy2 = UyvyHeader(1280, 720), yvyu = yuy2, short_in = in;
     yuy2.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+    yvyu.biCompression = mmioFOURCC('Y', 'V', 'Y', 'U');
     short_in.biSizeImage = 100;
-    for (auto* wrong : {&odd, &yuy2, &short_in}) EXPECT_NE(ICDecompressQuery(hic, wrong, nullptr), ICERR_OK);
+    EXPECT_EQ(ICDecompressQuery(hic, &yuy2, nullptr), ICERR_OK) << "the same samples in another order";
+    for (auto* wrong : {&odd, &yvyu, &short_in}) EXPECT_NE(ICDecompressQuery(hic, wrong, nullptr), ICERR_OK);
 
     EXPECT_EQ(ICDecompressGetFormatSize(hic, &in), static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)));
     BITMAPINFOHEADER suggested{};
@@ -156,6 +158,18 @@ TEST(UyvyDecoder, DecompressesColourBarsThroughIcDecompress) {
             ExpectBars(dst.data(), w, h, bits, sign > 0);
         }
     }
+    // YUY2 is UYVY with each byte pair swapped, and decodes to the same bars.
+    std::vector<uint8_t> yuy2_src(src.size());
+    for (size_t i = 0; i + 1 < src.size(); i += 2) {
+        yuy2_src[i] = src[i + 1];
+        yuy2_src[i + 1] = src[i];
+    }
+    BITMAPINFOHEADER yuy2 = in;
+    yuy2.biCompression = mmioFOURCC('Y', 'U', 'Y', '2');
+    RgbHeader rgb = RgbOut(w, h, 32);
+    std::vector<uint8_t> from_yuy2(rgb.h.biSizeImage);
+    ASSERT_EQ(ICDecompress(hic, 0, &yuy2, yuy2_src.data(), &rgb.h, from_yuy2.data()), ICERR_OK);
+    ExpectBars(from_yuy2.data(), w, h, 32, true);
     // A frame shorter than its header says is refused, not read past its end.
     BITMAPINFOHEADER short_in = in;
     short_in.biSizeImage = static_cast<DWORD>(src.size() / 2);

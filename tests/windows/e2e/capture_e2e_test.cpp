@@ -1,4 +1,6 @@
 #include <windows.h>
+#include <dshow.h>
+#include <dvdmedia.h>
 
 #include <string>
 #include <vector>
@@ -251,9 +253,33 @@ namespace {
 
 struct PinFormat {
     GUID subtype = GUID_NULL;
+    GUID formattype = GUID_NULL;
     LONG width = 0, height = 0;
+    REFERENCE_TIME interval = 0;
     int connected = 0;
 };
+
+// The picture's header in either format block.
+bool ReadVideoType(const AM_MEDIA_TYPE& type, PinFormat* format)
+{
+    const BITMAPINFOHEADER* header = nullptr;
+    if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        auto info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+        header = &info->bmiHeader;
+        format->interval = info->AvgTimePerFrame;
+    } else if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        auto info = reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat);
+        header = &info->bmiHeader;
+        format->interval = info->AvgTimePerFrame;
+    }
+    if (!header || type.majortype != MEDIATYPE_Video)
+        return false;
+    format->subtype = type.subtype;
+    format->formattype = type.formattype;
+    format->width = header->biWidth;
+    format->height = header->biHeight;
+    return true;
+}
 
 // What the card's connected pins really carry.
 PinFormat CardConnection()
@@ -266,13 +292,7 @@ PinFormat CardConnection()
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         AM_MEDIA_TYPE type{};
         if (pin->ConnectionMediaType(&type) == S_OK) {
-            ++format.connected;
-            if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-                auto info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-                format.subtype = type.subtype;
-                format.width = info->bmiHeader.biWidth;
-                format.height = info->bmiHeader.biHeight;
-            }
+            format.connected += ReadVideoType(type, &format);
             FreeMediaTypeContents(type);
         }
         pin->Release();
@@ -310,6 +330,72 @@ void ExpectFormatSurvivesRewiring(LONG width, LONG height)
     EXPECT_TRUE(CaughtMessageBoxes().empty());
 }
 
+// Smart Tees in the graph whose input is cut: left over from a re-wiring.
+int IdleSmartTees()
+{
+    IEnumFilters* filters = nullptr;
+    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
+        return -1;
+    int idle = 0;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        CLSID clsid{};
+        if (filter->GetClassID(&clsid) == S_OK && clsid == CLSID_SmartTee) {
+            IEnumPins* pins = nullptr;
+            IPin* pin = nullptr;
+            bool fed = false;
+            filter->EnumPins(&pins);
+            while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+                PIN_DIRECTION direction;
+                IPin* peer = nullptr;
+                if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_INPUT &&
+                    pin->ConnectedTo(&peer) == S_OK) {
+                    fed = true;
+                    peer->Release();
+                }
+                pin->Release();
+            }
+            SafeRelease(pins);
+            idle += !fed;
+        }
+        filter->Release();
+    }
+    filters->Release();
+    return idle;
+}
+
+// Filters that end the sound: an audio input connected and no output at all.
+int SoundSinks()
+{
+    IEnumFilters* filters = nullptr;
+    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
+        return -1;
+    int sinks = 0;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        IEnumPins* pins = nullptr;
+        IPin* pin = nullptr;
+        bool hears = false, outputs = false;
+        filter->EnumPins(&pins);
+        while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+            PIN_DIRECTION direction;
+            AM_MEDIA_TYPE type{};
+            pin->QueryDirection(&direction);
+            outputs = outputs || direction == PINDIR_OUTPUT;
+            if (direction == PINDIR_INPUT && pin->ConnectionMediaType(&type) == S_OK) {
+                hears = hears || type.majortype == MEDIATYPE_Audio;
+                FreeMediaTypeContents(type);
+            }
+            pin->Release();
+        }
+        SafeRelease(pins);
+        sinks += hears && !outputs;
+        filter->Release();
+    }
+    filters->Release();
+    return sinks;
+}
+
 class FormatE2E : public CardTest {};
 
 TEST_F(FormatE2E, The720FormatSurvivesEveryRewiring)
@@ -337,6 +423,99 @@ TEST_F(FormatE2E, ACardWithoutPreviewPinPreviewsSwitchesAndRecordsThroughASmartT
     SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
     EXPECT_TRUE(PreviewRuns());
     ExpectFormatSurvivesRewiring(1920, 1080);
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    EXPECT_TRUE(PreviewRuns());
+    EXPECT_EQ(0, IdleSmartTees()) << "the tees of earlier connections are gone";
+    EXPECT_EQ(1, SoundSinks()) << "the live sound plays once, not through an old tee as well";
+}
+
+// A card as varied as real ones: the menu's format is previewed with the
+// size and rate it names, or the user is told once why not and something is
+// shown all the same.
+struct CardVariation {
+    const char* name;
+    std::vector<std::pair<const wchar_t*, std::wstring>> texts;
+    std::vector<std::pair<const wchar_t*, DWORD>> numbers;
+    int height;
+    GUID subtype;  // what the card must be connected with; GUID_NULL: no preview
+    GUID formattype;
+    REFERENCE_TIME interval;
+    const wchar_t* told;  // the message the user sees once, or nullptr
+};
+
+// Each variation runs in a process of its own: the viewer's state is process-wide.
+class CardVariationE2E : public CardTest {
+protected:
+    void Expect(const CardVariation& v);
+};
+
+void CardVariationE2E::Expect(const CardVariation& v)
+{
+    for (const auto& text : v.texts)
+        Card().SetText(TestCardSetup::Video(0), text.first, text.second);
+    for (const auto& number : v.numbers)
+        Card().SetNumber(TestCardSetup::Video(0), number.first, number.second);
+    if (v.height == 1080) {
+        WriteSetting("menu", "resolution", "4002");
+        WriteSetting("menu", "size", "6001");  // a 1080-line window would not fit the screen
+    }
+    StartWithCard();
+    if (v.told) {
+        ASSERT_TRUE(PumpUntil([&] { return MessageSaid(v.told); })) << v.name;
+        Pump(500);
+        EXPECT_EQ(1, MessagesSaying(v.told)) << v.name;
+    }
+    EXPECT_EQ(v.told ? 1u : 0u, CaughtMessageBoxes().size()) << v.name;
+    EXPECT_TRUE(IsWindow(main_window));
+    if (v.subtype == GUID_NULL)
+        return;
+    EXPECT_TRUE(PreviewRuns()) << v.name;
+    PinFormat format = CardConnection();
+    EXPECT_GE(format.connected, 1) << v.name;
+    EXPECT_TRUE(format.subtype == v.subtype) << v.name;
+    EXPECT_TRUE(format.formattype == v.formattype) << v.name;
+    if (v.told)
+        return;  // the card's own format
+    EXPECT_EQ(v.height == 720 ? 1280 : 1920, format.width) << v.name;
+    EXPECT_EQ(v.height, format.height) << v.name;
+    EXPECT_EQ(v.interval, format.interval) << v.name;
+}
+
+std::wstring ManyCapabilities()
+{
+    std::wstring list;
+    for (int i = 0; i < 22; ++i)
+        list += std::wstring(i % 2 ? L"RGB24" : L"RGB32") + L" 1280x720, ";
+    return list + L"UYVY 1920x1080, UYVY 1280x720";
+}
+
+TEST_F(CardVariationE2E, Plain)
+{
+    Expect({"plain", {}, {}, 720, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 166833, nullptr});
+}
+
+TEST_F(CardVariationE2E, UyvyOnly)
+{
+    Expect({"UYVY only", {{L"Capabilities", L"UYVY 1280x720, UYVY 1920x1080"}}, {}, 1080, MEDIASUBTYPE_UYVY,
+            FORMAT_VideoInfo, 333667, nullptr});
+}
+
+TEST_F(CardVariationE2E, Yuy2Only)
+{
+    Expect({"YUY2 only", {{L"Capabilities", L"YUY2 1920x1080, YUY2 1280x720"}}, {}, 720, MEDIASUBTYPE_YUY2,
+            FORMAT_VideoInfo, 166833, nullptr});
+}
+
+TEST_F(CardVariationE2E, MoreThanTwentyEntries)
+{
+    Expect({"more than twenty entries", {{L"Capabilities", ManyCapabilities()}}, {}, 720, MEDIASUBTYPE_UYVY,
+            FORMAT_VideoInfo, 166833, nullptr});
+}
+
+TEST_F(CardVariationE2E, No1080Lines)
+{
+    Expect({"no 1080 lines", {{L"Capabilities", L"UYVY 1280x720"}}, {}, 1080, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 0,
+            L"このデバイスは 1920×1080 29.97fps の映像を出せません"});
 }
 
 }  // namespace

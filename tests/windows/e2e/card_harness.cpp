@@ -62,3 +62,11 @@ int CardTest::ConnectedPins(IBaseFilter* filter)
     pins->Release();
     return connected;
 }
+
+int CardTest::MessagesSaying(const wchar_t* words)
+{
+    int count = 0;
+    for (const std::wstring& text : CaughtMessageBoxes())
+        count += text.find(words) != std::wstring::npos;
+    return count;
+}

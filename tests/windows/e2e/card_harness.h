@@ -27,6 +27,9 @@ public:
     static bool PreviewRuns();
     // How many of the filter's pins are connected.
     static int ConnectedPins(IBaseFilter* filter);
+    // How many of the caught message boxes hold `words`.
+    static int MessagesSaying(const wchar_t* words);
+    static bool MessageSaid(const wchar_t* words) { return MessagesSaying(words) > 0; }
 
 private:
     std::unique_ptr<testcard::TestCardSetup> card_;

@@ -491,14 +491,6 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     EXPECT_GE(sync.min_ms, -17.0);
 }
 
-bool MessageSaid(const wchar_t* words)
-{
-    for (const std::wstring& text : CaughtMessageBoxes())
-        if (text.find(words) != std::wstring::npos)
-            return true;
-    return false;
-}
-
 TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
 {
     // Counted from each run: the recording's run loses the card 4 s in.
