@@ -329,6 +329,13 @@ TEST_F(LayoutTest, ADisplayChangeReachesTheRendererInUse)
     display_change();
     EXPECT_EQ(1, vmr9.mode_changes);
     EXPECT_EQ(1, vmr7.mode_changes);
+
+    // While recording the renderer in use keeps its check, greyed.
+    SetMenuState(IDM_MODE_VMR9, MENU_CHECKED_GRAYED);
+    SetMenuState(IDM_MODE_VMR7, MENU_GRAYED);
+    display_change();
+    EXPECT_EQ(2, vmr9.mode_changes);
+    EXPECT_EQ(1, vmr7.mode_changes);
 }
 
 }  // namespace
