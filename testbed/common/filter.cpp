@@ -51,6 +51,8 @@ STDMETHODIMP Filter::Pause() {
   if (state_ == State_Stopped) {
     ActivatePins(true);
     hr = InitStream();
+    // A filter that cannot leave the stopped state keeps nothing committed.
+    if (FAILED(hr)) ActivatePins(false);
   } else if (state_ == State_Running) {
     hr = StopStream();
   }

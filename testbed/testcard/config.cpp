@@ -74,6 +74,14 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
   if (ReadDword(key, L"PreviewPin", &value)) config.preview_pin = value != 0;
   value = 0;
   if (ReadDword(key, L"LoseDeviceAfterFrames", &value)) config.lose_after_frames = value;
+  std::wstring format_type;
+  config.video_info2 = ReadString(key, L"FormatType", &format_type) && format_type == L"VideoInfo2";
+  value = 0;
+  config.audio_pin = ReadDword(key, L"AudioPin", &value) && value != 0;
+  value = 1;
+  if (ReadDword(key, L"DroppedFrames", &value)) config.dropped_frames = value != 0;
+  value = 0;
+  if (ReadDword(key, L"RunResult", &value)) config.run_result = static_cast<HRESULT>(value);
   return config;
 }
 

@@ -3,6 +3,8 @@
 // each time a device filter is bound, so a test can change it between runs.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +25,13 @@ struct VideoDeviceConfig {
   bool preview_pin = true;
   // Frames of a run after which the card is unplugged; 0 for never.
   uint32_t lose_after_frames = 0;
+  // Every type in VIDEOINFOHEADER2 instead of VIDEOINFOHEADER.
+  bool video_info2 = false;
+  // An audio capture pin before the video pins.
+  bool audio_pin = false;
+  bool dropped_frames = true;
+  // What leaving the stopped state fails with; S_OK for nothing.
+  HRESULT run_result = S_OK;
 };
 
 struct AudioDeviceConfig {

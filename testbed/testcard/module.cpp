@@ -38,7 +38,9 @@ const REGPINTYPES kVideoTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_UYVY},
                                    {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}};
 const REGPINTYPES kAudioTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}};
 
+// In the filter's order: the optional audio pin, capture, the optional preview.
 const REGFILTERPINS2 kVideoPins[] = {
+    {REG_PINFLAG_B_OUTPUT, 1, 1, kAudioTypes, 0, nullptr, &PIN_CATEGORY_CAPTURE},
     {REG_PINFLAG_B_OUTPUT, 1, 4, kVideoTypes, 0, nullptr, &PIN_CATEGORY_CAPTURE},
     {REG_PINFLAG_B_OUTPUT, 1, 4, kVideoTypes, 0, nullptr, &PIN_CATEGORY_PREVIEW}};
 const REGFILTERPINS2 kAudioPins[] = {
@@ -54,7 +56,9 @@ REGFILTER2 FilterData(const REGFILTERPINS2* pins, ULONG count) {
 }
 
 REGFILTER2 VideoData(unsigned index) {
-  return FilterData(kVideoPins, ReadVideoDevice(index).preview_pin ? 2 : 1);
+  VideoDeviceConfig config = ReadVideoDevice(index);
+  const REGFILTERPINS2* first = config.audio_pin ? kVideoPins : kVideoPins + 1;
+  return FilterData(first, 1 + config.audio_pin + config.preview_pin);
 }
 REGFILTER2 AudioData(unsigned) { return FilterData(kAudioPins, 1); }
 

@@ -17,7 +17,9 @@
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
 #include "testbed/common/pin.h"
+#include "testbed/testcard/audio_stream.h"
 #include "testbed/testcard/config.h"
+#include "testbed/testcard/device_claim.h"
 #include "testbed/testcard/filters.h"
 #include "testbed/testcard/pin_plumbing.h"
 #include "testbed/testcard/portable/departure_log.h"
@@ -45,9 +47,8 @@ const size_t kDeparturesKept = 4096;
 
 class VideoCapture;
 
-// Both pins carry the card's one current format; they differ in category,
-// in buffering and in the capture pin's freedom to pick a capability. Either
-// pin's IAMStreamConfig sets that card-wide format.
+// Both pins carry the card's one current format; they differ in category
+// and in buffering. Either pin's IAMStreamConfig sets that card-wide format.
 class VideoPin : public CapturePin {
  public:
   VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category);
@@ -78,6 +79,7 @@ class VideoCapture : public DeviceFilter,
  public:
   VideoCapture()
       : DeviceFilter(CLSID_TestCardVideo),
+        audio_(*this, L"Audio"),
         capture_(*this, L"Capture", PIN_CATEGORY_CAPTURE),
         preview_(*this, L"Preview", PIN_CATEGORY_PREVIEW),
         preview_queue_(preview_, L"test card preview delivery"),
@@ -95,7 +97,9 @@ class VideoCapture : public DeviceFilter,
   STDMETHODIMP GetDepartures(LONG size, TestCardFrameDeparture* departures, LONG* copied) override;
   STDMETHODIMP GetStreamingThread(DWORD* thread_id) override;
 
+  // Cards with sound put its pin first.
   testbed::Pin* PinAt(unsigned index) override {
+    if (has_audio_ && index-- == 0) return &audio_.Pin();
     if (index == 0) return &capture_;
     return index == 1 && has_preview_ ? &preview_ : nullptr;
   }
@@ -104,10 +108,13 @@ class VideoCapture : public DeviceFilter,
   // Called by the pins with the filter lock held.
   const std::vector<Capability>& Capabilities() const { return caps_; }
   const VideoFormat& Current() const { return current_; }
+  VideoHeader Header() const { return header_; }
   // Whether the pins are bound to Current(): by SetFormat or a connection.
   bool Chosen() const { return chosen_; }
+  // Whether SetFormat chose it: then it stays, whatever is disconnected.
+  bool FormatSet() const { return format_set_; }
   bool Resolve(VideoFormat* format) const;
-  bool Accepts(const VideoFormat& format, bool capture_pin) const;
+  bool Accepts(const VideoFormat& format) const;
   HRESULT ApplyFormat(const VideoFormat& format);
   void Connected(const VideoFormat& format) {
     current_ = format;
@@ -129,6 +136,7 @@ class VideoCapture : public DeviceFilter,
  private:
   void Configure(const VideoDeviceConfig& config);
   VideoFormat DefaultFormat() const { return FormatOf(caps_.front()); }
+  HRESULT StartThreads();
 
   REFERENCE_TIME NextDue() override;
   void Produce(REFERENCE_TIME stream_now) override;
@@ -145,13 +153,21 @@ class VideoCapture : public DeviceFilter,
   std::vector<Capability> caps_;
   std::vector<uint32_t> drop_frames_;
   uint32_t lose_after_ = 0;
+  VideoHeader header_ = VideoHeader::kVideoInfo;
+  bool dropped_frames_ = true;
+  HRESULT run_result_ = S_OK;
+  unsigned device_index_ = 0;
+  DeviceClaim claim_;
   VideoFormat current_ = {};
   bool chosen_ = false;
+  bool format_set_ = false;
   // Set while SetFormat has the graph reconnect the pins: their disconnection
   // is part of the change, not a reason to forget the format.
   bool reconnecting_ = false;
   bool has_preview_ = true;
+  bool has_audio_ = false;
   LONG pin_version_ = 1;
+  AudioStream audio_;
   VideoPin capture_;
   VideoPin preview_;
   // The preview is delivered on a thread of its own, as a driver's pins
@@ -194,27 +210,36 @@ VideoPin::VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category
     : CapturePin(card, name, category, sizeof(VIDEO_STREAM_CONFIG_CAPS)), card_(card) {}
 
 HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
-  VideoFormat format;
-  if (!ParseVideoType(mt, &format)) return S_FALSE;
   Hold hold(Owner().Lock());
-  return card_.Accepts(format, IsCapture()) ? S_OK : S_FALSE;
+  VideoFormat format;
+  VideoHeader header;
+  if (!ParseVideoType(mt, &format, &header) || header != card_.Header()) return S_FALSE;
+  return card_.Accepts(format) ? S_OK : S_FALSE;
 }
 
-// Like a driver's pin, the types listed are the capabilities, the default
-// first, whatever format is set or connected.
+// Like a driver's pin (Wine's Windows-validated videocapture.c,
+// test_stream_config): the capabilities, the default first, until SetFormat
+// is called; from then on the set format alone, even while connected in it.
 HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
   Hold hold(Owner().Lock());
+  if (card_.FormatSet()) {
+    if (index > 0) return VFW_S_NO_MORE_ITEMS;
+    *out = MakeVideoType(card_.Current(), card_.Header());
+    return S_OK;
+  }
   const std::vector<Capability>& caps = card_.Capabilities();
   if (index >= caps.size()) return VFW_S_NO_MORE_ITEMS;
-  *out = MakeVideoType(FormatOf(caps[index]));
+  *out = MakeVideoType(FormatOf(caps[index]), card_.Header());
   return S_OK;
 }
 
+// The capture pin picks the first capability its peer takes; the preview
+// pin, and either pin once a format is chosen, proposes the current format.
 HRESULT VideoPin::ProposedType(unsigned index, MediaType* out) {
   Hold hold(Owner().Lock());
   if (IsCapture() && !card_.Chosen()) return GetMediaType(index, out);
   if (index > 0) return VFW_S_NO_MORE_ITEMS;
-  *out = MakeVideoType(card_.Current());
+  *out = MakeVideoType(card_.Current(), card_.Header());
   return S_OK;
 }
 
@@ -239,24 +264,31 @@ HRESULT VideoPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
   // As a driver's pin: the ranges of the capabilities decide, and a format
   // outside them is E_FAIL (no "listed rate" for an interval of 0 either).
   VideoFormat format;
-  if (!ParseVideoType(mt, &format) || !FormatAllowed(card_.Capabilities(), format)) return E_FAIL;
+  VideoHeader header;
+  if (!ParseVideoType(mt, &format, &header) || header != card_.Header() ||
+      !FormatAllowed(card_.Capabilities(), format))
+    return E_FAIL;
   return card_.ApplyFormat(format);
 }
 
-MediaType VideoPin::CurrentFormat() { return peer_ ? mt_ : MakeVideoType(card_.Current()); }
+MediaType VideoPin::CurrentFormat() {
+  return peer_ ? mt_ : MakeVideoType(card_.Current(), card_.Header());
+}
 
 size_t VideoPin::CapabilityCount() { return card_.Capabilities().size(); }
 
 MediaType VideoPin::CapabilityType(size_t index, BYTE* caps) {
   const Capability& cap = card_.Capabilities()[index];
-  FillStreamCaps(cap, reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps));
-  return MakeVideoType(FormatOf(cap));
+  FillStreamCaps(cap, card_.Header(), reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps));
+  return MakeVideoType(FormatOf(cap), card_.Header());
 }
 
 // --- VideoCapture: configuration and format ---
 
 void* VideoCapture::Interface(REFIID iid) {
-  if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
+  // Windows' capture filter offers it only for a driver with the dropped-frames property.
+  if (IsEqualGUID(iid, IID_IAMDroppedFrames))
+    return dropped_frames_ ? static_cast<IAMDroppedFrames*>(this) : nullptr;
   if (IsEqualGUID(iid, IID_ITestCardFrameStats)) return static_cast<ITestCardFrameStats*>(this);
   return DeviceFilter::Interface(iid);
 }
@@ -265,12 +297,18 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   caps_ = config.capabilities;
   drop_frames_ = config.drop_frames;
   lose_after_ = config.lose_after_frames;
+  header_ = config.video_info2 ? VideoHeader::kVideoInfo2 : VideoHeader::kVideoInfo;
+  dropped_frames_ = config.dropped_frames;
+  run_result_ = config.run_result;
   current_ = DefaultFormat();
-  chosen_ = false;
-  if (has_preview_ != config.preview_pin) {
+  chosen_ = format_set_ = false;
+  if (has_preview_ != config.preview_pin || has_audio_ != config.audio_pin) {
     has_preview_ = config.preview_pin;
+    has_audio_ = config.audio_pin;
     ++pin_version_;
   }
+  // An HDMI card's sound: 16-bit stereo at 48 kHz only.
+  audio_.Configure({48000}, 0);
 }
 
 HRESULT VideoCapture::LoadDevice(unsigned index) {
@@ -278,14 +316,16 @@ HRESULT VideoCapture::LoadDevice(unsigned index) {
   VideoDeviceConfig config = ReadVideoDevice(index);
   if (config.missing) return kDeviceGone;
   Configure(config);
+  device_index_ = index;
   return S_OK;
 }
 
+// An interval of 0 in a connection's type means the capability's fastest rate.
 bool VideoCapture::Resolve(VideoFormat* format) const {
   if (format->interval == 0) {
     for (const Capability& cap : caps_) {
-      if (cap.format == format->format && cap.width == format->width &&
-          cap.height == format->height) {
+      if (cap.format == format->format &&
+          CapabilityAllows(cap, format->width, format->height, cap.interval)) {
         format->interval = cap.interval;
         break;
       }
@@ -294,11 +334,11 @@ bool VideoCapture::Resolve(VideoFormat* format) const {
   return FormatAllowed(caps_, *format);
 }
 
-bool VideoCapture::Accepts(const VideoFormat& format, bool capture_pin) const {
+bool VideoCapture::Accepts(const VideoFormat& format) const {
   VideoFormat resolved = format;
   if (!Resolve(&resolved)) return false;
-  // The preview follows the capture pin; once a format is chosen, it is the only one.
-  return (capture_pin && !chosen_) || resolved == current_;
+  // Once a format is chosen, by SetFormat or a connection, it is the only one.
+  return !chosen_ || resolved == current_;
 }
 
 HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
@@ -308,7 +348,7 @@ HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
     if (FAILED(hr)) return hr;
   }
   current_ = format;
-  chosen_ = true;
+  chosen_ = format_set_ = true;
   reconnecting_ = true;
   HRESULT hr = S_OK;
   for (VideoPin* pin : {&capture_, &preview_}) {
@@ -319,11 +359,12 @@ HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
   return hr;
 }
 
-// Windows' capture pins forget their format when disconnected: once no pin
-// carries it any more, the card is back at its default.
+// Windows' capture pins forget a format that only a connection chose
+// (videocapture.c, test_connect_pin): once no pin carries it any more, the
+// card is back at its default. A format SetFormat chose stays.
 void VideoCapture::Disconnecting(VideoPin& pin) {
   VideoPin& other = &pin == &capture_ ? preview_ : capture_;
-  if (reconnecting_ || other.IsConnected()) return;
+  if (reconnecting_ || format_set_ || other.IsConnected()) return;
   current_ = DefaultFormat();
   chosen_ = false;
 }
@@ -331,6 +372,14 @@ void VideoCapture::Disconnecting(VideoPin& pin) {
 // --- VideoCapture: streaming ---
 
 HRESULT VideoCapture::InitStream() {
+  if (FAILED(run_result_)) return run_result_;
+  HRESULT hr = claim_.Take(device_index_);
+  if (SUCCEEDED(hr)) hr = StartThreads();
+  if (FAILED(hr)) CleanupStream();
+  return hr;
+}
+
+HRESULT VideoCapture::StartThreads() {
   layout_ = LayoutOf(current_);
   interval_ = current_.interval;
   frames_per_flash_ = FramesPerFlash(interval_);
@@ -347,7 +396,9 @@ HRESULT VideoCapture::InitStream() {
   }
   departures_.Clear();
   HRESULT hr = preview_live_ ? preview_queue_.Start() : S_OK;
-  return SUCCEEDED(hr) ? stream_.Start() : hr;
+  if (SUCCEEDED(hr)) hr = stream_.Start();
+  if (SUCCEEDED(hr) && has_audio_) hr = audio_.InitStream();
+  return hr;
 }
 
 HRESULT VideoCapture::StartStream(REFERENCE_TIME start) {
@@ -358,17 +409,21 @@ HRESULT VideoCapture::StartStream(REFERENCE_TIME start) {
     run_clock_ = Clock();
   }
   stream_.Run(start, Clock().Get());
+  if (has_audio_) audio_.StartStream(start, Clock().Get());
   return S_OK;
 }
 
 HRESULT VideoCapture::StopStream() {
   stream_.Pause();
+  if (has_audio_) audio_.StopStream();
   return S_OK;
 }
 
 HRESULT VideoCapture::CleanupStream() {
   stream_.Stop();
+  if (has_audio_) audio_.CleanupStream();
   preview_queue_.Stop();
+  claim_.Release();
   // A stopped filter keeps no reference to a clock the graph may take away.
   std::lock_guard<std::mutex> hold(stats_lock_);
   run_clock_.Reset();

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <dvdmedia.h>
 
 #include <vector>
 
@@ -21,18 +22,22 @@ struct VideoFormat {
 
 bool operator==(const VideoFormat& a, const VideoFormat& b);
 
-// VIDEOINFOHEADER type; YUV rows top-down, RGB rows bottom-up as in DIBs.
-testbed::MediaType MakeVideoType(const VideoFormat& format);
-// False unless mt is a VIDEOINFOHEADER type in one of the card's pixel formats.
-bool ParseVideoType(const AM_MEDIA_TYPE& mt, VideoFormat* format);
+// The format block of a video type: FORMAT_VideoInfo or FORMAT_VideoInfo2.
+enum class VideoHeader { kVideoInfo, kVideoInfo2 };
+
+// YUV rows top-down, RGB rows bottom-up as in DIBs.
+testbed::MediaType MakeVideoType(const VideoFormat& format,
+                                 VideoHeader header = VideoHeader::kVideoInfo);
+// False unless mt is a video type in one of the card's pixel formats with
+// either format block (header, when given, tells which). As a driver's pin
+// matches them, only the subtype, the size and the rate count: the bitmap's
+// compression and depth fields follow from the subtype.
+bool ParseVideoType(const AM_MEDIA_TYPE& mt, VideoFormat* format, VideoHeader* header = nullptr);
 FrameLayout LayoutOf(const VideoFormat& format);
+// The capability's largest size at its fastest rate.
 VideoFormat FormatOf(const Capability& cap);
-// A fixed size (minimum = maximum, granularity 0) and every frame interval
-// from the capability's rate down to one frame a second.
-void FillStreamCaps(const Capability& cap, VIDEO_STREAM_CONFIG_CAPS* caps);
-// Whether the size and frame interval lie within the ranges caps describes
-// (a granularity of 0 allows the minimum only).
-bool CapsAllow(const VIDEO_STREAM_CONFIG_CAPS& caps, const VideoFormat& format);
+// The capability's sizes and frame intervals, in the given format block.
+void FillStreamCaps(const Capability& cap, VideoHeader header, VIDEO_STREAM_CONFIG_CAPS* caps);
 // Whether some capability of the format's pixel format allows it.
 bool FormatAllowed(const std::vector<Capability>& caps, const VideoFormat& format);
 

@@ -127,15 +127,25 @@ TEST_F(DevicesTest, EachDeviceBindsToItsOwnConfiguration) {
   ASSERT_EQ(2u, audio.size());
 
   HRESULT hr;
+  ComPtr<IBaseFilter> cards[2];
   for (size_t i = 0; i < 2; ++i) {
-    ComPtr<IBaseFilter> card = Bind(video[i].moniker.Get(), &hr);
+    cards[i] = Bind(video[i].moniker.Get(), &hr);
     ASSERT_EQ(S_OK, hr);
     ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(S_OK, PinNamed(card.Get(), L"Capture").As(&config));
+    ASSERT_EQ(S_OK, PinNamed(cards[i].Get(), L"Capture").As(&config));
     int count = 0, size = 0;
     ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
     EXPECT_EQ(i == 0 ? 7 : 2, count);
   }
+  // Each device is held on its own: another binding of device 0 waits for it.
+  EXPECT_EQ(S_OK, cards[0]->Pause());
+  EXPECT_EQ(S_OK, cards[1]->Pause());
+  ComPtr<IBaseFilter> again = Bind(video[0].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), again->Pause());
+  for (ComPtr<IBaseFilter>& card : cards) EXPECT_EQ(S_OK, card->Stop());
+  EXPECT_EQ(S_OK, again->Pause());
+  EXPECT_EQ(S_OK, again->Stop());
   ComPtr<IBaseFilter> only48 = Bind(audio[1].moniker.Get(), &hr);
   ASSERT_EQ(S_OK, hr);
   ComPtr<IAMStreamConfig> config;
@@ -154,13 +164,14 @@ unsigned CountPins(IBaseFilter* filter) {
   return count;
 }
 
-TEST_F(DevicesTest, PreviewPinFollowsTheBoundDevice) {
+TEST_F(DevicesTest, PinsFollowTheBoundDevice) {
   TestCardSetup setup;
-  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 2));
+  ASSERT_TRUE(setup.SetNumber(L"", L"VideoDevices", 3));
   ASSERT_TRUE(setup.SetNumber(setup.Video(1), L"PreviewPin", 0));
+  ASSERT_TRUE(setup.SetNumber(setup.Video(2), L"AudioPin", 1));
   ASSERT_EQ(S_OK, setup.Register());
   std::vector<Device> video = ListDevices(CLSID_VideoInputDeviceCategory);
-  ASSERT_EQ(2u, video.size());
+  ASSERT_EQ(3u, video.size());
   HRESULT hr;
   ComPtr<IBaseFilter> with_preview = Bind(video[0].moniker.Get(), &hr);
   ASSERT_EQ(S_OK, hr);
@@ -171,6 +182,10 @@ TEST_F(DevicesTest, PreviewPinFollowsTheBoundDevice) {
   ComPtr<IPin> none;
   EXPECT_EQ(VFW_E_NOT_FOUND, capture_only->FindPin(L"Preview", none.Put()));
   EXPECT_TRUE(PinNamed(capture_only.Get(), L"Capture"));
+  ComPtr<IBaseFilter> with_sound = Bind(video[2].moniker.Get(), &hr);
+  ASSERT_EQ(S_OK, hr);
+  EXPECT_EQ(3u, CountPins(with_sound.Get()));
+  EXPECT_EQ(PinNamed(with_sound.Get(), L"Audio").Get(), PinAt(with_sound.Get(), 0).Get());
 }
 
 TEST_F(DevicesTest, DisappearedDeviceIsListedButCannotBeBound) {

@@ -1,10 +1,36 @@
 #include "testcard_harness.h"
 
+#include <windows.h>
+#include <mmreg.h>
+
 #include <chrono>
+
+#include "testbed/testcard/portable/audio_tone.h"
 
 namespace testcard_test {
 
 using testcard::FrameLayout;
+
+namespace {
+
+bool IsStereoPcm16(const AM_MEDIA_TYPE& mt) {
+  if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) || !IsEqualGUID(mt.subtype, MEDIASUBTYPE_PCM) ||
+      !IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) || mt.cbFormat < sizeof(WAVEFORMATEX))
+    return false;
+  const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
+  return wfx->nChannels == 2 && wfx->wBitsPerSample == 16;
+}
+
+int holders = 0;
+
+std::wstring BesideTest(const wchar_t* file) {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L'\\') + 1) + file;
+}
+
+}  // namespace
 
 ULONG RefCount(IUnknown* object) {
   object->AddRef();
@@ -159,11 +185,14 @@ void SinkFilter::Record(IMediaSample* sample) {
   if (clock) clock->GetTime(&now);
   testcard::VideoFormat format;
   BYTE* data = nullptr;
-  if (testcard::ParseVideoType(pin_->ConnectionType().Get(), &format) &&
-      SUCCEEDED(sample->GetPointer(&data))) {
+  testbed::MediaType type = pin_->ConnectionType();
+  if (SUCCEEDED(sample->GetPointer(&data)) && testcard::ParseVideoType(type.Get(), &format)) {
     FrameLayout layout = testcard::LayoutOf(format);
     arrival.numbered = testcard::ReadFrameNumber(
         data, layout, testcard::RowBytes(layout.format, layout.width), &arrival.frame_number);
+  } else if (data && IsStereoPcm16(type.Get())) {
+    arrival.clicks = static_cast<int>(
+        testcard::FindClicks(reinterpret_cast<const int16_t*>(data), arrival.length / 4).size());
   }
   std::lock_guard<std::mutex> hold(mutex_);
   arrival.arrived = now - start_;
@@ -188,6 +217,56 @@ std::vector<Arrival> SinkFilter::Arrivals() {
 
 ComPtr<SinkFilter> CreateSink(REFGUID majortype) {
   return ComPtr<SinkFilter>::Adopt(new SinkFilter(majortype));
+}
+
+HoldingProgram::HoldingProgram(unsigned device)
+    : device_(device),
+      name_(L"FernwoodHold" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++holders)),
+      release_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())),
+      running_(CreateEventW(nullptr, TRUE, FALSE, (name_ + L".running").c_str())),
+      failed_(CreateEventW(nullptr, TRUE, FALSE, (name_ + L".failed").c_str())) {}
+
+HoldingProgram::~HoldingProgram() {
+  if (process_.hProcess) {
+    SetEvent(release_);
+    if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) Kill();
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+  }
+  for (HANDLE event : {release_, running_, failed_})
+    if (event) CloseHandle(event);
+}
+
+bool HoldingProgram::Start() {
+  std::wstring command = L"\"" + BesideTest(L"testcard_hold.exe") + L"\" " +
+                         std::to_wstring(device_) + L" " + name_;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process_)) {
+    ADD_FAILURE() << "cannot start testcard_hold.exe: " << GetLastError();
+    return false;
+  }
+  HANDLE waits[] = {running_, failed_, process_.hProcess};
+  return WaitForMultipleObjects(3, waits, FALSE, 20000) == WAIT_OBJECT_0;
+}
+
+DWORD HoldingProgram::Finish() {
+  SetEvent(release_);
+  return ExitCode();
+}
+
+void HoldingProgram::Kill() {
+  TerminateProcess(process_.hProcess, 9);
+  ExitCode();
+}
+
+DWORD HoldingProgram::ExitCode() {
+  DWORD code = STILL_ACTIVE;
+  if (WaitForSingleObject(process_.hProcess, 20000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process_.hProcess, &code);
+  return code;
 }
 
 HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_TIME interval,

@@ -62,6 +62,8 @@ struct Arrival {
   long length = 0;
   bool numbered = false;
   uint32_t frame_number = 0;
+  // Clicks in a buffer of 16-bit stereo PCM; -1 for other samples.
+  int clicks = -1;
   DWORD thread = 0;  // the thread that called Receive
 };
 
@@ -114,6 +116,26 @@ class SinkFilter : public testbed::Filter {
 };
 
 ComPtr<SinkFilter> CreateSink(REFGUID majortype);
+
+// Runs testcard_hold.exe (beside the test) on a video device: "another
+// program holding the card". Start() waits until it runs or fails.
+class HoldingProgram {
+ public:
+  explicit HoldingProgram(unsigned device);
+  ~HoldingProgram();
+  // True once it holds the device; false when its Run failed (or it did not start).
+  bool Start();
+  // Lets it stop the graph and exit; its exit code.
+  DWORD Finish();
+  void Kill();
+  DWORD ExitCode();
+
+ private:
+  unsigned device_;
+  std::wstring name_;
+  HANDLE release_, running_, failed_;
+  PROCESS_INFORMATION process_ = {};
+};
 
 // The viewer's way to pick a capture format: the first UYVY VIDEOINFOHEADER
 // capability among indices 0..19, edited to the wanted size and rate.

@@ -1,5 +1,9 @@
 // Conformance of the test card's video capture filter.
+#include <windows.h>
+#include <mmreg.h>
+
 #include <algorithm>
+#include <string>
 
 #include "testbed/common/media_type.h"
 #include "testbed/testcard/testcard_ids.h"
@@ -217,18 +221,25 @@ TEST_F(VideoCaptureTest, SetFormatChangesWhatBothPinsOffer) {
     EXPECT_EQ(1080, vih.bmiHeader.biHeight);
     EXPECT_EQ(333667, vih.AvgTimePerFrame);
     EXPECT_EQ(4147200u, vih.bmiHeader.biSizeImage);
-    // The listed types stay the capabilities, the default first, but once
-    // set, the format is the only one a pin accepts.
+    // Once set, the format is the only type a pin lists and accepts, as on
+    // a driver's pins (Wine's Windows-validated videocapture.c).
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(S_OK, pin->EnumMediaTypes(types.Put()));
-    AM_MEDIA_TYPE* mt[8] = {};
+    AM_MEDIA_TYPE* mt[2] = {};
     ULONG fetched = 0;
-    EXPECT_EQ(S_FALSE, types->Next(8, mt, &fetched));
-    ASSERT_EQ(7u, fetched);
-    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, mt[0]->subtype));
-    EXPECT_EQ(S_FALSE, pin->QueryAccept(mt[0]));
-    EXPECT_EQ(S_OK, pin->QueryAccept(mt[4]));  // UYVY 1920x1080 at 29.97
-    for (ULONG i = 0; i < fetched; ++i) testbed::DeleteMediaType(mt[i]);
+    EXPECT_EQ(S_FALSE, types->Next(2, mt, &fetched));
+    ASSERT_EQ(1u, fetched);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, mt[0]->subtype));
+    EXPECT_EQ(1080, reinterpret_cast<VIDEOINFOHEADER*>(mt[0]->pbFormat)->bmiHeader.biHeight);
+    EXPECT_EQ(S_OK, pin->QueryAccept(mt[0]));
+    testbed::DeleteMediaType(mt[0]);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    for (int i : {0, 4}) {
+      ASSERT_EQ(S_OK, config_->GetStreamCaps(i, &mt[0], reinterpret_cast<BYTE*>(&caps)));
+      // YUY2 1280x720 is refused; UYVY 1920x1080 at 29.97 is the set format.
+      EXPECT_EQ(i == 0 ? S_FALSE : S_OK, pin->QueryAccept(mt[0]));
+      testbed::DeleteMediaType(mt[0]);
+    }
   }
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1280, 720, 166833, nullptr));
   EXPECT_EQ(1843200u, FormatOf(preview_.Get()).bmiHeader.biSizeImage);
@@ -583,40 +594,76 @@ VIDEOINFOHEADER ConnectionFormat(IPin* pin, GUID* subtype) {
   return vih;
 }
 
-TEST_F(VideoStreamTest, DisconnectedPinsForgetTheirFormat) {
-  ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
-  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
-  GUID subtype = GUID_NULL;
-  EXPECT_EQ(1920, ConnectionFormat(capture_.Get(), &subtype).bmiHeader.biWidth);
-  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
-  // Even while connected, the default type is listed first.
-  ComPtr<IEnumMediaTypes> types;
-  ASSERT_EQ(S_OK, capture_->EnumMediaTypes(types.Put()));
-  AM_MEDIA_TYPE* first = nullptr;
-  ASSERT_EQ(S_OK, types->Next(1, &first, nullptr));
-  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, first->subtype));
-  testbed::DeleteMediaType(first);
-
-  ASSERT_EQ(S_OK, DisconnectFromSink(capture_.Get()));
+// The type of capability `index`, which the caller frees.
+AM_MEDIA_TYPE* CapabilityType(IAMStreamConfig* config, int index) {
+  VIDEO_STREAM_CONFIG_CAPS caps;
   AM_MEDIA_TYPE* mt = nullptr;
-  ASSERT_EQ(S_OK, config_->GetFormat(&mt));
-  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, mt->subtype));
-  EXPECT_EQ(1280, reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader.biWidth);
-  testbed::DeleteMediaType(mt);
-  // Connected again without SetFormat: the default format.
+  EXPECT_EQ(S_OK, config->GetStreamCaps(index, &mt, reinterpret_cast<BYTE*>(&caps)));
+  return mt;
+}
+
+// As Windows' capture pins (Wine's Windows-validated videocapture.c,
+// test_connect_pin and test_stream_config): a format that only a connection
+// chose is forgotten once no pin carries it; a format SetFormat chose stays
+// until the filter goes.
+TEST_F(VideoStreamTest, DisconnectedPinsForgetOnlyAFormatTheirConnectionChose) {
+  GUID subtype = GUID_NULL;
+  for (IPin* pin : {capture_.Get(), preview_.Get()}) {
+    AM_MEDIA_TYPE* uyvy1080 = CapabilityType(config_.Get(), 4);
+    ASSERT_TRUE(uyvy1080);
+    HRESULT hr = graph_->ConnectDirect(pin, sink_->Input(), uyvy1080);
+    testbed::DeleteMediaType(uyvy1080);
+    ASSERT_EQ(S_OK, hr);
+    EXPECT_EQ(1920, ConnectionFormat(pin, &subtype).bmiHeader.biWidth);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+    EXPECT_EQ(1920, FormatOfAny(pin).bmiHeader.biWidth);
+    // Even while connected, the capabilities are listed, the default first.
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(types.Put()));
+    AM_MEDIA_TYPE* listed[8] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(S_FALSE, types->Next(8, listed, &fetched));
+    ASSERT_EQ(7u, fetched);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, listed[0]->subtype));
+    for (ULONG i = 0; i < fetched; ++i) testbed::DeleteMediaType(listed[i]);
+
+    ASSERT_EQ(S_OK, DisconnectFromSink(pin));
+    GUID now = GUID_NULL;
+    EXPECT_EQ(1280, FormatOfAny(pin, &now).bmiHeader.biWidth);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, now));
+  }
+  // Connected again without a type: the default format.
   ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
   VIDEOINFOHEADER vih = ConnectionFormat(capture_.Get(), &subtype);
   EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, subtype));
   EXPECT_EQ(1280, vih.bmiHeader.biWidth);
   EXPECT_EQ(166833, vih.AvgTimePerFrame);
   EXPECT_EQ(S_OK, DisconnectFromSink(capture_.Get()));
+}
 
-  // The preview pin, connected alone, forgets likewise.
+TEST_F(VideoStreamTest, ASetFormatOutlivesDisconnection) {
   ASSERT_EQ(S_OK, SetUyvyFormat(config_.Get(), 1920, 1080, 333667, nullptr));
-  ASSERT_EQ(S_OK, ConnectToSink(preview_.Get()));
-  EXPECT_EQ(1920, ConnectionFormat(preview_.Get(), &subtype).bmiHeader.biWidth);
-  ASSERT_EQ(S_OK, DisconnectFromSink(preview_.Get()));
-  EXPECT_EQ(1280, FormatOfAny(preview_.Get()).bmiHeader.biWidth);
+  GUID subtype = GUID_NULL;
+  for (IPin* pin : {capture_.Get(), preview_.Get()}) {
+    ASSERT_EQ(S_OK, ConnectToSink(pin));
+    EXPECT_EQ(1920, ConnectionFormat(pin, &subtype).bmiHeader.biWidth);
+    ASSERT_EQ(S_OK, DisconnectFromSink(pin));
+    for (IPin* either : {capture_.Get(), preview_.Get()}) {
+      VIDEOINFOHEADER vih = FormatOf(either);
+      EXPECT_EQ(1920, vih.bmiHeader.biWidth);
+      EXPECT_EQ(333667, vih.AvgTimePerFrame);
+      ComPtr<IEnumMediaTypes> types;
+      ASSERT_EQ(S_OK, either->EnumMediaTypes(types.Put()));
+      EXPECT_EQ(S_OK, types->Skip(1));
+      EXPECT_EQ(S_FALSE, types->Skip(1));
+    }
+  }
+  // Reconnected without SetFormat: still the set format.
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  VIDEOINFOHEADER vih = ConnectionFormat(capture_.Get(), &subtype);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+  EXPECT_EQ(1080, vih.bmiHeader.biHeight);
+  EXPECT_EQ(S_OK, DisconnectFromSink(capture_.Get()));
 }
 
 TEST_F(VideoStreamTest, SetFormatOnAConnectedPinReconnectsInTheNewFormat) {
@@ -698,6 +745,335 @@ TEST_F(VideoStreamTest, UnpluggedCardTellsTheGraphAndDeliversNoMore) {
   EXPECT_FALSE(sink_->WaitForSamples(arrivals.size() + 1, 1000));
   ASSERT_EQ(S_OK, control_->Stop());
   EXPECT_EQ(0, Counts().kept);
+}
+
+// What the card's media types carry: a VIDEOINFOHEADER, or only a
+// VIDEOINFOHEADER2 as some drivers offer.
+struct FormatTypeCase {
+  const wchar_t* value;
+  const GUID* formattype;
+  ULONG format_size;
+  testcard::VideoHeader header, other;
+};
+
+class VideoFormatTypeTest : public VideoStreamTest,
+                            public ::testing::WithParamInterface<FormatTypeCase> {};
+
+TEST_P(VideoFormatTypeTest, EveryTypeCarriesTheConfiguredFormatBlock) {
+  const FormatTypeCase& param = GetParam();
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetText(setup.Video(0), L"FormatType", param.value));
+  ReplaceCard();
+  auto expect_type = [&](const AM_MEDIA_TYPE& mt) {
+    EXPECT_TRUE(IsEqualGUID(*param.formattype, mt.formattype));
+    EXPECT_EQ(param.format_size, mt.cbFormat);
+  };
+  for (int i = 0; i < 7; ++i) {
+    SCOPED_TRACE(i);
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
+    expect_type(*mt);
+    EXPECT_TRUE(IsEqualGUID(*param.formattype, caps.guid));
+    testbed::DeleteMediaType(mt);
+  }
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, capture_->EnumMediaTypes(types.Put()));
+  AM_MEDIA_TYPE* listed = nullptr;
+  int count = 0;
+  for (; types->Next(1, &listed, nullptr) == S_OK; ++count) {
+    expect_type(*listed);
+    testbed::DeleteMediaType(listed);
+  }
+  EXPECT_EQ(7, count);
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(S_OK, config_->GetFormat(&current));
+  expect_type(*current);
+  testbed::DeleteMediaType(current);
+
+  // The same format in the other block is refused; in its own it is taken.
+  const testcard::VideoFormat uyvy720 = {testcard::PixelFormat::kUyvy, 1280, 720, 166833};
+  testbed::MediaType other = testcard::MakeVideoType(uyvy720, param.other);
+  testbed::MediaType own = testcard::MakeVideoType(uyvy720, param.header);
+  EXPECT_EQ(S_FALSE, capture_->QueryAccept(&other.Get()));
+  EXPECT_EQ(E_FAIL, config_->SetFormat(const_cast<AM_MEDIA_TYPE*>(&other.Get())));
+  EXPECT_EQ(S_OK, capture_->QueryAccept(&own.Get()));
+  ASSERT_EQ(S_OK, config_->SetFormat(const_cast<AM_MEDIA_TYPE*>(&own.Get())));
+  EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, capture_->Connect(sink_->Input(), &other.Get()));
+
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  AM_MEDIA_TYPE mt;
+  ASSERT_EQ(S_OK, capture_->ConnectionMediaType(&mt));
+  expect_type(mt);
+  EXPECT_TRUE(testbed::SameMediaType(own.Get(), mt));
+  testbed::FreeMediaType(&mt);
+  ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(sink_->WaitForSamples(5, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  for (const Arrival& a : sink_->Arrivals()) {
+    EXPECT_TRUE(a.numbered);
+    EXPECT_EQ(1843200, a.length);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FormatTypes, VideoFormatTypeTest,
+    ::testing::Values(FormatTypeCase{L"VideoInfo", &FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER),
+                                     testcard::VideoHeader::kVideoInfo,
+                                     testcard::VideoHeader::kVideoInfo2},
+                      FormatTypeCase{L"VideoInfo2", &FORMAT_VideoInfo2, sizeof(VIDEOINFOHEADER2),
+                                     testcard::VideoHeader::kVideoInfo2,
+                                     testcard::VideoHeader::kVideoInfo}));
+
+// A driver's list may run long, give frame-interval ranges and scale.
+TEST_F(VideoStreamTest, LongListsAndRangesAreHonouredExactly) {
+  std::wstring list;
+  for (int i = 0; i < 22; ++i)
+    list += (i % 2 ? L"RGB24 " : L"YUY2 ") + std::to_wstring(640 + 16 * i) + L"x480, ";
+  list += L"UYVY 640x480-1920x1080/8 166834-333667, UYVY 1280x720 166667-166667";
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetText(setup.Video(0), L"Capabilities", list));
+  ReplaceCard();
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+  ASSERT_EQ(24, count);
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  AM_MEDIA_TYPE* mt = nullptr;
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(22, &mt, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, mt->subtype));
+  const auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+  // The range's type carries its largest size at its fastest rate.
+  EXPECT_EQ(1920, vih->bmiHeader.biWidth);
+  EXPECT_EQ(1080, vih->bmiHeader.biHeight);
+  EXPECT_EQ(166834, vih->AvgTimePerFrame);
+  EXPECT_EQ(640, caps.MinOutputSize.cx);
+  EXPECT_EQ(480, caps.MinOutputSize.cy);
+  EXPECT_EQ(1920, caps.MaxOutputSize.cx);
+  EXPECT_EQ(1080, caps.MaxOutputSize.cy);
+  EXPECT_EQ(8, caps.OutputGranularityX);
+  EXPECT_EQ(8, caps.OutputGranularityY);
+  EXPECT_EQ(166834, caps.MinFrameInterval);
+  EXPECT_EQ(333667, caps.MaxFrameInterval);
+  testbed::DeleteMediaType(mt);
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(23, &mt, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(166667, caps.MinFrameInterval);
+  EXPECT_EQ(166667, caps.MaxFrameInterval);
+  EXPECT_EQ(0, caps.OutputGranularityX);
+  testbed::DeleteMediaType(mt);
+  EXPECT_EQ(S_FALSE, config_->GetStreamCaps(24, &mt, reinterpret_cast<BYTE*>(&caps)));
+
+  struct Request {
+    int width, height;
+    REFERENCE_TIME interval;
+    HRESULT expected;
+  };
+  for (const Request& r : {Request{648, 488, 333667, S_OK}, Request{1280, 720, 166667, S_OK},
+                           Request{1280, 720, 166834, S_OK}, Request{1280, 720, 166700, E_FAIL},
+                           Request{1280, 720, 333668, E_FAIL}, Request{1284, 720, 200000, E_FAIL},
+                           Request{632, 480, 200000, E_FAIL}, Request{1928, 1080, 200000, E_FAIL},
+                           Request{1920, 1080, 166833, E_FAIL}, Request{1280, 720, 200000, S_OK}}) {
+    SCOPED_TRACE(testing::Message() << r.width << "x" << r.height << " " << r.interval);
+    testbed::MediaType type =
+        testcard::MakeVideoType({testcard::PixelFormat::kUyvy, r.width, r.height, r.interval});
+    // Before anything is chosen, the pin accepts what the ranges allow.
+    ComPtr<IBaseFilter> fresh = CreateFilter(CLSID_TestCardVideo);
+    EXPECT_EQ(r.expected == S_OK ? S_OK : S_FALSE,
+              PinNamed(fresh.Get(), L"Capture")->QueryAccept(&type.Get()));
+    EXPECT_EQ(r.expected, config_->SetFormat(const_cast<AM_MEDIA_TYPE*>(&type.Get())));
+  }
+  // The last one taken: 1280x720 at 50 fps.
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  GUID subtype = GUID_NULL;
+  VIDEOINFOHEADER connected = ConnectionFormat(capture_.Get(), &subtype);
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_UYVY, subtype));
+  EXPECT_EQ(1280, connected.bmiHeader.biWidth);
+  EXPECT_EQ(720, connected.bmiHeader.biHeight);
+  EXPECT_EQ(200000, connected.AvgTimePerFrame);
+  ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(sink_->WaitForSamples(5, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  for (const Arrival& a : sink_->Arrivals()) {
+    EXPECT_TRUE(a.numbered);
+    EXPECT_EQ(1843200, a.length);
+    EXPECT_EQ(200000, a.stop - a.start);
+  }
+}
+
+// Many HDMI cards put their sound on the video filter, as its first pin.
+TEST_F(VideoStreamTest, AudioPinComesFirstAndDeliversTheCardsSound) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"AudioPin", 1));
+  ReplaceCard();
+  ComPtr<IPin> audio = PinAt(filter_.Get(), 0);
+  ASSERT_TRUE(audio);
+  EXPECT_EQ(capture_.Get(), PinAt(filter_.Get(), 1).Get());
+  EXPECT_EQ(preview_.Get(), PinAt(filter_.Get(), 2).Get());
+  EXPECT_FALSE(PinAt(filter_.Get(), 3));
+  PIN_INFO info;
+  ASSERT_EQ(S_OK, audio->QueryPinInfo(&info));
+  EXPECT_STREQ(L"Audio", info.achName);
+  EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+  info.pFilter->Release();
+  ComPtr<IKsPropertySet> props;
+  ASSERT_EQ(S_OK, audio.As(&props));
+  GUID category = GUID_NULL;
+  DWORD returned = 0;
+  ASSERT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                             sizeof(category), &returned));
+  EXPECT_TRUE(IsEqualGUID(PIN_CATEGORY_CAPTURE, category));
+
+  ComPtr<IAMStreamConfig> audio_config;
+  ASSERT_EQ(S_OK, audio.As(&audio_config));
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, audio_config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+  EXPECT_EQ(static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS)), size);
+  AM_MEDIA_TYPE* mt = nullptr;
+  ASSERT_EQ(S_OK, audio_config->GetFormat(&mt));
+  EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Audio, mt->majortype));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_PCM, mt->subtype));
+  ASSERT_TRUE(IsEqualGUID(FORMAT_WaveFormatEx, mt->formattype));
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat);
+  EXPECT_EQ(WAVE_FORMAT_PCM, wfx->wFormatTag);
+  EXPECT_EQ(2, wfx->nChannels);
+  EXPECT_EQ(48000u, wfx->nSamplesPerSec);
+  EXPECT_EQ(16, wfx->wBitsPerSample);
+  wfx->nSamplesPerSec = 44100;
+  wfx->nAvgBytesPerSec = 44100 * 4;
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, audio_config->SetFormat(mt));
+  testbed::DeleteMediaType(mt);
+
+  ComPtr<SinkFilter> audio_sink = CreateSink(MEDIATYPE_Audio);
+  ASSERT_EQ(S_OK, graph_->AddFilter(audio_sink.Get(), L"Audio sink"));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(audio.Get(), audio_sink->Input(), nullptr));
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(S_OK, audio->ConnectionMediaType(&connected));
+  EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Audio, connected.majortype));
+  EXPECT_EQ(48000u, reinterpret_cast<WAVEFORMATEX*>(connected.pbFormat)->nSamplesPerSec);
+  testbed::FreeMediaType(&connected);
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(audio_sink->WaitForSamples(3, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
+  EXPECT_FALSE(sink_->Arrivals().empty());
+  std::vector<Arrival> sound = audio_sink->Arrivals();
+  EXPECT_TRUE(sound[0].discontinuity);
+  int clicks = 0;
+  for (size_t i = 0; i < sound.size(); ++i) {
+    SCOPED_TRACE(i);
+    // Half a second of 48 kHz 16-bit stereo.
+    EXPECT_EQ(96000, sound[i].length);
+    EXPECT_EQ(5000000, sound[i].stop - sound[i].start);
+    EXPECT_GE(sound[i].arrived, sound[i].stop);
+    clicks += sound[i].clicks;
+  }
+  // The tone clicks once a flash period: 60 frames of 59.94 fps, 1.001 s.
+  const REFERENCE_TIME heard = sound.back().stop - sound.front().start;
+  EXPECT_GE(clicks, static_cast<int>(heard / 10010000));
+  EXPECT_LE(clicks, static_cast<int>(heard / 10010000) + 1);
+  EXPECT_EQ(S_OK, graph_->RemoveFilter(audio_sink.Get()));
+}
+
+// Windows' capture filter offers IAMDroppedFrames only when the driver has
+// the dropped-frames property.
+class VideoDroppedFramesTest : public VideoCaptureTest,
+                               public ::testing::WithParamInterface<DWORD> {};
+
+TEST_P(VideoDroppedFramesTest, TheInterfaceFollowsTheDriversProperty) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"DroppedFrames", GetParam()));
+  ReleaseCard();
+  CreateCard();
+  ComPtr<IAMDroppedFrames> dropped;
+  EXPECT_EQ(GetParam() ? S_OK : E_NOINTERFACE, filter_.As(&dropped));
+  EXPECT_EQ(GetParam() != 0, static_cast<bool>(dropped));
+  for (IPin* pin : {capture_.Get(), preview_.Get()})
+    EXPECT_EQ(E_NOINTERFACE, ComPtr<IPin>(pin).As(&dropped));
+}
+
+INSTANTIATE_TEST_SUITE_P(Property, VideoDroppedFramesTest, ::testing::Values(0u, 1u));
+
+// A card that refuses to start, as with Windows' camera privacy switch.
+class VideoRunResultTest : public VideoStreamTest,
+                           public ::testing::WithParamInterface<HRESULT> {};
+
+TEST_P(VideoRunResultTest, EveryStartFailsWithTheConfiguredResult) {
+  // Made before the configuration changes, so it can start.
+  ComPtr<IBaseFilter> unrefused = CreateFilter(CLSID_TestCardVideo);
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"RunResult", static_cast<DWORD>(GetParam())));
+  ReplaceCard();
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(GetParam(), filter_->Pause());
+  EXPECT_EQ(GetParam(), filter_->Run(0));
+  EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  EXPECT_EQ(GetParam(), control_->Run());
+  // Wine's graph leaves the sink, which it paused before the card refused,
+  // paused, and its Stop does nothing; such a graph never finishes releasing.
+  EXPECT_EQ(S_OK, sink_->Stop());
+  EXPECT_EQ(S_OK, control_->Stop());
+  EXPECT_TRUE(sink_->Arrivals().empty());
+  // A refused start holds no device.
+  EXPECT_EQ(S_OK, unrefused->Pause());
+  EXPECT_EQ(S_OK, unrefused->Stop());
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, VideoRunResultTest,
+                         ::testing::Values(E_ACCESSDENIED, HRESULT_FROM_WIN32(ERROR_NOT_READY)));
+
+const HRESULT kDeviceBusy = HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES);
+
+// One graph at a time per device, as a real device (Wine's Windows-validated
+// videocapture.c, test_multiple_objects, allows exactly this refusal).
+TEST_F(VideoStreamTest, ASecondInstanceCannotStartWhileTheFirstHoldsTheDevice) {
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  ComPtr<IBaseFilter> second = CreateFilter(CLSID_TestCardVideo);
+  ASSERT_EQ(S_OK, control_->Run());
+  EXPECT_EQ(kDeviceBusy, second->Pause());
+  EXPECT_EQ(kDeviceBusy, second->Run(0));
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(S_OK, second->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  EXPECT_TRUE(sink_->WaitForSamples(1, 20000));
+  // Paused, the first still holds it.
+  ASSERT_EQ(S_OK, control_->Pause());
+  EXPECT_EQ(kDeviceBusy, second->Pause());
+  ASSERT_EQ(S_OK, control_->Stop());
+  // Stopped, it lets go; now the second holds the device against the first.
+  EXPECT_EQ(S_OK, second->Pause());
+  EXPECT_EQ(kDeviceBusy, control_->Run());
+  EXPECT_EQ(S_OK, sink_->Stop());  // left paused by Wine's graph (see above)
+  EXPECT_EQ(S_OK, control_->Stop());
+  // A filter released while paused lets go too.
+  second.Reset();
+  EXPECT_EQ(S_OK, control_->Run());
+  EXPECT_EQ(S_OK, control_->Stop());
+}
+
+// Across processes: testcard_hold.exe stands for another program using the card.
+TEST_F(VideoCaptureTest, AnotherProgramHoldingTheDeviceKeepsItFromStarting) {
+  {
+    HoldingProgram other(0);
+    ASSERT_TRUE(other.Start());
+    EXPECT_EQ(kDeviceBusy, filter_->Pause());
+    EXPECT_EQ(0u, other.Finish());
+  }
+  EXPECT_EQ(S_OK, filter_->Pause());
+  {
+    HoldingProgram other(0);
+    EXPECT_FALSE(other.Start());
+    EXPECT_EQ(static_cast<DWORD>(kDeviceBusy), other.ExitCode());
+  }
+  EXPECT_EQ(S_OK, filter_->Stop());
+  // A program that dies holding the device does not keep it.
+  HoldingProgram crashing(0);
+  ASSERT_TRUE(crashing.Start());
+  EXPECT_EQ(kDeviceBusy, filter_->Run(0));
+  crashing.Kill();
+  EXPECT_EQ(S_OK, filter_->Run(0));
+  EXPECT_EQ(S_OK, filter_->Stop());
 }
 
 }  // namespace

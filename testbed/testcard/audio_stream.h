@@ -1,0 +1,116 @@
+// The card's sound: a capture pin of 16-bit stereo PCM and the streaming
+// that fills it, a tone with a click on every video flash, in buffers of half
+// a second (or of the size suggested through IAMBufferNegotiation) stamped by
+// sample position against the graph's reference clock. The audio filter has
+// one; the video filter has one for its audio pin, as many HDMI cards do.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "testbed/common/filter.h"
+#include "testbed/common/live_stream.h"
+#include "testbed/testcard/pin_plumbing.h"
+
+namespace testcard {
+
+class AudioStream;
+
+class AudioPin : public CapturePin, public IAMBufferNegotiation {
+ public:
+  AudioPin(testbed::Filter& filter, AudioStream& stream, const wchar_t* name);
+  TESTBED_PIN_IUNKNOWN
+
+  STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) override;
+  STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) override;
+
+  HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
+  HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
+
+  // Sample frames per buffer of the current connection.
+  uint32_t BufferFrameCount() const { return buffer_frames_; }
+
+ protected:
+  void* Interface(REFIID iid) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) override;
+  testbed::MediaType CurrentFormat() override;
+  size_t CapabilityCount() override;
+  testbed::MediaType CapabilityType(size_t index, BYTE* caps) override;
+
+ private:
+  AudioStream& stream_;
+  // The application's wishes; negative or zero fields mean none (a prefix
+  // of 0 is a wish).
+  ALLOCATOR_PROPERTIES suggested_ = {-1, -1, -1, -1};
+  uint32_t buffer_frames_ = 0;
+};
+
+// The filter calls the stream's transitions from its own, with its lock held.
+class AudioStream : private testbed::LiveStream::Producer {
+ public:
+  AudioStream(testbed::Filter& filter, const wchar_t* pin_name);
+  ~AudioStream() override;
+  AudioStream(const AudioStream&) = delete;
+  AudioStream& operator=(const AudioStream&) = delete;
+
+  AudioPin& Pin() { return pin_; }
+
+  // The rates the device accepts (the first is the default) and the buffer
+  // after which it is unplugged (0: never).
+  void Configure(const std::vector<uint32_t>& rates, uint32_t lose_after_buffers);
+  const std::vector<uint32_t>& Rates() const { return rates_; }
+  int Rate() const { return rate_; }
+  bool Accepts(int rate) const;
+  void SetRate(int rate) { rate_ = rate; }
+
+  HRESULT InitStream();
+  void StartStream(REFERENCE_TIME start, IReferenceClock* clock);
+  void StopStream() { stream_.Pause(); }
+  void CleanupStream() { stream_.Stop(); }
+
+  void GetDeliveryStats(LONG* buffers, LONG* largest_bytes, LONG* smallest_bytes);
+  LONG LostBuffers();
+
+ private:
+  REFERENCE_TIME NextDue() override;
+  REFERENCE_TIME Period() override;
+  void Produce(REFERENCE_TIME stream_now) override;
+  bool Unplugged(uint64_t buffer);
+  bool DeliverBuffer(uint64_t buffer);
+  void CountDelivered(LONG bytes);
+  void CountLost(uint64_t buffers);
+
+  testbed::Filter& filter_;
+  std::vector<uint32_t> rates_;
+  int rate_ = 48000;
+  uint32_t lose_after_ = 0;
+  AudioPin pin_;
+
+  // Fixed from pause to stop, for the streaming thread, which never takes
+  // the filter lock (the filter holds it while joining the thread).
+  bool live_ = false;
+  int stream_rate_ = 0;
+  uint32_t frames_ = 0;
+  uint64_t max_backlog_ = 1;
+  uint64_t next_buffer_ = 0;
+  bool discontinuity_ = true;
+  std::atomic<bool> resync_{true};
+  bool unplugged_ = false;
+
+  std::mutex stats_lock_;
+  LONG delivered_ = 0;
+  LONG largest_ = 0;
+  LONG smallest_ = 0;
+  LONG lost_ = 0;
+
+  // Last member: its thread must stop before the rest goes away.
+  testbed::LiveStream stream_;
+};
+
+}  // namespace testcard
