@@ -159,21 +159,37 @@ void RemoveIdleSmartTees()
     }
 }
 
+static IBaseFilter* PreviewRenderer(bool vmr9_path)
+{
+    return vmr9_path ? capture_graph.vmr9 : capture_graph.vmr7;
+}
+
 static HRESULT RenderPreview(bool vmr9_path)
 {
     CaptureGraph& g = capture_graph;
     // The type keeps the builder off a sound pin of the video filter.
     const GUID* video = &MEDIATYPE_Video;
+    IBaseFilter* renderer = PreviewRenderer(vmr9_path);
+    HRESULT hr;
     if (vmr9_path && g.color_converter) {
-        HRESULT hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
-                                             g.color_converter);
+        hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
+                                     g.color_converter);
         HRESULT to_renderer = g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
         // The first failure is the one to tell.
-        return FAILED(hr) ? hr : to_renderer;
+        hr = FAILED(hr) ? hr : to_renderer;
+    } else {
+        // Without a converter the renderer may still take the decompressor's output.
+        hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1, renderer);
     }
-    // Without a converter the renderer may still take the decompressor's output.
-    return g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
-                                   vmr9_path ? g.vmr9 : g.vmr7);
+    if (HasConnectedInput(renderer))
+        return hr;
+    // The AVI Decompressor takes VIDEOINFOHEADER only (its documented input
+    // types): a card that offers VIDEOINFOHEADER2 alone goes to the renderer,
+    // which takes it, by whatever Intelligent Connect finds.
+    DisconnectFilterPins(g.color_converter);
+    DisconnectFilterPins(g.avi_decompressor_1);
+    HRESULT direct = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, nullptr, renderer);
+    return HasConnectedInput(renderer) ? direct : hr;
 }
 
 void ConnectPreview()
@@ -187,7 +203,7 @@ void ConnectPreview()
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
     HRESULT hr = RenderPreview(vmr9_path);
     // The builder answers S_OK for a stream it found no pin for.
-    preview_connected = HasConnectedInput(vmr9_path ? g.vmr9 : g.vmr7);
+    preview_connected = HasConnectedInput(PreviewRenderer(vmr9_path));
     if (!preview_connected)
         ReportGraphFault(GraphStep::kPreview, FAILED(hr) ? hr : VFW_E_NOT_CONNECTED);
     LONG width = 0, height = 0;
@@ -224,19 +240,47 @@ void StopGraph()
         capture_graph.media_control->Stop();
 }
 
-HRESULT RunGraph()
+// Wine's graph answers S_FALSE for a Run that a source refused once a
+// renderer has answered its Pause with S_FALSE; Windows' answers the source's
+// error. A card left stopped is asked again, for the reason.
+static HRESULT CardRefusal()
+{
+    IBaseFilter* card = capture_graph.video_capture;
+    FILTER_STATE state = State_Running;
+    if (!card || card->GetState(0, &state) == E_NOTIMPL || state != State_Stopped)
+        return S_OK;
+    HRESULT hr = card->Pause();
+    card->Stop();
+    return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT StartGraph()
 {
     if (!capture_graph.media_control)
         return E_POINTER;
     HRESULT hr = capture_graph.media_control->Run();
-    if (FAILED(hr)) {
-        // A graph that failed half way would hold the filters that did start.
+    if (SUCCEEDED(hr))
+        hr = CardRefusal();
+    // A graph that failed half way would hold the filters that did start.
+    if (FAILED(hr))
         capture_graph.media_control->Stop();
-        ReportGraphFault(GraphStep::kRun, hr);
-    } else if (preview_connected && CaptureFormatTaken()) {
-        ClearGraphFault();
-    }
     return hr;
+}
+
+HRESULT RunGraph()
+{
+    HRESULT hr = StartGraph();
+    if (FAILED(hr))
+        ReportGraphFault(GraphStep::kRun, hr);
+    else if (preview_connected && CaptureFormatTaken())
+        ClearGraphFault();
+    return hr;
+}
+
+bool PreviewConnected()
+{
+    unsigned vmr9_state = IsMenuChecked(IDM_MODE_VMR9);
+    return HasConnectedInput(PreviewRenderer(vmr9_state == MENU_CHECKED || vmr9_state == MENU_CHECKED_GRAYED));
 }
 
 bool PreviewRunning()

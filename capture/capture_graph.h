@@ -65,8 +65,12 @@ void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
 // graph. A graph that will not run is stopped again and the user told why.
 void StopGraph();
 HRESULT RunGraph();
+// Runs the graph and says whether the card really started; stops it again if not.
+HRESULT StartGraph();
 // Whether the picture is connected and nothing keeps it from running.
 bool PreviewRunning();
+// Whether the renderer of the chosen mode has its picture connected now.
+bool PreviewConnected();
 // Takes out the Smart Tees that no longer carry the card's stream.
 void RemoveIdleSmartTees();
 

@@ -18,38 +18,42 @@ static bool missing_device_reported = false;
 static int capture_height = 720;
 // What setting the chosen format on the device last gave.
 static HRESULT format_result = S_OK;
+const int kMaxCapabilities = 1024;
 // The preview pin's own stream configuration, when the card offers one.
 static IAMStreamConfig* preview_config = nullptr;
 
-// The header both format blocks share, or null when the block is not one of them.
-static BITMAPINFOHEADER* BitmapHeader(const AM_MEDIA_TYPE* type, REFERENCE_TIME** interval, RECT** rects)
+// The fields of either format block that the choice reads and shapes.
+struct VideoHeader {
+    BITMAPINFOHEADER* bitmap = nullptr;  // null when the block is neither
+    REFERENCE_TIME* interval = nullptr;
+    RECT* source = nullptr;
+    RECT* target = nullptr;
+};
+
+template <class Info>
+static VideoHeader HeaderOf(Info* info)
+{
+    return {&info->bmiHeader, &info->AvgTimePerFrame, &info->rcSource, &info->rcTarget};
+}
+
+static VideoHeader VideoHeaderOf(const AM_MEDIA_TYPE* type)
 {
     if (!type->pbFormat)
-        return nullptr;
-    if (type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        auto info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-        *interval = &info->AvgTimePerFrame;
-        *rects = &info->rcSource;
-        return &info->bmiHeader;
-    }
-    if (type->formattype == FORMAT_VideoInfo2 && type->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-        auto info = reinterpret_cast<VIDEOINFOHEADER2*>(type->pbFormat);
-        *interval = &info->AvgTimePerFrame;
-        *rects = &info->rcSource;
-        return &info->bmiHeader;
-    }
-    return nullptr;
+        return {};
+    if (type->formattype == FORMAT_VideoInfo && type->cbFormat >= sizeof(VIDEOINFOHEADER))
+        return HeaderOf(reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat));
+    if (type->formattype == FORMAT_VideoInfo2 && type->cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return HeaderOf(reinterpret_cast<VIDEOINFOHEADER2*>(type->pbFormat));
+    return {};
 }
 
 static CaptureCapability ReadCapability(const AM_MEDIA_TYPE* type, const VIDEO_STREAM_CONFIG_CAPS& caps)
 {
-    REFERENCE_TIME* interval = nullptr;
-    RECT* rects = nullptr;
     CaptureCapability cap{};
     cap.subtype = type->subtype == MEDIASUBTYPE_UYVY   ? PixelSubtype::kUyvy
                   : type->subtype == MEDIASUBTYPE_YUY2 ? PixelSubtype::kYuy2
                                                        : PixelSubtype::kOther;
-    cap.video_info = type->majortype == MEDIATYPE_Video && BitmapHeader(type, &interval, &rects) != nullptr;
+    cap.video_info = type->majortype == MEDIATYPE_Video && VideoHeaderOf(type).bitmap != nullptr;
     cap.min_width = caps.MinOutputSize.cx;
     cap.max_width = caps.MaxOutputSize.cx;
     cap.step_x = caps.OutputGranularityX;
@@ -64,21 +68,19 @@ static CaptureCapability ReadCapability(const AM_MEDIA_TYPE* type, const VIDEO_S
 // The entry's type with the wanted size and the chosen interval; every other
 // field as the device gave it, but for source and target rectangles that
 // described another size.
-static void ShapeType(AM_MEDIA_TYPE* type, const VideoFormat& format, REFERENCE_TIME chosen_interval)
+static void ShapeType(AM_MEDIA_TYPE* type, const VideoFormat& format, REFERENCE_TIME interval)
 {
-    REFERENCE_TIME* interval = nullptr;
-    RECT* rects = nullptr;
-    BITMAPINFOHEADER* header = BitmapHeader(type, &interval, &rects);
-    header->biWidth = format.width;
-    header->biHeight = format.height;
-    header->biSizeImage = ImageSizeBytes(format.width, header->biBitCount, format.height);
-    *interval = chosen_interval;
+    VideoHeader header = VideoHeaderOf(type);
+    header.bitmap->biWidth = format.width;
+    header.bitmap->biHeight = format.height;
+    header.bitmap->biSizeImage = ImageSizeBytes(format.width, header.bitmap->biBitCount, format.height);
+    *header.interval = interval;
     RECT whole{0, 0, format.width, format.height};
-    for (RECT* rect : {&rects[0], &rects[1]})
+    for (RECT* rect : {header.source, header.target})
         if (!IsRectEmpty(rect) && !EqualRect(rect, &whole))
             SetRectEmpty(rect);
     if (type->bFixedSizeSamples)
-        type->lSampleSize = header->biSizeImage;
+        type->lSampleSize = header.bitmap->biSizeImage;
 }
 
 // Every capability is walked (cards list dozens); the entry that offers the
@@ -89,13 +91,14 @@ static HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
     VideoFormat format = VideoFormatForHeight(height);
     int count = 0, size = 0;
     if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || count <= 0 ||
-        size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)))
+        size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)) || size > 4096)
         return VFW_E_NO_ACCEPTABLE_TYPES;
+    // A driver's count is not to be trusted with an allocation.
+    count = count < kMaxCapabilities ? count : kMaxCapabilities;
     std::vector<BYTE> caps(static_cast<size_t>(size));
     std::vector<CaptureCapability> offered(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         AM_MEDIA_TYPE* type = nullptr;
-        offered[i] = CaptureCapability{PixelSubtype::kOther, false, 0, 0, 0, 0, 0, 0, 0, 0};
         if (FAILED(config->GetStreamCaps(i, &type, caps.data())) || !type)
             continue;
         offered[i] = ReadCapability(type, *reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(caps.data()));
@@ -110,7 +113,6 @@ static HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
         return FAILED(hr) ? hr : E_POINTER;
     ShapeType(type, format, choice.interval);
     hr = config->SetFormat(type);
-
     FreeMediaType(type);
     return hr;
 }

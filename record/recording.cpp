@@ -77,6 +77,8 @@ static void CutPreview()
     CaptureGraph& g = capture_graph;
     DisconnectFilterPins(g.vmr7);
     DisconnectFilterPins(g.color_converter);
+    // A picture the renderer takes straight from the card (no decompressor).
+    DisconnectFilterPins(g.vmr9);
     recording_state.no_preview_active = 1;
     SetPreviewCut(true);
     InvalidateRect(main_window, nullptr, TRUE);
@@ -94,6 +96,9 @@ static void RestorePreview()
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9);
     else if (g.avi_decompressor_1)
         g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
+    // A card whose picture bypasses the decompressor is rendered from the card again.
+    if (!PreviewConnected())
+        ConnectPreview();
     recording_state.no_preview_active = 0;
     SetPreviewCut(false);
     ReconnectLiveSound();
@@ -261,7 +266,7 @@ static void StartRecording()
         KillTimer(main_window, TIMER_SCHEDULE_START);
         if (record_timer.stop.month != 0)
             SetTimer(main_window, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
-        hr = capture_graph.media_control->Run();
+        hr = StartGraph();
     }
     if (FAILED(hr)) {
         // Never pretend to record: undo everything and say why, once: the

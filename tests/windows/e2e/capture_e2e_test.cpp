@@ -158,6 +158,70 @@ int CurrentAudioRate()
     return rate;
 }
 
+// Another program holding the card, as a streaming program or the card
+// maker's tool does; it lets go when its event is set.
+class CardHolder {
+public:
+    CardHolder() : stop_(CreateEventW(nullptr, TRUE, FALSE, L"fernwood-hold")),
+                   running_(CreateEventW(nullptr, TRUE, FALSE, L"fernwood-hold.running"))
+    {
+        char exe[MAX_PATH];
+        GetModuleFileNameA(nullptr, exe, MAX_PATH);
+        std::string path(exe);
+        path = path.substr(0, path.find_last_of('\\') + 1) + "testcard_hold.exe";
+        std::string command = "\"" + path + "\" 0 fernwood-hold";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessA(path.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process_) != FALSE;
+    }
+    ~CardHolder()
+    {
+        LetGo();
+        CloseHandle(stop_);
+        CloseHandle(running_);
+    }
+    bool Holds() const { return started_ && WaitForSingleObject(running_, 20000) == WAIT_OBJECT_0; }
+    bool LetGo()
+    {
+        if (!started_)
+            return false;
+        SetEvent(stop_);
+        bool ended = WaitForSingleObject(process_.hProcess, 20000) == WAIT_OBJECT_0;
+        CloseHandle(process_.hProcess);
+        CloseHandle(process_.hThread);
+        started_ = false;
+        return ended;
+    }
+
+private:
+    HANDLE stop_, running_;
+    PROCESS_INFORMATION process_{};
+    bool started_ = false;
+};
+
+TEST_F(CaptureE2E, ACardHeldByAnotherProgramIsSaidAndPreviewsWhenChosenAgain)
+{
+    ASSERT_EQ(S_OK, Card().Register());
+    CardHolder holder;
+    ASSERT_TRUE(holder.Holds());
+    StartViewer();
+    const wchar_t* in_use = L"ほかのプログラムが使っています";
+    ASSERT_TRUE(PumpUntil([&] { return MessageSaid(in_use); })) << CaughtText();
+    // Still usable: switches re-wire and fail for the same reason without a new box.
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR7, 0);
+    SendMessageA(main_window, WM_COMMAND, IDM_MODE_VMR9, 0);
+    Pump(500);
+    EXPECT_EQ(1u, CaughtMessageBoxes().size());
+    EXPECT_EQ(8u, IsMenuChecked(IDM_VIDEO_DEVICE_FIRST));
+
+    ASSERT_TRUE(holder.LetGo());
+    SendMessageA(main_window, WM_COMMAND, IDM_VIDEO_DEVICE_FIRST, 0);
+    EXPECT_TRUE(PreviewRuns()) << "the chosen device may be chosen again to try again";
+    EXPECT_EQ(1u, CaughtMessageBoxes().size());
+    EXPECT_EQ(8u, IsMenuChecked(IDM_VIDEO_DEVICE_FIRST));
+}
+
 TEST_F(CaptureE2E, RateItemsFollowWhatTheAudioDeviceAccepts)
 {
     Card().SetNumber(L"", L"AudioDevices", 3);
@@ -461,11 +525,11 @@ void CardVariationE2E::Expect(const CardVariation& v)
     }
     StartWithCard();
     if (v.told) {
-        ASSERT_TRUE(PumpUntil([&] { return MessageSaid(v.told); })) << v.name;
+        ASSERT_TRUE(PumpUntil([&] { return MessageSaid(v.told); })) << v.name << ": " << CaughtText();
         Pump(500);
         EXPECT_EQ(1, MessagesSaying(v.told)) << v.name;
     }
-    EXPECT_EQ(v.told ? 1u : 0u, CaughtMessageBoxes().size()) << v.name;
+    EXPECT_EQ(v.told ? 1u : 0u, CaughtMessageBoxes().size()) << v.name << ": " << CaughtText();
     EXPECT_TRUE(IsWindow(main_window));
     if (v.subtype == GUID_NULL)
         return;
@@ -510,6 +574,42 @@ TEST_F(CardVariationE2E, MoreThanTwentyEntries)
 {
     Expect({"more than twenty entries", {{L"Capabilities", ManyCapabilities()}}, {}, 720, MEDIASUBTYPE_UYVY,
             FORMAT_VideoInfo, 166833, nullptr});
+}
+
+TEST_F(CardVariationE2E, VideoInfo2Only)
+{
+    Expect({"VIDEOINFOHEADER2 only", {{L"FormatType", L"VideoInfo2"}}, {}, 720, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo2,
+            166833, nullptr});
+}
+
+TEST_F(CardVariationE2E, Exactly60)
+{
+    Expect({"exactly 60.00 fps", {{L"Capabilities", L"UYVY 1280x720 166667-166667, UYVY 1920x1080 333333-333333"}},
+            {}, 720, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 166667, nullptr});
+}
+
+TEST_F(CardVariationE2E, ARangeStartingJustAbove5994)
+{
+    Expect({"a range from 166834", {{L"Capabilities", L"UYVY 1920x1080 333667, UYVY 1280x720 166834-333667"}}, {},
+            720, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 166834, nullptr});
+}
+
+TEST_F(CardVariationE2E, AScalingRange)
+{
+    Expect({"a scaling range", {{L"Capabilities", L"RGB24 1280x720, UYVY 640x360-1920x1080/8 333667"}}, {}, 1080,
+            MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 333667, nullptr});
+}
+
+TEST_F(CardVariationE2E, AnAudioPinBeforeThePictures)
+{
+    Expect({"an audio pin first", {}, {{L"AudioPin", 1}}, 720, MEDIASUBTYPE_UYVY, FORMAT_VideoInfo, 166833,
+            nullptr});
+}
+
+TEST_F(CardVariationE2E, CamerasTurnedOffInThePrivacySettings)
+{
+    Expect({"privacy switch", {}, {{L"RunResult", static_cast<DWORD>(E_ACCESSDENIED)}}, 720, GUID_NULL, GUID_NULL, 0,
+            L"プライバシー設定でカメラへのアクセスがオフ"});
 }
 
 TEST_F(CardVariationE2E, No1080Lines)

@@ -70,3 +70,15 @@ int CardTest::MessagesSaying(const wchar_t* words)
         count += text.find(words) != std::wstring::npos;
     return count;
 }
+
+std::string CardTest::CaughtText()
+{
+    std::string all;
+    for (const std::wstring& text : CaughtMessageBoxes()) {
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(bytes > 0 ? bytes : 1, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, nullptr, nullptr);
+        all += "[" + std::string(utf8.c_str()) + "] ";
+    }
+    return all;
+}

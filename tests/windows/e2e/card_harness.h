@@ -30,6 +30,8 @@ public:
     // How many of the caught message boxes hold `words`.
     static int MessagesSaying(const wchar_t* words);
     static bool MessageSaid(const wchar_t* words) { return MessagesSaying(words) > 0; }
+    // The caught messages in UTF-8, for a failure's report.
+    static std::string CaughtText();
 
 private:
     std::unique_ptr<testcard::TestCardSetup> card_;

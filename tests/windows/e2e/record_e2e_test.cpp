@@ -491,6 +491,38 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     EXPECT_GE(sync.min_ms, -17.0);
 }
 
+TEST_F(RecordE2E, ACardWithItsSoundPinFirstRecordsItsPicture)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"AudioPin", 1);
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    ASSERT_NO_FATAL_FAILURE(RecordFrames(60));
+    AviSummary avi;
+    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + MovieFile(), &avi);
+    ASSERT_TRUE(avi.valid);
+    EXPECT_EQ(MAKEFOURCC('U', 'Y', 'V', 'Y'), avi.video.biCompression);
+    EXPECT_EQ(1280, avi.video.biWidth);
+    EXPECT_EQ(720, avi.video.biHeight);
+    EXPECT_GE(numbers.size(), 60u) << "the picture, not the card's sound pin";
+    EXPECT_TRUE(avi.has_audio);
+}
+
+TEST_F(RecordE2E, AutoStopOnACardWithoutStatisticsIsSaidOnce)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"DroppedFrames", 0);
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_AUTO_STOP, 0);
+    const wchar_t* blind = L"欠落フレームを報告しません";
+    for (int recording = 0; recording < 2; ++recording) {
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+        ASSERT_EQ(1, recording_state.recording);
+        ASSERT_TRUE(PumpUntil([&] { return MessageSaid(blind); }));
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    }
+    EXPECT_EQ(1, MessagesSaying(blind)) << "once per device, not per recording";
+    EXPECT_EQ(MENU_NO_ITEM, IsMenuChecked(IDM_RECORDED_FRAMES)) << "no counters that would stay at zero";
+}
+
 TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
 {
     // Counted from each run: the recording's run loses the card 4 s in.
