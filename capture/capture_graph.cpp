@@ -247,11 +247,26 @@ static HRESULT CardRefusal()
 {
     IBaseFilter* card = capture_graph.video_capture;
     FILTER_STATE state = State_Running;
-    if (!card || card->GetState(0, &state) == E_NOTIMPL || state != State_Stopped)
+    if (!card || FAILED(card->GetState(0, &state)) || state != State_Stopped)
         return S_OK;
     HRESULT hr = card->Pause();
     card->Stop();
     return FAILED(hr) ? hr : E_FAIL;
+}
+
+// After a refused start Wine's graph leaves the filters it paused first
+// paused, and its own Stop then stops nothing; each filter is told itself.
+static void StopEveryFilter()
+{
+    IEnumFilters* filters = nullptr;
+    if (!capture_graph.graph || capture_graph.graph->EnumFilters(&filters) != S_OK || !filters)
+        return;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        filter->Stop();
+        filter->Release();
+    }
+    filters->Release();
 }
 
 HRESULT StartGraph()
@@ -262,8 +277,10 @@ HRESULT StartGraph()
     if (SUCCEEDED(hr))
         hr = CardRefusal();
     // A graph that failed half way would hold the filters that did start.
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         capture_graph.media_control->Stop();
+        StopEveryFilter();
+    }
     return hr;
 }
 
@@ -277,10 +294,16 @@ HRESULT RunGraph()
     return hr;
 }
 
+// The first renderer draws, its item checked; while recording, checked and greyed (11).
+static bool Vmr9InUse()
+{
+    unsigned state = IsMenuChecked(IDM_MODE_VMR9);
+    return state == MENU_CHECKED || state == MENU_CHECKED_GRAYED;
+}
+
 bool PreviewConnected()
 {
-    unsigned vmr9_state = IsMenuChecked(IDM_MODE_VMR9);
-    return HasConnectedInput(PreviewRenderer(vmr9_state == MENU_CHECKED || vmr9_state == MENU_CHECKED_GRAYED));
+    return HasConnectedInput(PreviewRenderer(Vmr9InUse()));
 }
 
 bool PreviewRunning()
@@ -323,9 +346,7 @@ void OnDisplayChange()
 {
     // Both renderers ask to be told: they draw through the display's surfaces,
     // which a new resolution, scaling or monitor replaces.
-    // While recording the item is checked and greyed (11).
-    unsigned vmr9_state = IsMenuChecked(IDM_MODE_VMR9);
-    bool vmr9_path = vmr9_state == MENU_CHECKED || vmr9_state == MENU_CHECKED_GRAYED;
+    bool vmr9_path = Vmr9InUse();
     if (vmr9_path && capture_graph.vmr9_windowless)
         capture_graph.vmr9_windowless->DisplayModeChanged();
     else if (!vmr9_path && capture_graph.vmr7_windowless)
