@@ -4,11 +4,15 @@
 
 namespace testcard {
 
-uint32_t BufferFrames(int rate, int bytes_per_frame, long suggested_bytes) {
-  if (rate <= 0 || bytes_per_frame <= 0) return 0;
-  if (suggested_bytes <= 0) return static_cast<uint32_t>(rate * kDefaultBufferTime / 10000000);
-  long frames = suggested_bytes / bytes_per_frame;
-  return frames < 1 ? 1u : static_cast<uint32_t>(frames);
+uint32_t BufferFrames(long bytes_per_second, int bytes_per_frame, long suggested_bytes) {
+  if (bytes_per_second <= 0 || bytes_per_frame <= 0) return 0;
+  long bytes = suggested_bytes > 0
+                   ? suggested_bytes
+                   : static_cast<long>(bytes_per_second * kDefaultBufferTime / 10000000);
+  long unit = bytes_per_frame % 2 == 0 ? bytes_per_frame : 2 * bytes_per_frame;
+  long units = bytes / unit;
+  if (units < 1) return 1u;
+  return static_cast<uint32_t>(units * unit / bytes_per_frame);
 }
 
 int64_t BufferEnd(uint64_t buffer, uint32_t frames, int rate) {
