@@ -174,7 +174,7 @@ HRESULT OutputPin::TryPeerTypes(IPin* peer, const AM_MEDIA_TYPE* partial) {
 }
 
 HRESULT OutputPin::TryMediaType(IPin* peer, const AM_MEDIA_TYPE& mt) {
-  if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (CheckMediaType(mt) != S_OK) return TypeRefused(mt);
   peer_ = peer;
   mt_ = MediaType(mt);
   HRESULT hr = peer->ReceiveConnection(this, &mt);

@@ -112,6 +112,11 @@ class OutputPin : public Pin {
   virtual bool PeerTypesFirst() { return false; }
   // Whether the allocator the peer offers is taken; if not, the pin makes its own.
   virtual bool TakesPeerAllocator() { return true; }
+  // What Connect answers for a whole type the pin does not take.
+  virtual HRESULT TypeRefused(const AM_MEDIA_TYPE& mt) {
+    (void)mt;
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
 
  private:
   HRESULT TryMediaType(IPin* peer, const AM_MEDIA_TYPE& mt);

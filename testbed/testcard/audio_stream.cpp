@@ -90,6 +90,11 @@ bool AudioPin::PeerTypesFirst() {
   return !stream_.FormatSet();
 }
 
+HRESULT AudioPin::TypeRefused(const AM_MEDIA_TYPE& mt) {
+  return IsEqualGUID(mt.majortype, MEDIATYPE_Audio) ? VFW_E_TYPE_NOT_ACCEPTED
+                                                    : VFW_E_INVALIDMEDIATYPE;
+}
+
 // The pool is what the application suggested or the filter's default, not
 // what the downstream pin asks for: a holder of buffers makes sound go lost.
 HRESULT AudioPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {

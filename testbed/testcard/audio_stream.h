@@ -34,7 +34,7 @@ struct AudioFormat {
 // channels and depth count; every format stays listed and accepted after
 // SetFormat, the set one first; the peer's types are tried first; its own
 // allocator, whatever the peer offers; buffers cut from the type's bytes
-// per second.
+// per second; a type of another major type is an invalid one.
 class AudioPin : public CapturePin {
  public:
   AudioPin(testbed::Filter& filter, AudioStream& stream, const wchar_t* name);
@@ -50,6 +50,7 @@ class AudioPin : public CapturePin {
   HRESULT ProposedType(unsigned index, testbed::MediaType* out) override;
   bool PeerTypesFirst() override;
   bool TakesPeerAllocator() override { return false; }
+  HRESULT TypeRefused(const AM_MEDIA_TYPE& mt) override;
   HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) override;
   testbed::MediaType CurrentFormat() override;
   size_t CapabilityCount() override;

@@ -32,10 +32,9 @@ uint64_t FirstPendingBuffer(int64_t now, uint32_t frames, int rate) {
 }
 
 long DefaultBufferCount(uint32_t frames, int rate) {
-  if (frames == 0) return 4;
-  uint64_t wanted = (2ull * rate + frames - 1) / frames;
-  if (wanted < 4) return 4;
-  return wanted > 256 ? 256 : static_cast<long>(wanted);
+  (void)frames;
+  (void)rate;
+  return 4;
 }
 
 }  // namespace testcard

@@ -23,8 +23,9 @@ int64_t BufferEnd(uint64_t buffer, uint32_t frames, int rate);
 // The first buffer not complete at stream time `now`.
 uint64_t FirstPendingBuffer(int64_t now, uint32_t frames, int rate);
 
-// Buffers in the pool when the application did not ask for a number:
-// enough to hold two seconds of audio, at least four, at most 256.
+// Buffers in the pool when the application did not ask for a number: four,
+// whatever their size, as Windows' audio capture filter keeps (Wine's
+// Windows-validated audiorecord.c: for buffers of 0.5 s, 1 s and 2 ms alike).
 long DefaultBufferCount(uint32_t frames, int rate);
 
 }  // namespace testcard

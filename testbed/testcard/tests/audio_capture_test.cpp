@@ -423,6 +423,9 @@ TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
   ASSERT_EQ(S_OK, ComPtr<IPin>(sink_->Input()).As(&input));
   ComPtr<IMemAllocator> offered, used;
   ASSERT_EQ(S_OK, input->GetAllocator(offered.Put()));
+  mt.majortype = MEDIATYPE_Stream;
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
+  mt.majortype = MEDIATYPE_Audio;
   ASSERT_EQ(S_OK, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
   AM_MEDIA_TYPE connected;
   ASSERT_EQ(S_OK, pin_->ConnectionMediaType(&connected));

@@ -44,10 +44,10 @@ TEST(AudioBuffers, PendingBufferIsTheFirstNotYetEnded) {
   EXPECT_EQ(2u, FirstPendingBuffer(10000000, 24000, 48000));
 }
 
-TEST(AudioBuffers, DefaultPoolHoldsTwoSecondsWithinBounds) {
+TEST(AudioBuffers, DefaultPoolIsFourBuffersWhateverTheirSize) {
   EXPECT_EQ(4, DefaultBufferCount(24000, 48000));
-  EXPECT_EQ(200, DefaultBufferCount(480, 48000));
-  EXPECT_EQ(256, DefaultBufferCount(1, 48000));
+  EXPECT_EQ(4, DefaultBufferCount(480, 48000));
+  EXPECT_EQ(4, DefaultBufferCount(62, 32000));
   EXPECT_EQ(4, DefaultBufferCount(96000, 48000));
 }
 
