@@ -3,6 +3,7 @@
 #include <mmreg.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cstring>
 
 #include "testbed/common/com_ptr.h"
@@ -51,8 +52,6 @@ bool ParseAudioType(const AM_MEDIA_TYPE& mt, AudioFormat* format) {
 bool operator==(const AudioFormat& a, const AudioFormat& b) {
   return a.rate == b.rate && a.channels == b.channels && a.bits == b.bits;
 }
-
-DWORD Gcd(DWORD a, DWORD b) { return b == 0 ? a : Gcd(b, a % b); }
 
 }  // namespace
 
@@ -141,7 +140,7 @@ MediaType AudioPin::CapabilityType(size_t index, BYTE* caps) {
   audio->MinimumSampleFrequency = *std::min_element(formats.rates.begin(), formats.rates.end());
   audio->MaximumSampleFrequency = *std::max_element(formats.rates.begin(), formats.rates.end());
   DWORD step = 0;
-  for (uint32_t rate : formats.rates) step = Gcd(step, rate);
+  for (uint32_t rate : formats.rates) step = std::gcd(step, static_cast<DWORD>(rate));
   audio->SampleFrequencyGranularity = step;
   return MakeAudioType(stream_.Listed()[index]);
 }

@@ -55,7 +55,6 @@ const ProcAmpRange kProcAmp[] = {{0, 255, 1, 128}, {0, 255, 1, 128}, {-180, 180,
                                  {0, 255, 1, 128}};
 const long kProcAmpCount = sizeof(kProcAmp) / sizeof(kProcAmp[0]);
 
-
 class VideoCapture;
 
 // Both pins carry the card's one current format; they differ in category
@@ -179,8 +178,8 @@ class VideoCapture : public DeviceFilter,
   HRESULT StartStream(REFERENCE_TIME start) override;
   HRESULT StopStream() override;
   HRESULT CleanupStream() override;
-  // Windows' capture filter cannot cue only with a stream to cue (Wine's
-  // Windows-validated videocapture.c: S_OK paused unconnected).
+  // Windows' capture filter reports VFW_S_CANT_CUE only with a stream to cue
+  // (Wine's Windows-validated videocapture.c: S_OK paused unconnected).
   HRESULT StateResult(FILTER_STATE state) override {
     return state == State_Paused && (capture_.IsConnected() || preview_.IsConnected())
                ? VFW_S_CANT_CUE
@@ -189,7 +188,7 @@ class VideoCapture : public DeviceFilter,
 
  private:
   void Configure(const VideoDeviceConfig& config);
-  // The video pin `pin` is, or nullptr.
+  // Which video pin `pin` is, or nullptr.
   VideoPin* VideoPinOf(IPin* pin);
   // The capability `index` of `pin` when it allows `dimensions`, or nullptr.
   const Capability* CapabilityFor(IPin* pin, long index, SIZE dimensions);
