@@ -145,8 +145,10 @@ STDMETHODIMP OutputPin::Connect(IPin* peer, const AM_MEDIA_TYPE* mt) {
   if (peer_) return VFW_E_ALREADY_CONNECTED;
   if (Owner().CurrentState() != State_Stopped) return VFW_E_NOT_STOPPED;
   if (mt && IsFullySpecified(*mt)) return TryMediaType(peer, *mt);
-  if (TryOwnTypes(peer, mt) == S_OK || TryPeerTypes(peer, mt) == S_OK) return S_OK;
-  return VFW_E_NO_ACCEPTABLE_TYPES;
+  bool connected = PeerTypesFirst()
+                       ? TryPeerTypes(peer, mt) == S_OK || TryOwnTypes(peer, mt) == S_OK
+                       : TryOwnTypes(peer, mt) == S_OK || TryPeerTypes(peer, mt) == S_OK;
+  return connected ? S_OK : VFW_E_NO_ACCEPTABLE_TYPES;
 }
 
 HRESULT OutputPin::TryOwnTypes(IPin* peer, const AM_MEDIA_TYPE* partial) {
@@ -172,7 +174,7 @@ HRESULT OutputPin::TryPeerTypes(IPin* peer, const AM_MEDIA_TYPE* partial) {
 }
 
 HRESULT OutputPin::TryMediaType(IPin* peer, const AM_MEDIA_TYPE& mt) {
-  if (CheckMediaType(mt) != S_OK) return VFW_E_TYPE_NOT_ACCEPTED;
+  if (CheckMediaType(mt) != S_OK) return TypeRefused(mt);
   peer_ = peer;
   mt_ = MediaType(mt);
   HRESULT hr = peer->ReceiveConnection(this, &mt);
@@ -199,7 +201,7 @@ HRESULT OutputPin::DecideAllocator(IMemInputPin* input) {
   ALLOCATOR_PROPERTIES request = {};
   input->GetAllocatorRequirements(&request);
   ComPtr<IMemAllocator> allocator;
-  if (SUCCEEDED(input->GetAllocator(allocator.Put())) &&
+  if (TakesPeerAllocator() && SUCCEEDED(input->GetAllocator(allocator.Put())) &&
       SUCCEEDED(OfferAllocator(input, allocator.Get(), request)))
     return S_OK;
   HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,

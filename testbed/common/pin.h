@@ -108,6 +108,15 @@ class OutputPin : public Pin {
   // The types Connect proposes, in order, before trying the peer's; by
   // default the enumerated ones. A pin whose format was set proposes only it.
   virtual HRESULT ProposedType(unsigned index, MediaType* out) { return GetMediaType(index, out); }
+  // Whether Connect tries the peer's types before its own.
+  virtual bool PeerTypesFirst() { return false; }
+  // Whether the allocator the peer offers is taken; if not, the pin makes its own.
+  virtual bool TakesPeerAllocator() { return true; }
+  // What Connect answers for a whole type the pin does not take.
+  virtual HRESULT TypeRefused(const AM_MEDIA_TYPE& mt) {
+    (void)mt;
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
 
  private:
   HRESULT TryMediaType(IPin* peer, const AM_MEDIA_TYPE& mt);

@@ -47,7 +47,7 @@ class AudioCapture : public DeviceFilter, public ITestCardAudioStats {
 
  private:
   void Configure(const AudioDeviceConfig& config) {
-    audio_.Configure(config.rates, config.lose_after_buffers);
+    audio_.Configure(config.formats, config.lose_after_buffers);
   }
 
   AudioStream audio_;

@@ -3,6 +3,7 @@
 #include <mmreg.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cstring>
 
 #include "testbed/common/com_ptr.h"
@@ -18,38 +19,38 @@ using testbed::ComPtr;
 using testbed::MediaType;
 using Hold = std::lock_guard<std::recursive_mutex>;
 
-const int kBytesPerFrame = 2 * kAudioChannels;
-
-MediaType MakeAudioType(int rate) {
+MediaType MakeAudioType(const AudioFormat& format) {
   MediaType mt;
   mt->majortype = MEDIATYPE_Audio;
   mt->subtype = MEDIASUBTYPE_PCM;
   mt->formattype = FORMAT_WaveFormatEx;
   mt->bFixedSizeSamples = TRUE;
-  mt->lSampleSize = kBytesPerFrame;
+  mt->lSampleSize = static_cast<ULONG>(format.BlockAlign());
   auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormat(sizeof(WAVEFORMATEX)));
   if (!wfx) return mt;
   wfx->wFormatTag = WAVE_FORMAT_PCM;
-  wfx->nChannels = kAudioChannels;
-  wfx->nSamplesPerSec = static_cast<DWORD>(rate);
-  wfx->nAvgBytesPerSec = static_cast<DWORD>(rate * kBytesPerFrame);
-  wfx->nBlockAlign = kBytesPerFrame;
-  wfx->wBitsPerSample = 16;
+  wfx->nChannels = static_cast<WORD>(format.channels);
+  wfx->nSamplesPerSec = static_cast<DWORD>(format.rate);
+  wfx->nAvgBytesPerSec = static_cast<DWORD>(format.rate * format.BlockAlign());
+  wfx->nBlockAlign = static_cast<WORD>(format.BlockAlign());
+  wfx->wBitsPerSample = static_cast<WORD>(format.bits);
   return mt;
 }
 
-// The rate of a 16-bit stereo PCM type, or 0 for anything else.
-int RateOf(const AM_MEDIA_TYPE& mt) {
-  if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) || !IsEqualGUID(mt.subtype, MEDIASUBTYPE_PCM) ||
+// The PCM format of an audio type; its subtype and sizes are not checked.
+bool ParseAudioType(const AM_MEDIA_TYPE& mt, AudioFormat* format) {
+  if (!IsEqualGUID(mt.majortype, MEDIATYPE_Audio) ||
       !IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) || mt.cbFormat < sizeof(PCMWAVEFORMAT) ||
       !mt.pbFormat)
-    return 0;
+    return false;
   const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat);
-  int rate = static_cast<int>(wfx->nSamplesPerSec);
-  bool pcm = wfx->wFormatTag == WAVE_FORMAT_PCM && wfx->nChannels == kAudioChannels &&
-             wfx->wBitsPerSample == 16 && wfx->nBlockAlign == kBytesPerFrame &&
-             wfx->nAvgBytesPerSec == static_cast<DWORD>(rate) * kBytesPerFrame;
-  return pcm ? rate : 0;
+  if (wfx->wFormatTag != WAVE_FORMAT_PCM) return false;
+  *format = {static_cast<int>(wfx->nSamplesPerSec), wfx->nChannels, wfx->wBitsPerSample};
+  return true;
+}
+
+bool operator==(const AudioFormat& a, const AudioFormat& b) {
+  return a.rate == b.rate && a.channels == b.channels && a.bits == b.bits;
 }
 
 }  // namespace
@@ -60,78 +61,88 @@ AudioPin::AudioPin(testbed::Filter& filter, AudioStream& stream, const wchar_t* 
     : CapturePin(filter, name, PIN_CATEGORY_CAPTURE, sizeof(AUDIO_STREAM_CONFIG_CAPS)),
       stream_(stream) {}
 
-void* AudioPin::Interface(REFIID iid) {
-  if (IsEqualGUID(iid, IID_IAMBufferNegotiation)) return static_cast<IAMBufferNegotiation*>(this);
-  return CapturePin::Interface(iid);
-}
-
 HRESULT AudioPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   Hold hold(Owner().Lock());
-  return RateOf(mt) == stream_.Rate() ? S_OK : S_FALSE;
+  AudioFormat format;
+  return ParseAudioType(mt, &format) && stream_.Accepts(format) ? S_OK : S_FALSE;
 }
 
 HRESULT AudioPin::GetMediaType(unsigned index, MediaType* out) {
-  if (index > 0) return VFW_S_NO_MORE_ITEMS;
   Hold hold(Owner().Lock());
-  *out = MakeAudioType(stream_.Rate());
+  std::vector<AudioFormat> listed = stream_.Listed();
+  if (index >= listed.size()) return VFW_S_NO_MORE_ITEMS;
+  *out = MakeAudioType(listed[index]);
   return S_OK;
+}
+
+HRESULT AudioPin::ProposedType(unsigned index, MediaType* out) {
+  Hold hold(Owner().Lock());
+  if (!stream_.FormatSet()) return GetMediaType(index, out);
+  if (index > 0) return VFW_S_NO_MORE_ITEMS;
+  *out = MakeAudioType(stream_.Current());
+  return S_OK;
+}
+
+// Once the application chose a format, the pin offers that one first.
+bool AudioPin::PeerTypesFirst() {
+  Hold hold(Owner().Lock());
+  return !stream_.FormatSet();
+}
+
+HRESULT AudioPin::TypeRefused(const AM_MEDIA_TYPE& mt) {
+  return IsEqualGUID(mt.majortype, MEDIATYPE_Audio) ? VFW_E_TYPE_NOT_ACCEPTED
+                                                    : VFW_E_INVALIDMEDIATYPE;
 }
 
 // The pool is what the application suggested or the filter's default, not
 // what the downstream pin asks for: a holder of buffers makes sound go lost.
 HRESULT AudioPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-  int rate = RateOf(mt_.Get());
-  uint32_t frames = BufferFrames(rate, kBytesPerFrame, suggested_.cbBuffer);
+  AudioFormat format;
+  if (!ParseAudioType(mt_.Get(), &format)) return VFW_E_TYPE_NOT_ACCEPTED;
+  const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt_->pbFormat);
+  uint32_t frames =
+      BufferFrames(static_cast<long>(wfx->nAvgBytesPerSec), format.BlockAlign(), Suggested().cbBuffer);
   if (frames == 0) return VFW_E_TYPE_NOT_ACCEPTED;
-  long bytes = static_cast<long>(frames) * kBytesPerFrame;
-  request->cBuffers = suggested_.cBuffers > 0 ? suggested_.cBuffers : DefaultBufferCount(frames, rate);
-  request->cbBuffer = bytes;
-  if (suggested_.cbAlign > 0) request->cbAlign = suggested_.cbAlign;
-  if (suggested_.cbPrefix >= 0) request->cbPrefix = suggested_.cbPrefix;
+  long bytes = static_cast<long>(frames) * format.BlockAlign();
+  *request = {DefaultBufferCount(frames, format.rate), bytes, 1, 0};
+  ApplySuggestion(request);
   HRESULT hr = testbed::SetAllocatorAtLeast(allocator, *request, bytes);
   if (FAILED(hr)) return hr;
   buffer_frames_ = frames;
   return S_OK;
 }
 
-STDMETHODIMP AudioPin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) {
-  if (!props) return E_POINTER;
-  Hold hold(Owner().Lock());
-  if (peer_) return VFW_E_ALREADY_CONNECTED;
-  suggested_ = *props;
-  return S_OK;
-}
-
-STDMETHODIMP AudioPin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) {
-  if (!props) return E_POINTER;
-  return AllocatorProperties(props);
-}
-
 HRESULT AudioPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
-  int rate = RateOf(mt);
-  if (!rate || !stream_.Accepts(rate)) return VFW_E_INVALIDMEDIATYPE;
-  MediaType type = MakeAudioType(rate);
+  AudioFormat format;
+  if (!ParseAudioType(mt, &format) || !stream_.Accepts(format)) return VFW_E_INVALIDMEDIATYPE;
+  MediaType type = MakeAudioType(format);
   HRESULT hr = CheckPeerAccepts(type.Get());
   if (FAILED(hr)) return hr;
-  stream_.SetRate(rate);
+  stream_.SetFormat(format);
   return ReconnectIfChanged(type.Get());
 }
 
-MediaType AudioPin::CurrentFormat() { return MakeAudioType(stream_.Rate()); }
+MediaType AudioPin::CurrentFormat() { return peer_ ? mt_ : MakeAudioType(stream_.Current()); }
 
-size_t AudioPin::CapabilityCount() { return stream_.Rates().size(); }
+size_t AudioPin::CapabilityCount() { return stream_.Listed().size(); }
 
+// Every entry describes the whole device, as Windows' audio capture filter's do.
 MediaType AudioPin::CapabilityType(size_t index, BYTE* caps) {
-  const uint32_t rate = stream_.Rates()[index];
+  const AudioFormats& formats = stream_.Formats();
   auto* audio = reinterpret_cast<AUDIO_STREAM_CONFIG_CAPS*>(caps);
   audio->guid = MEDIATYPE_Audio;
-  audio->MinimumChannels = audio->MaximumChannels = kAudioChannels;
+  audio->MinimumChannels = formats.mono_and_8bit ? 1 : 2;
+  audio->MaximumChannels = 2;
   audio->ChannelsGranularity = 1;
-  audio->MinimumBitsPerSample = audio->MaximumBitsPerSample = 16;
-  audio->BitsPerSampleGranularity = 16;
-  audio->MinimumSampleFrequency = audio->MaximumSampleFrequency = rate;
-  audio->SampleFrequencyGranularity = 1;
-  return MakeAudioType(static_cast<int>(rate));
+  audio->MinimumBitsPerSample = formats.mono_and_8bit ? 8 : 16;
+  audio->MaximumBitsPerSample = 16;
+  audio->BitsPerSampleGranularity = 8;
+  audio->MinimumSampleFrequency = *std::min_element(formats.rates.begin(), formats.rates.end());
+  audio->MaximumSampleFrequency = *std::max_element(formats.rates.begin(), formats.rates.end());
+  DWORD step = 0;
+  for (uint32_t rate : formats.rates) step = std::gcd(step, static_cast<DWORD>(rate));
+  audio->SampleFrequencyGranularity = step;
+  return MakeAudioType(stream_.Listed()[index]);
 }
 
 // --- AudioStream ---
@@ -141,14 +152,34 @@ AudioStream::AudioStream(testbed::Filter& filter, const wchar_t* pin_name)
 
 AudioStream::~AudioStream() { stream_.Stop(); }
 
-void AudioStream::Configure(const std::vector<uint32_t>& rates, uint32_t lose_after_buffers) {
-  rates_ = rates;
-  rate_ = static_cast<int>(rates_.front());
+void AudioStream::Configure(const AudioFormats& formats, uint32_t lose_after_buffers) {
+  formats_ = formats;
+  current_ = {static_cast<int>(formats_.rates.front()), 2, 16};
+  format_set_ = false;
   lose_after_ = lose_after_buffers;
 }
 
-bool AudioStream::Accepts(int rate) const {
-  return std::find(rates_.begin(), rates_.end(), static_cast<uint32_t>(rate)) != rates_.end();
+bool AudioStream::Accepts(const AudioFormat& format) const {
+  bool listed = std::find(formats_.rates.begin(), formats_.rates.end(),
+                          static_cast<uint32_t>(format.rate)) != formats_.rates.end();
+  bool rate = listed || (formats_.any_rate && format.rate >= 8000 && format.rate <= 192000);
+  bool layout = (format.channels == 2 && format.bits == 16) ||
+                (formats_.mono_and_8bit && (format.channels == 1 || format.channels == 2) &&
+                 (format.bits == 8 || format.bits == 16));
+  return rate && layout;
+}
+
+std::vector<AudioFormat> AudioStream::Listed() const {
+  std::vector<AudioFormat> listed;
+  if (format_set_) listed.push_back(current_);
+  for (uint32_t rate : formats_.rates) {
+    const int r = static_cast<int>(rate);
+    std::vector<AudioFormat> layouts = {{r, 2, 16}};
+    if (formats_.mono_and_8bit) layouts.insert(layouts.end(), {{r, 1, 16}, {r, 2, 8}, {r, 1, 8}});
+    for (const AudioFormat& format : layouts)
+      if (!format_set_ || !(format == current_)) listed.push_back(format);
+  }
+  return listed;
 }
 
 REFERENCE_TIME AudioStream::NextDue() { return BufferEnd(next_buffer_, frames_, stream_rate_); }
@@ -157,9 +188,11 @@ REFERENCE_TIME AudioStream::Period() { return BufferEnd(0, frames_, stream_rate_
 
 HRESULT AudioStream::InitStream() {
   live_ = pin_.IsConnected();
-  stream_rate_ = rate_;
+  stream_format_ = current_;
+  if (live_) ParseAudioType(pin_.ConnectionType().Get(), &stream_format_);
+  stream_rate_ = stream_format_.rate;
   frames_ = live_ ? pin_.BufferFrameCount() : 0;
-  if (frames_ == 0) frames_ = BufferFrames(rate_, kBytesPerFrame, -1);
+  if (frames_ == 0) frames_ = static_cast<uint32_t>(stream_rate_ / 2);
   // Starting afresh after a stall of over a second (two buffers at least).
   max_backlog_ = std::max<uint64_t>(2, static_cast<uint64_t>(stream_rate_) / frames_);
   next_buffer_ = 0;
@@ -210,11 +243,12 @@ bool AudioStream::DeliverBuffer(uint64_t buffer) {
   // With every buffer downstream, a sound card overruns and the sound is lost.
   if (FAILED(pin_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return false;
   ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
-  LONG bytes = static_cast<LONG>(frames_) * kBytesPerFrame;
+  LONG bytes = static_cast<LONG>(frames_) * stream_format_.BlockAlign();
   BYTE* data = nullptr;
   if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < bytes) return false;
   uint64_t first = buffer * frames_;
-  RenderTone(reinterpret_cast<int16_t*>(data), frames_, first, stream_rate_, FlashPeriod());
+  RenderPcm(data, frames_, first, stream_rate_, stream_format_.channels, stream_format_.bits,
+            FlashPeriod());
   REFERENCE_TIME start = SampleTime(first, stream_rate_);
   REFERENCE_TIME stop = SampleTime(first + frames_, stream_rate_);
   LONGLONG media_start = static_cast<LONGLONG>(first), media_stop = media_start + frames_;

@@ -15,19 +15,29 @@
 
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
+#include "testbed/testcard/config.h"
 #include "testbed/testcard/pin_plumbing.h"
 
 namespace testcard {
 
 class AudioStream;
 
-class AudioPin : public CapturePin, public IAMBufferNegotiation {
+struct AudioFormat {
+  int rate;
+  int channels;
+  int bits;
+  int BlockAlign() const { return channels * bits / 8; }
+};
+
+// Takes and lists PCM as Windows' audio capture filter does (Wine's
+// Windows-validated audiorecord.c): only the wave format's tag, rate,
+// channels and depth count; every format stays listed and accepted after
+// SetFormat, the set one first; the peer's types are tried first; its own
+// allocator, whatever the peer offers; buffers cut from the type's bytes
+// per second; a type of another major type is an invalid one.
+class AudioPin : public CapturePin {
  public:
   AudioPin(testbed::Filter& filter, AudioStream& stream, const wchar_t* name);
-  TESTBED_PIN_IUNKNOWN
-
-  STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) override;
-  STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) override;
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
@@ -36,8 +46,11 @@ class AudioPin : public CapturePin, public IAMBufferNegotiation {
   uint32_t BufferFrameCount() const { return buffer_frames_; }
 
  protected:
-  void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  HRESULT ProposedType(unsigned index, testbed::MediaType* out) override;
+  bool PeerTypesFirst() override;
+  bool TakesPeerAllocator() override { return false; }
+  HRESULT TypeRefused(const AM_MEDIA_TYPE& mt) override;
   HRESULT ApplyFormat(const AM_MEDIA_TYPE& mt) override;
   testbed::MediaType CurrentFormat() override;
   size_t CapabilityCount() override;
@@ -45,9 +58,6 @@ class AudioPin : public CapturePin, public IAMBufferNegotiation {
 
  private:
   AudioStream& stream_;
-  // The application's wishes; negative or zero fields mean none (a prefix
-  // of 0 is a wish).
-  ALLOCATOR_PROPERTIES suggested_ = {-1, -1, -1, -1};
   uint32_t buffer_frames_ = 0;
 };
 
@@ -61,13 +71,18 @@ class AudioStream : private testbed::LiveStream::Producer {
 
   AudioPin& Pin() { return pin_; }
 
-  // The rates the device accepts (the first is the default) and the buffer
-  // after which it is unplugged (0: never).
-  void Configure(const std::vector<uint32_t>& rates, uint32_t lose_after_buffers);
-  const std::vector<uint32_t>& Rates() const { return rates_; }
-  int Rate() const { return rate_; }
-  bool Accepts(int rate) const;
-  void SetRate(int rate) { rate_ = rate; }
+  // What the device takes and the buffer after which it is unplugged (0: never).
+  void Configure(const AudioFormats& formats, uint32_t lose_after_buffers);
+  const AudioFormats& Formats() const { return formats_; }
+  bool Accepts(const AudioFormat& format) const;
+  // The listed formats, the current one first once SetFormat chose it.
+  std::vector<AudioFormat> Listed() const;
+  const AudioFormat& Current() const { return current_; }
+  bool FormatSet() const { return format_set_; }
+  void SetFormat(const AudioFormat& format) {
+    current_ = format;
+    format_set_ = true;
+  }
 
   HRESULT InitStream();
   void StartStream(REFERENCE_TIME start, IReferenceClock* clock);
@@ -87,14 +102,16 @@ class AudioStream : private testbed::LiveStream::Producer {
   void CountLost(uint64_t buffers);
 
   testbed::Filter& filter_;
-  std::vector<uint32_t> rates_;
-  int rate_ = 48000;
+  AudioFormats formats_;
+  AudioFormat current_ = {48000, 2, 16};
+  bool format_set_ = false;
   uint32_t lose_after_ = 0;
   AudioPin pin_;
 
   // Fixed from pause to stop, for the streaming thread, which never takes
   // the filter lock (the filter holds it while joining the thread).
   bool live_ = false;
+  AudioFormat stream_format_ = {48000, 2, 16};
   int stream_rate_ = 0;
   uint32_t frames_ = 0;
   uint64_t max_backlog_ = 1;

@@ -94,9 +94,13 @@ AudioDeviceConfig ReadAudioDevice(unsigned index) {
   std::vector<uint32_t> rates;
   if (ReadAscii(key, L"Rates", &text) && ParseNumberList(text, &rates)) {
     for (uint32_t rate : rates)
-      if (rate >= 8000 && rate <= 192000 && rate % 100 == 0) config.rates.push_back(rate);
+      if (rate >= 8000 && rate <= 192000 && rate % 100 == 0) config.formats.rates.push_back(rate);
   }
-  if (config.rates.empty()) config.rates = {44100, 48000};
+  // Unconfigured, the device is what Windows' audio capture filter shows over
+  // a usual sound card (Wine's Windows-validated audiorecord.c): the classic
+  // wave-in formats listed, 44.1 kHz 16-bit stereo first, and any rate,
+  // channel count and depth of those taken.
+  if (config.formats.rates.empty()) config.formats = {{44100, 22050, 11025}, true, true};
   config.missing = ReadMissing(key);
   DWORD value = 0;
   if (ReadDword(key, L"LoseDeviceAfterBuffers", &value)) config.lose_after_buffers = value;

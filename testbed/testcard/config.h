@@ -34,9 +34,19 @@ struct VideoDeviceConfig {
   HRESULT run_result = S_OK;
 };
 
+// What an audio pin lists and takes: 16-bit stereo at the listed rates (the
+// first the default), and what else its driver takes besides.
+struct AudioFormats {
+  std::vector<uint32_t> rates;
+  // Also any rate from 8 to 192 kHz, unlisted.
+  bool any_rate = false;
+  // Also mono and 8 bits, listed after each rate's 16-bit stereo.
+  bool mono_and_8bit = false;
+};
+
 struct AudioDeviceConfig {
   std::wstring friendly_name;
-  std::vector<uint32_t> rates;
+  AudioFormats formats;
   bool missing = false;
   // Buffers of a run after which the device is unplugged; 0 for never.
   uint32_t lose_after_buffers = 0;

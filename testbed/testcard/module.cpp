@@ -75,7 +75,8 @@ std::wstring InstanceName(const DeviceKind& kind, unsigned index) {
   return name;
 }
 
-HRESULT WriteDeviceIndex(IMoniker* moniker, unsigned index) {
+// Audio devices also carry the wave-in device number, as Windows lists them.
+HRESULT WriteDeviceIndex(IMoniker* moniker, const DeviceKind& kind, unsigned index) {
   testbed::ComPtr<IPropertyBag> bag;
   HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid());
   if (FAILED(hr)) return hr;
@@ -83,7 +84,10 @@ HRESULT WriteDeviceIndex(IMoniker* moniker, unsigned index) {
   VariantInit(&value);
   V_VT(&value) = VT_I4;
   V_I4(&value) = static_cast<LONG>(index);
-  return bag->Write(kDeviceIndexProperty, &value);
+  hr = bag->Write(kDeviceIndexProperty, &value);
+  if (SUCCEEDED(hr) && IsEqualGUID(*kind.category, CLSID_AudioInputDeviceCategory))
+    hr = bag->Write(L"WaveInId", &value);
+  return hr;
 }
 
 // Removes every instance this DLL may have listed, whatever the configuration was then.
@@ -99,7 +103,7 @@ HRESULT RegisterDevices(const DeviceKind& kind) {
     HRESULT hr = testbed::RegisterDeviceFilter(*kind.category, *kind.clsid,
                                                InstanceName(kind, i).c_str(),
                                                kind.name(i).c_str(), kind.data(i), moniker.Put());
-    if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), i) : E_FAIL;
+    if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), kind, i) : E_FAIL;
     if (FAILED(hr)) return hr;
   }
   return S_OK;

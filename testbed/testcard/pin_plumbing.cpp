@@ -34,6 +34,8 @@ CapturePin::CapturePin(testbed::Filter& filter, const wchar_t* name, const GUID&
 void* CapturePin::Interface(REFIID iid) {
   if (IsEqualGUID(iid, IID_IAMStreamConfig)) return static_cast<IAMStreamConfig*>(this);
   if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
+  if (IsEqualGUID(iid, IID_IAMBufferNegotiation)) return static_cast<IAMBufferNegotiation*>(this);
+  if (IsEqualGUID(iid, IID_IQualityControl)) return static_cast<IQualityControl*>(this);
   return OutputPin::Interface(iid);
 }
 
@@ -59,10 +61,12 @@ STDMETHODIMP CapturePin::GetNumberOfCapabilities(int* count, int* size) {
   return S_OK;
 }
 
+// Past the last capability the answer is S_FALSE, whatever the pointers
+// (Wine's Windows-validated videocapture.c, test_stream_config).
 STDMETHODIMP CapturePin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-  if (!mt || !caps) return E_POINTER;
   Hold hold(Owner().Lock());
   if (index < 0 || static_cast<size_t>(index) >= CapabilityCount()) return S_FALSE;
+  if (!mt || !caps) return E_POINTER;
   std::memset(caps, 0, caps_size_);
   *mt = testbed::CreateMediaType(CapabilityType(static_cast<size_t>(index), caps).Get());
   return *mt ? S_OK : E_OUTOFMEMORY;
@@ -89,6 +93,71 @@ STDMETHODIMP CapturePin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
   if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
   if (support) *support = KSPROPERTY_SUPPORT_GET;
   return S_OK;
+}
+
+STDMETHODIMP CapturePin::SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  Hold hold(Owner().Lock());
+  if (IsConnected()) return VFW_E_ALREADY_CONNECTED;
+  suggested_ = *props;
+  return S_OK;
+}
+
+STDMETHODIMP CapturePin::GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  return AllocatorProperties(props);
+}
+
+void CapturePin::ApplySuggestion(ALLOCATOR_PROPERTIES* request) const {
+  if (suggested_.cBuffers > 0) request->cBuffers = suggested_.cBuffers;
+  if (suggested_.cbAlign > 0) request->cbAlign = suggested_.cbAlign;
+  if (suggested_.cbPrefix >= 0) request->cbPrefix = suggested_.cbPrefix;
+}
+
+STDMETHODIMP CapturePin::Notify(IBaseFilter* sender, Quality quality) {
+  (void)quality;
+  return sender ? S_OK : E_POINTER;
+}
+
+STDMETHODIMP CapturePin::SetSink(IQualityControl* sink) {
+  // The pin sends no quality messages of its own, so it keeps no sink.
+  (void)sink;
+  return S_OK;
+}
+
+// --- LiveSeeking ---
+
+STDMETHODIMP LiveSeeking::GetCapabilities(DWORD* caps) {
+  if (!caps) return E_POINTER;
+  *caps = 0;
+  return S_OK;
+}
+
+STDMETHODIMP LiveSeeking::CheckCapabilities(DWORD* caps) {
+  if (!caps) return E_POINTER;
+  HRESULT hr = *caps ? E_FAIL : S_OK;
+  *caps = 0;
+  return hr;
+}
+
+STDMETHODIMP LiveSeeking::IsFormatSupported(const GUID* format) {
+  if (!format) return E_POINTER;
+  return IsEqualGUID(*format, TIME_FORMAT_MEDIA_TIME) ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP LiveSeeking::QueryPreferredFormat(GUID* format) { return GetTimeFormat(format); }
+
+STDMETHODIMP LiveSeeking::GetTimeFormat(GUID* format) {
+  if (!format) return E_POINTER;
+  *format = TIME_FORMAT_MEDIA_TIME;
+  return S_OK;
+}
+
+STDMETHODIMP LiveSeeking::IsUsingTimeFormat(const GUID* format) { return IsFormatSupported(format); }
+
+STDMETHODIMP LiveSeeking::SetTimeFormat(const GUID* format) {
+  if (!format) return E_POINTER;
+  return IsFormatSupported(format) == S_OK ? S_OK : E_INVALIDARG;
 }
 
 // --- DeviceFilter ---

@@ -14,8 +14,15 @@ namespace testcard {
 
 // An output pin of the card. IAMStreamConfig checks its arguments, takes the
 // filter lock and leaves the formats to the derived pin; IKsPropertySet
-// answers only the pin's read-only category (AMPROPSETID_Pin).
-class CapturePin : public testbed::OutputPin, public IAMStreamConfig, public IKsPropertySet {
+// answers only the pin's read-only category (AMPROPSETID_Pin);
+// IAMBufferNegotiation keeps the application's wishes for the derived pin's
+// DecideBufferSize; IQualityControl takes quality messages and drops them,
+// as a live source cannot change its pace.
+class CapturePin : public testbed::OutputPin,
+                   public IAMStreamConfig,
+                   public IKsPropertySet,
+                   public IAMBufferNegotiation,
+                   public IQualityControl {
  public:
   TESTBED_PIN_IUNKNOWN
 
@@ -29,6 +36,12 @@ class CapturePin : public testbed::OutputPin, public IAMStreamConfig, public IKs
   STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
                    DWORD size, DWORD* returned) override;
   STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* props) override;
+  STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* props) override;
+
+  STDMETHODIMP Notify(IBaseFilter* sender, Quality quality) override;
+  STDMETHODIMP SetSink(IQualityControl* sink) override;
 
   const GUID& Category() const { return category_; }
 
@@ -45,9 +58,42 @@ class CapturePin : public testbed::OutputPin, public IAMStreamConfig, public IKs
   // The index-th capability's type; fills caps, which arrives zeroed.
   virtual testbed::MediaType CapabilityType(size_t index, BYTE* caps) = 0;
 
+  // What SuggestAllocatorProperties asked for: negative fields mean no
+  // wish, and so do zero cbBuffer, cBuffers and cbAlign.
+  const ALLOCATOR_PROPERTIES& Suggested() const { return suggested_; }
+  // The request with the application's wishes for count, alignment and prefix applied.
+  void ApplySuggestion(ALLOCATOR_PROPERTIES* request) const;
+
  private:
   GUID category_;
   int caps_size_;
+  ALLOCATOR_PROPERTIES suggested_ = {-1, -1, -1, -1};
+};
+
+// IMediaSeeking of a live source, as Windows' capture pins and filter offer
+// it: media time is the only format, and a live stream has no duration,
+// positions or rate to set (E_NOTIMPL).
+class LiveSeeking : public IMediaSeeking {
+ public:
+  STDMETHODIMP GetCapabilities(DWORD* caps) override;
+  STDMETHODIMP CheckCapabilities(DWORD* caps) override;
+  STDMETHODIMP IsFormatSupported(const GUID* format) override;
+  STDMETHODIMP QueryPreferredFormat(GUID* format) override;
+  STDMETHODIMP GetTimeFormat(GUID* format) override;
+  STDMETHODIMP IsUsingTimeFormat(const GUID* format) override;
+  STDMETHODIMP SetTimeFormat(const GUID* format) override;
+  STDMETHODIMP GetDuration(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetStopPosition(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCurrentPosition(LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP ConvertTimeFormat(LONGLONG*, const GUID*, LONGLONG, const GUID*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP SetPositions(LONGLONG*, DWORD, LONGLONG*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPositions(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAvailable(LONGLONG*, LONGLONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetRate(double) override { return E_NOTIMPL; }
+  STDMETHODIMP GetRate(double*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPreroll(LONGLONG*) override { return E_NOTIMPL; }
 };
 
 // A capture device filter: a source (IAMFilterMiscFlags) that its moniker

@@ -24,6 +24,7 @@
 #include "testbed/testcard/pin_plumbing.h"
 #include "testbed/testcard/portable/departure_log.h"
 #include "testbed/testcard/portable/frame_clock.h"
+#include "testbed/testcard/portable/stream_control.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/video_types.h"
 
@@ -45,13 +46,32 @@ const long kCaptureBuffers = 8;
 const long kPreviewBuffers = 3;
 const size_t kDeparturesKept = 4096;
 
+struct ProcAmpRange {
+  long min, max, step, fallback;
+};
+
+// By VideoProcAmpProperty: brightness, contrast, hue, saturation; manual only.
+const ProcAmpRange kProcAmp[] = {{0, 255, 1, 128}, {0, 255, 1, 128}, {-180, 180, 1, 0},
+                                 {0, 255, 1, 128}};
+const long kProcAmpCount = sizeof(kProcAmp) / sizeof(kProcAmp[0]);
+
 class VideoCapture;
 
 // Both pins carry the card's one current format; they differ in category
 // and in buffering. Either pin's IAMStreamConfig sets that card-wide format.
-class VideoPin : public CapturePin {
+// Besides what every card pin has, Windows' capture pins offer stream
+// control and (a live source's) seeking.
+class VideoPin : public CapturePin, public LiveSeeking, public IAMStreamControl {
  public:
   VideoPin(VideoCapture& card, const wchar_t* name, const GUID& category);
+  TESTBED_PIN_IUNKNOWN
+
+  STDMETHODIMP StartAt(const REFERENCE_TIME* start, DWORD cookie) override;
+  STDMETHODIMP StopAt(const REFERENCE_TIME* stop, BOOL send_extra, DWORD cookie) override;
+  STDMETHODIMP GetInfo(AM_STREAM_INFO* info) override;
+  // On the streaming thread: whether the frame covering [start, stop) of
+  // reference time goes out, telling the graph when the stream starts or stops.
+  bool Admit(REFERENCE_TIME start, REFERENCE_TIME stop);
 
   HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
   HRESULT GetMediaType(unsigned index, MediaType* out) override;
@@ -59,6 +79,7 @@ class VideoPin : public CapturePin {
   bool IsCapture() const { return IsEqualGUID(Category(), PIN_CATEGORY_CAPTURE) != 0; }
 
  protected:
+  void* Interface(REFIID iid) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
   HRESULT ProposedType(unsigned index, MediaType* out) override;
   HRESULT CompleteConnect(IPin* peer) override;
@@ -70,10 +91,18 @@ class VideoPin : public CapturePin {
 
  private:
   VideoCapture& card_;
+  std::mutex control_lock_;
+  StreamControl control_;
 };
 
+// What Windows' capture filter answers besides the pins: video control,
+// processing amplifier, the driver's property sets and a live source's seeking.
 class VideoCapture : public DeviceFilter,
                      public IAMDroppedFrames,
+                     public IAMVideoControl,
+                     public IAMVideoProcAmp,
+                     public IKsPropertySet,
+                     public LiveSeeking,
                      public ITestCardFrameStats,
                      private testbed::LiveStream::Producer {
  public:
@@ -93,6 +122,26 @@ class VideoCapture : public DeviceFilter,
   STDMETHODIMP GetNumNotDropped(long* count) override;
   STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
   STDMETHODIMP GetAverageFrameSize(long* size) override;
+
+  STDMETHODIMP GetCaps(IPin* pin, long* flags) override;
+  STDMETHODIMP SetMode(IPin* pin, long mode) override;
+  STDMETHODIMP GetMode(IPin* pin, long* mode) override;
+  STDMETHODIMP GetCurrentActualFrameRate(IPin* pin, LONGLONG* interval) override;
+  STDMETHODIMP GetMaxAvailableFrameRate(IPin* pin, long index, SIZE dimensions,
+                                        LONGLONG* interval) override;
+  STDMETHODIMP GetFrameRateList(IPin* pin, long index, SIZE dimensions, long* count,
+                                LONGLONG** intervals) override;
+
+  STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* fallback,
+                        long* flags) override;
+  STDMETHODIMP Set(long property, long value, long flags) override;
+  STDMETHODIMP Get(long property, long* value, long* flags) override;
+
+  STDMETHODIMP Set(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size) override;
+  STDMETHODIMP Get(REFGUID set, DWORD id, void* instance, DWORD instance_size, void* data,
+                   DWORD size, DWORD* returned) override;
+  STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
   STDMETHODIMP GetDepartures(LONG size, TestCardFrameDeparture* departures, LONG* copied) override;
   STDMETHODIMP GetStreamingThread(DWORD* thread_id) override;
@@ -129,12 +178,20 @@ class VideoCapture : public DeviceFilter,
   HRESULT StartStream(REFERENCE_TIME start) override;
   HRESULT StopStream() override;
   HRESULT CleanupStream() override;
+  // Windows' capture filter reports VFW_S_CANT_CUE only with a stream to cue
+  // (Wine's Windows-validated videocapture.c: S_OK paused unconnected).
   HRESULT StateResult(FILTER_STATE state) override {
-    return state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    return state == State_Paused && (capture_.IsConnected() || preview_.IsConnected())
+               ? VFW_S_CANT_CUE
+               : S_OK;
   }
 
  private:
   void Configure(const VideoDeviceConfig& config);
+  // Which video pin `pin` is, or nullptr.
+  VideoPin* VideoPinOf(IPin* pin);
+  // The capability `index` of `pin` when it allows `dimensions`, or nullptr.
+  const Capability* CapabilityFor(IPin* pin, long index, SIZE dimensions);
   VideoFormat DefaultFormat() const { return FormatOf(caps_.front()); }
   HRESULT StartThreads();
 
@@ -143,6 +200,7 @@ class VideoCapture : public DeviceFilter,
   REFERENCE_TIME Period() override { return interval_; }
   bool Unplugged(uint64_t frame);
   void DeliverFrame(uint64_t frame);
+  bool Admitted(VideoPin& pin, uint64_t frame);
   ComPtr<IMediaSample> FillCapture(uint64_t frame);
   void DeliverPreview(uint64_t frame, IMediaSample* captured);
   bool Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from);
@@ -151,6 +209,8 @@ class VideoCapture : public DeviceFilter,
   void LogDeparture(uint64_t frame, uint32_t pin);
 
   std::vector<Capability> caps_;
+  // The processing amplifier's settings, by VideoProcAmpProperty.
+  std::vector<long> proc_amp_;
   std::vector<uint32_t> drop_frames_;
   uint32_t lose_after_ = 0;
   VideoHeader header_ = VideoHeader::kVideoInfo;
@@ -252,12 +312,61 @@ HRESULT VideoPin::CompleteConnect(IPin* peer) {
 
 void VideoPin::BreakConnect() { card_.Disconnecting(*this); }
 
+void* VideoPin::Interface(REFIID iid) {
+  if (IsEqualGUID(iid, IID_IMediaSeeking)) return static_cast<IMediaSeeking*>(this);
+  if (IsEqualGUID(iid, IID_IAMStreamControl)) return static_cast<IAMStreamControl*>(this);
+  return CapturePin::Interface(iid);
+}
+
+// The driver's pool, unless the application suggested another through
+// IAMBufferNegotiation before connecting, as the KS proxy honours it.
 HRESULT VideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
   VideoFormat format;
   if (!ParseVideoType(mt_.Get(), &format)) return VFW_E_TYPE_NOT_ACCEPTED;
   long bytes = static_cast<long>(FrameBytes(LayoutOf(format)));
   request->cBuffers = IsCapture() ? kCaptureBuffers : kPreviewBuffers;
+  request->cbBuffer = std::max(bytes, Suggested().cbBuffer);
+  ApplySuggestion(request);
   return testbed::SetAllocatorAtLeast(allocator, *request, bytes);
+}
+
+STDMETHODIMP VideoPin::StartAt(const REFERENCE_TIME* start, DWORD cookie) {
+  std::lock_guard<std::mutex> hold(control_lock_);
+  control_.StartAt(start ? *start : kNow, cookie);
+  return S_OK;
+}
+
+STDMETHODIMP VideoPin::StopAt(const REFERENCE_TIME* stop, BOOL send_extra, DWORD cookie) {
+  std::lock_guard<std::mutex> hold(control_lock_);
+  control_.StopAt(stop ? *stop : kNow, send_extra != FALSE, cookie);
+  return S_OK;
+}
+
+STDMETHODIMP VideoPin::GetInfo(AM_STREAM_INFO* info) {
+  if (!info) return E_POINTER;
+  std::lock_guard<std::mutex> hold(control_lock_);
+  const StreamControlInfo& state = control_.Info();
+  info->tStart = state.start;
+  info->tStop = state.stop;
+  info->dwStartCookie = state.start_cookie;
+  info->dwStopCookie = state.stop_cookie;
+  info->dwFlags = (state.start_defined ? AM_STREAM_INFO_START_DEFINED : 0) |
+                  (state.stop_defined ? AM_STREAM_INFO_STOP_DEFINED : 0) |
+                  (state.discarding ? AM_STREAM_INFO_DISCARDING : 0) |
+                  (state.send_extra ? AM_STREAM_INFO_STOP_SEND_EXTRA : 0);
+  return S_OK;
+}
+
+bool VideoPin::Admit(REFERENCE_TIME start, REFERENCE_TIME stop) {
+  StreamVerdict verdict;
+  {
+    std::lock_guard<std::mutex> hold(control_lock_);
+    verdict = control_.Admit(start, stop);
+  }
+  LONG_PTR self = reinterpret_cast<LONG_PTR>(static_cast<IPin*>(this));
+  if (verdict.started) Owner().NotifyEvent(EC_STREAM_CONTROL_STARTED, self, verdict.start_cookie);
+  if (verdict.stopped) Owner().NotifyEvent(EC_STREAM_CONTROL_STOPPED, self, verdict.stop_cookie);
+  return verdict.deliver;
 }
 
 HRESULT VideoPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
@@ -289,12 +398,18 @@ void* VideoCapture::Interface(REFIID iid) {
   // Windows' capture filter offers it only for a driver with the dropped-frames property.
   if (IsEqualGUID(iid, IID_IAMDroppedFrames))
     return dropped_frames_ ? static_cast<IAMDroppedFrames*>(this) : nullptr;
+  if (IsEqualGUID(iid, IID_IAMVideoControl)) return static_cast<IAMVideoControl*>(this);
+  if (IsEqualGUID(iid, IID_IAMVideoProcAmp)) return static_cast<IAMVideoProcAmp*>(this);
+  if (IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
+  if (IsEqualGUID(iid, IID_IMediaSeeking)) return static_cast<IMediaSeeking*>(this);
   if (IsEqualGUID(iid, IID_ITestCardFrameStats)) return static_cast<ITestCardFrameStats*>(this);
   return DeviceFilter::Interface(iid);
 }
 
 void VideoCapture::Configure(const VideoDeviceConfig& config) {
   caps_ = config.capabilities;
+  proc_amp_.clear();
+  for (const ProcAmpRange& range : kProcAmp) proc_amp_.push_back(range.fallback);
   drop_frames_ = config.drop_frames;
   lose_after_ = config.lose_after_frames;
   header_ = config.video_info2 ? VideoHeader::kVideoInfo2 : VideoHeader::kVideoInfo;
@@ -308,7 +423,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
     ++pin_version_;
   }
   // An HDMI card's sound: 16-bit stereo at 48 kHz only.
-  audio_.Configure({48000}, 0);
+  audio_.Configure({{48000}, false, false}, 0);
 }
 
 HRESULT VideoCapture::LoadDevice(unsigned index) {
@@ -464,7 +579,7 @@ void VideoCapture::DeliverFrame(uint64_t frame) {
     return;
   }
   ComPtr<IMediaSample> captured;
-  if (capture_live_) {
+  if (capture_live_ && Admitted(capture_, frame)) {
     captured = FillCapture(frame);
     if (captured) LogDeparture(frame, 0);
     HRESULT hr = captured ? capture_.Deliver(captured.Get()) : E_FAIL;
@@ -473,7 +588,18 @@ void VideoCapture::DeliverFrame(uint64_t frame) {
     else
       CountDropped(frame);
   }
-  if (preview_live_) DeliverPreview(frame, captured.Get());
+  if (preview_live_ && Admitted(preview_, frame)) DeliverPreview(frame, captured.Get());
+}
+
+// Whether the pin's stream control lets the frame out, by its time on the graph clock.
+bool VideoCapture::Admitted(VideoPin& pin, uint64_t frame) {
+  REFERENCE_TIME start;
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    start = run_start_;
+  }
+  FrameTimes times = TimesOfFrame(frame, interval_);
+  return pin.Admit(start + times.start, start + times.stop);
 }
 
 ComPtr<IMediaSample> VideoCapture::FillCapture(uint64_t frame) {
@@ -546,6 +672,152 @@ void VideoCapture::LogDeparture(uint64_t frame, uint32_t pin) {
   }
   departures_.Add({static_cast<uint32_t>(frame), pin, start + TimesOfFrame(frame, interval_).stop,
                    testbed::LiveStream::Now(clock.Get())});
+}
+
+// --- IAMVideoControl: no flipping or triggering; the frame rates of a capability ---
+
+VideoPin* VideoCapture::VideoPinOf(IPin* pin) {
+  if (pin == static_cast<IPin*>(&capture_)) return &capture_;
+  if (has_preview_ && pin == static_cast<IPin*>(&preview_)) return &preview_;
+  return nullptr;
+}
+
+const Capability* VideoCapture::CapabilityFor(IPin* pin, long index, SIZE dimensions) {
+  if (!VideoPinOf(pin) || index < 0 || static_cast<size_t>(index) >= caps_.size()) return nullptr;
+  const Capability& cap = caps_[index];
+  return CapabilityAllows(cap, dimensions.cx, dimensions.cy, cap.interval) ? &cap : nullptr;
+}
+
+STDMETHODIMP VideoCapture::GetCaps(IPin* pin, long* flags) {
+  if (!flags) return E_POINTER;
+  Hold hold(Lock());
+  if (!VideoPinOf(pin)) return E_INVALIDARG;
+  *flags = 0;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::SetMode(IPin* pin, long mode) {
+  Hold hold(Lock());
+  return VideoPinOf(pin) && mode == 0 ? S_OK : E_INVALIDARG;
+}
+
+STDMETHODIMP VideoCapture::GetMode(IPin* pin, long* mode) { return GetCaps(pin, mode); }
+
+STDMETHODIMP VideoCapture::GetCurrentActualFrameRate(IPin* pin, LONGLONG* interval) {
+  if (!interval) return E_POINTER;
+  Hold hold(Lock());
+  VideoPin* video = VideoPinOf(pin);
+  if (!video) return E_INVALIDARG;
+  if (!video->IsConnected()) return VFW_E_NOT_CONNECTED;
+  *interval = current_.interval;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE dimensions,
+                                                    LONGLONG* interval) {
+  if (!interval) return E_POINTER;
+  Hold hold(Lock());
+  const Capability* cap = CapabilityFor(pin, index, dimensions);
+  if (!cap) return E_INVALIDARG;
+  *interval = cap->interval;
+  return S_OK;
+}
+
+// The capability's fastest rate, then the usual slower ones its range allows.
+STDMETHODIMP VideoCapture::GetFrameRateList(IPin* pin, long index, SIZE dimensions, long* count,
+                                            LONGLONG** intervals) {
+  if (!count) return E_POINTER;
+  Hold hold(Lock());
+  const Capability* cap = CapabilityFor(pin, index, dimensions);
+  if (!cap) return E_INVALIDARG;
+  std::vector<LONGLONG> list = {cap->interval};
+  for (LONGLONG usual : {333333, 333667, 400000, 666667, 1000000, 2000000, 10000000})
+    if (usual > cap->interval && usual <= cap->max_interval) list.push_back(usual);
+  *count = static_cast<long>(list.size());
+  if (!intervals) return S_OK;
+  *intervals = static_cast<LONGLONG*>(CoTaskMemAlloc(list.size() * sizeof(LONGLONG)));
+  if (!*intervals) return E_OUTOFMEMORY;
+  std::copy(list.begin(), list.end(), *intervals);
+  return S_OK;
+}
+
+// --- IAMVideoProcAmp: settings kept (not applied to the pattern) ---
+
+STDMETHODIMP VideoCapture::GetRange(long property, long* min, long* max, long* step,
+                                    long* fallback, long* flags) {
+  if (!min || !max || !step || !fallback || !flags) return E_POINTER;
+  if (property < 0 || property >= kProcAmpCount) return E_PROP_ID_UNSUPPORTED;
+  const ProcAmpRange& range = kProcAmp[property];
+  *min = range.min;
+  *max = range.max;
+  *step = range.step;
+  *fallback = range.fallback;
+  *flags = VideoProcAmp_Flags_Manual;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::Set(long property, long value, long flags) {
+  if (property < 0 || property >= kProcAmpCount) return E_PROP_ID_UNSUPPORTED;
+  const ProcAmpRange& range = kProcAmp[property];
+  if (flags != VideoProcAmp_Flags_Manual || value < range.min || value > range.max)
+    return E_INVALIDARG;
+  Hold hold(Lock());
+  proc_amp_[property] = value;
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::Get(long property, long* value, long* flags) {
+  if (!value || !flags) return E_POINTER;
+  if (property < 0 || property >= kProcAmpCount) return E_PROP_ID_UNSUPPORTED;
+  Hold hold(Lock());
+  *value = proc_amp_[property];
+  *flags = VideoProcAmp_Flags_Manual;
+  return S_OK;
+}
+
+// --- IKsPropertySet: the driver's dropped-frames property (read-only) ---
+
+// ksmedia.h's PROPSETID_VIDCAP_DROPPEDFRAMES and KSPROPERTY_DROPPEDFRAMES_CURRENT_S.
+const GUID kDroppedFramesSet = {
+    0xc6e13344, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
+const DWORD kDroppedFramesCurrent = 0;
+struct DroppedFramesCurrent {
+  GUID set;
+  ULONG id;
+  ULONG flags;
+  LONGLONG picture_number;
+  LONGLONG drop_count;
+  ULONG average_frame_size;
+};
+
+STDMETHODIMP VideoCapture::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
+  return dropped_frames_ && IsEqualGUID(set, kDroppedFramesSet) ? E_PROP_ID_UNSUPPORTED
+                                                                 : E_PROP_SET_UNSUPPORTED;
+}
+
+STDMETHODIMP VideoCapture::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size,
+                               DWORD* returned) {
+  if (!dropped_frames_ || !IsEqualGUID(set, kDroppedFramesSet)) return E_PROP_SET_UNSUPPORTED;
+  if (id != kDroppedFramesCurrent) return E_PROP_ID_UNSUPPORTED;
+  if (returned) *returned = sizeof(DroppedFramesCurrent);
+  if (!data) return returned ? S_OK : E_POINTER;
+  if (size < sizeof(DroppedFramesCurrent)) return E_UNEXPECTED;
+  DroppedFramesCurrent current = {kDroppedFramesSet, kDroppedFramesCurrent, 0, 0, 0, 0};
+  {
+    std::lock_guard<std::mutex> hold(stats_lock_);
+    current.picture_number = delivered_ + dropped_;
+    current.drop_count = dropped_;
+    current.average_frame_size = delivered_ ? static_cast<ULONG>(delivered_bytes_ / delivered_) : 0;
+  }
+  std::memcpy(data, &current, sizeof(current));
+  return S_OK;
+}
+
+STDMETHODIMP VideoCapture::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (!dropped_frames_ || !IsEqualGUID(set, kDroppedFramesSet)) return E_PROP_SET_UNSUPPORTED;
+  if (id != kDroppedFramesCurrent) return E_PROP_ID_UNSUPPORTED;
+  if (support) *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
 }
 
 // --- ITestCardFrameStats ---

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <numeric>
 
 namespace testcard {
 namespace {
@@ -31,8 +32,6 @@ LONGLONG BitRate(size_t frame_bytes, int64_t interval) {
 
 LONG ClampToLong(LONGLONG value) { return value > LONG_MAX ? LONG_MAX : static_cast<LONG>(value); }
 
-LONG Gcd(LONG a, LONG b) { return b == 0 ? a : Gcd(b, a % b); }
-
 void FillBitmap(const VideoFormat& format, size_t bytes, BITMAPINFOHEADER* bmi) {
   bmi->biSize = sizeof(BITMAPINFOHEADER);
   bmi->biWidth = format.width;
@@ -47,7 +46,7 @@ void FillBitmap(const VideoFormat& format, size_t bytes, BITMAPINFOHEADER* bmi) 
 void FillHeader2(const VideoFormat& format, size_t bytes, VIDEOINFOHEADER2* vih) {
   vih->dwBitRate = static_cast<DWORD>(ClampToLong(BitRate(bytes, format.interval)));
   vih->AvgTimePerFrame = format.interval;
-  LONG gcd = Gcd(format.width, format.height);
+  LONG gcd = std::gcd(format.width, format.height);
   vih->dwPictAspectRatioX = static_cast<DWORD>(format.width / gcd);
   vih->dwPictAspectRatioY = static_cast<DWORD>(format.height / gcd);
   FillBitmap(format, bytes, &vih->bmiHeader);

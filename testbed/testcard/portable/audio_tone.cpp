@@ -59,6 +59,22 @@ void RenderTone(int16_t* out, uint32_t frames, uint64_t first, int rate,
   }
 }
 
+void RenderPcm(uint8_t* out, uint32_t frames, uint64_t first, int rate, int channels, int bits,
+               int64_t flash_period_100ns) {
+  std::vector<int16_t> stereo(2 * static_cast<size_t>(frames));
+  RenderTone(stereo.data(), frames, first, rate, flash_period_100ns);
+  const size_t values = static_cast<size_t>(frames) * channels;
+  for (size_t i = 0; i < values; ++i) {
+    int16_t value = stereo[channels == 2 ? i : 2 * i];
+    if (bits == 8) {
+      out[i] = static_cast<uint8_t>((value >> 8) + 128);
+    } else {
+      out[2 * i] = static_cast<uint8_t>(value & 0xff);
+      out[2 * i + 1] = static_cast<uint8_t>((value >> 8) & 0xff);
+    }
+  }
+}
+
 std::vector<uint64_t> FindClicks(const int16_t* samples, uint64_t frames) {
   std::vector<uint64_t> starts;
   bool in_click = false;

@@ -21,6 +21,12 @@ int ClickSamples(int rate);
 void RenderTone(int16_t* out, uint32_t frames, uint64_t first, int rate,
                 int64_t flash_period_100ns);
 
+// The same sound in `channels` (1 or 2) of 8- or 16-bit PCM, as a sound card
+// delivers it in the format asked for: mono takes the left channel, 8-bit
+// the top byte, unsigned.
+void RenderPcm(uint8_t* out, uint32_t frames, uint64_t first, int rate, int channels, int bits,
+               int64_t flash_period_100ns);
+
 // Sample indices where a click starts in interleaved stereo 16-bit audio.
 std::vector<uint64_t> FindClicks(const int16_t* samples, uint64_t frames);
 

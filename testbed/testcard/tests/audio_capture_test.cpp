@@ -115,9 +115,12 @@ TEST_F(AudioCaptureTest, InterfacesPinAndReferenceCounts) {
   for (const IID* iid : {&IID_IAMStreamConfig, &IID_IAMDroppedFrames, &IID_IPin, &IID_IMediaSeeking,
                          &IID_IAMBufferNegotiation})
     EXPECT_FALSE(Exposes(filter_.Get(), *iid));
-  for (const IID* iid : {&IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IAMBufferNegotiation})
+  for (const IID* iid : {&IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IAMBufferNegotiation,
+                         &IID_IQualityControl})
     EXPECT_TRUE(Exposes(pin_.Get(), *iid));
-  for (const IID* iid : {&IID_IMemInputPin, &testcard::IID_ITestCardAudioStats})
+  // Unlike the video capture pins, no seeking and no stream control (audiorecord.c).
+  for (const IID* iid : {&IID_IMemInputPin, &testcard::IID_ITestCardAudioStats, &IID_IMediaSeeking,
+                         &IID_IAMStreamControl})
     EXPECT_FALSE(Exposes(pin_.Get(), *iid));
   ComPtr<IAMFilterMiscFlags> flags;
   ASSERT_EQ(S_OK, filter_.As(&flags));
@@ -140,25 +143,85 @@ TEST_F(AudioCaptureTest, InterfacesPinAndReferenceCounts) {
   EXPECT_TRUE(IsEqualGUID(PIN_CATEGORY_CAPTURE, category));
 }
 
-TEST_F(AudioCaptureTest, DefaultDeviceAcceptsBothRates) {
+// Unconfigured, the device is Windows' audio capture filter over a usual
+// sound card (Wine's Windows-validated audiorecord.c, test_stream_config and
+// test_media_types).
+TEST_F(AudioCaptureTest, DefaultDeviceListsTheClassicFormatsAndTakesAnyRate) {
   int count = 0, size = 0;
   ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(2, count);
+  EXPECT_EQ(12, count);
   EXPECT_EQ(static_cast<int>(sizeof(AUDIO_STREAM_CONFIG_CAPS)), size);
-  AUDIO_STREAM_CONFIG_CAPS caps;
-  AM_MEDIA_TYPE* mt = nullptr;
-  ASSERT_EQ(S_OK, config_->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_PCM, mt->subtype));
-  EXPECT_EQ(48000u, caps.MaximumSampleFrequency);
-  testbed::DeleteMediaType(mt);
-  EXPECT_EQ(S_OK, SetRate(44100));
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, pin_->EnumMediaTypes(types.Put()));
+  for (int i = 0; i < count; ++i) {
+    SCOPED_TRACE(i);
+    AUDIO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* mt = nullptr;
+    AM_MEDIA_TYPE* listed = nullptr;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)));
+    ASSERT_EQ(S_OK, types->Next(1, &listed, nullptr));
+    EXPECT_TRUE(testbed::SameMediaType(*mt, *listed));
+    const auto* wfx = reinterpret_cast<const WAVEFORMATEX*>(mt->pbFormat);
+    // 44.1, 22.05 and 11.025 kHz, each in 16-bit stereo, 16-bit mono, 8-bit stereo, 8-bit mono.
+    EXPECT_EQ(44100u >> (i / 4), wfx->nSamplesPerSec);
+    EXPECT_EQ(i % 2 ? 1 : 2, wfx->nChannels);
+    EXPECT_EQ(i % 4 < 2 ? 16 : 8, wfx->wBitsPerSample);
+    EXPECT_EQ(wfx->nChannels * wfx->wBitsPerSample / 8, wfx->nBlockAlign);
+    EXPECT_EQ(1u, caps.MinimumChannels);
+    EXPECT_EQ(2u, caps.MaximumChannels);
+    EXPECT_EQ(8u, caps.MinimumBitsPerSample);
+    EXPECT_EQ(16u, caps.MaximumBitsPerSample);
+    EXPECT_EQ(8u, caps.BitsPerSampleGranularity);
+    EXPECT_EQ(11025u, caps.MinimumSampleFrequency);
+    EXPECT_EQ(44100u, caps.MaximumSampleFrequency);
+    EXPECT_EQ(11025u, caps.SampleFrequencyGranularity);
+    testbed::DeleteMediaType(mt);
+    testbed::DeleteMediaType(listed);
+  }
   EXPECT_EQ(44100u, CurrentRate());
-  EXPECT_EQ(S_OK, SetRate(48000));
+  // Any rate is taken; the set format is listed first, and every other stays listed and accepted.
+  for (DWORD rate : {48000u, 32000u, 8000u, 192000u}) {
+    EXPECT_EQ(S_OK, SetRate(rate));
+    EXPECT_EQ(rate, CurrentRate());
+  }
+  EXPECT_EQ(S_OK, SetRate(48000, 1));
+  ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(13, count);
+  AUDIO_STREAM_CONFIG_CAPS caps;
+  AM_MEDIA_TYPE* first = nullptr;
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &first, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(48000u, reinterpret_cast<WAVEFORMATEX*>(first->pbFormat)->nSamplesPerSec);
+  EXPECT_EQ(1, reinterpret_cast<WAVEFORMATEX*>(first->pbFormat)->nChannels);
+  testbed::DeleteMediaType(first);
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(1, &first, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(S_OK, pin_->QueryAccept(first));
+  testbed::DeleteMediaType(first);
+  // Anything else fails with an error and leaves the format alone.
+  EXPECT_TRUE(FAILED(SetRate(7000)));
+  EXPECT_TRUE(FAILED(SetRate(44100, 3)));
   EXPECT_EQ(48000u, CurrentRate());
-  // Anything else fails with an error and leaves the rate alone.
-  EXPECT_TRUE(FAILED(SetRate(32000)));
-  EXPECT_TRUE(FAILED(SetRate(44100, 1)));
-  EXPECT_EQ(48000u, CurrentRate());
+}
+
+// Only the wave format's tag, rate, channels and depth count.
+TEST_F(AudioCaptureTest, TypesAreJudgedByTheirWaveFormatAlone) {
+  AM_MEDIA_TYPE* mt = nullptr;
+  ASSERT_EQ(S_OK, config_->GetFormat(&mt));
+  auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat);
+  mt->subtype = MEDIASUBTYPE_RGB8;
+  mt->lSampleSize = 123;
+  mt->bFixedSizeSamples = FALSE;
+  wfx->nAvgBytesPerSec = 123;
+  EXPECT_EQ(S_OK, pin_->QueryAccept(mt));
+  wfx->wFormatTag = 0xdead;
+  EXPECT_EQ(S_FALSE, pin_->QueryAccept(mt));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+  wfx->wFormatTag = WAVE_FORMAT_PCM;
+  mt->majortype = MEDIATYPE_Stream;
+  EXPECT_EQ(S_FALSE, pin_->QueryAccept(mt));
+  mt->majortype = MEDIATYPE_Audio;
+  mt->formattype = FORMAT_None;
+  EXPECT_EQ(S_FALSE, pin_->QueryAccept(mt));
+  testbed::DeleteMediaType(mt);
 }
 
 TEST_F(AudioCaptureTest, ConfiguredRatesAreTheOnlyOnesAccepted) {
@@ -168,12 +231,15 @@ TEST_F(AudioCaptureTest, ConfiguredRatesAreTheOnlyOnesAccepted) {
   Create();
   EXPECT_TRUE(FAILED(SetRate(44100)));
   EXPECT_EQ(S_OK, SetRate(48000));
+  // A driver that takes those rates takes them in 16-bit stereo only.
+  EXPECT_TRUE(FAILED(SetRate(48000, 1)));
   int count = 0, size = 0;
   ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
   EXPECT_EQ(1, count);
 }
 
-TEST_F(AudioCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get()); }
+// Windows' audio capture filter cannot cue even unconnected (audiorecord.c).
+TEST_F(AudioCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get(), VFW_S_CANT_CUE); }
 
 TEST_F(AudioCaptureTest, BufferSizesAreSuggestedBeforeConnecting) {
   ComPtr<IAMBufferNegotiation> negotiation;
@@ -327,6 +393,66 @@ TEST_F(AudioCaptureTest, UnpluggedSourceTellsTheGraphAndDeliversNoMore) {
   identity.Reset();
   Disconnect();
 }
+
+struct PcmCase {
+  DWORD rate;
+  WORD channels, bits;
+};
+
+class AudioFormatTest : public AudioCaptureTest, public ::testing::WithParamInterface<PcmCase> {};
+
+// As Windows' audio capture filter (audiorecord.c, test_source_allocator):
+// in the type asked for, from an allocator of its own, half a second a buffer.
+TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
+  const PcmCase& pcm = GetParam();
+  const WORD block = static_cast<WORD>(pcm.channels * pcm.bits / 8);
+  WAVEFORMATEX wfx = {WAVE_FORMAT_PCM, pcm.channels, pcm.rate, pcm.rate * block, block, pcm.bits, 0};
+  AM_MEDIA_TYPE mt = {};
+  mt.majortype = MEDIATYPE_Audio;
+  mt.subtype = MEDIASUBTYPE_PCM;
+  mt.bFixedSizeSamples = TRUE;
+  mt.lSampleSize = block;
+  mt.formattype = FORMAT_WaveFormatEx;
+  mt.cbFormat = sizeof(wfx);
+  mt.pbFormat = reinterpret_cast<BYTE*>(&wfx);
+  graph_ = CreateGraph();
+  sink_ = CreateSink(MEDIATYPE_Audio);
+  ASSERT_EQ(S_OK, graph_->AddFilter(filter_.Get(), L"Audio"));
+  ASSERT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"Sink"));
+  ComPtr<IMemInputPin> input;
+  ASSERT_EQ(S_OK, ComPtr<IPin>(sink_->Input()).As(&input));
+  ComPtr<IMemAllocator> offered, used;
+  ASSERT_EQ(S_OK, input->GetAllocator(offered.Put()));
+  mt.majortype = MEDIATYPE_Stream;
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
+  mt.majortype = MEDIATYPE_Audio;
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
+  AM_MEDIA_TYPE connected;
+  ASSERT_EQ(S_OK, pin_->ConnectionMediaType(&connected));
+  EXPECT_TRUE(testbed::SameMediaType(mt, connected));
+  testbed::FreeMediaType(&connected);
+  ASSERT_EQ(S_OK, input->GetAllocator(used.Put()));
+  EXPECT_NE(offered.Get(), used.Get());
+  const long bytes = static_cast<long>(pcm.rate * block / 2) / 2 * 2 / block * block;
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, used->GetProperties(&props));
+  EXPECT_EQ(bytes, props.cbBuffer);
+  EXPECT_EQ(4, props.cBuffers);
+  {
+    GraphRun run(graph_.Get());
+    ASSERT_EQ(S_OK, run.Start());
+    ASSERT_TRUE(sink_->WaitForSamples(2, 20000));
+  }
+  for (const Arrival& a : sink_->Arrivals()) {
+    EXPECT_EQ(bytes, a.length);
+    EXPECT_EQ(testcard::SampleTime(bytes / block, pcm.rate), a.stop - a.start);
+  }
+  Disconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, AudioFormatTest,
+                         ::testing::Values(PcmCase{48000, 2, 16}, PcmCase{32000, 1, 16},
+                                           PcmCase{32000, 1, 8}, PcmCase{22050, 2, 8}));
 
 }  // namespace
 }  // namespace testcard_test

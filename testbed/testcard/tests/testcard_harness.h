@@ -35,8 +35,9 @@ ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid);
 ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index);
 ComPtr<IPin> PinNamed(IBaseFilter* filter, const wchar_t* name);
 ComPtr<IGraphBuilder> CreateGraph();
-// Walks the filter through stopped, paused, running and back, as a graph does.
-void ExpectStateWalk(IBaseFilter* filter);
+// Walks the filter through stopped, paused, running and back, as a graph
+// does; GetState answers `paused` while paused.
+void ExpectStateWalk(IBaseFilter* filter, HRESULT paused);
 
 // Runs a graph and stops it however the test ends: Wine's graph never
 // finishes releasing filters that are left paused or running.

@@ -76,19 +76,25 @@ bool Exposes(IUnknown* object, REFIID iid) {
   return hr == S_OK;
 }
 
+// What Windows' capture filter and its pins expose (Wine's Windows-validated
+// videocapture.c, test_filter_interfaces and test_pin_interfaces).
 TEST_F(VideoCaptureTest, InterfacesPresentAndAbsent) {
   for (const IID* iid : {&IID_IUnknown, &IID_IBaseFilter, &IID_IMediaFilter, &IID_IPersist,
                          &IID_IAMDroppedFrames, &IID_IPersistPropertyBag, &IID_IAMFilterMiscFlags,
-                         &testcard::IID_ITestCardFrameStats})
+                         &IID_IAMVideoControl, &IID_IAMVideoProcAmp, &IID_IKsPropertySet,
+                         &IID_IMediaSeeking, &testcard::IID_ITestCardFrameStats})
     EXPECT_TRUE(Exposes(filter_.Get(), *iid));
-  for (const IID* iid : {&IID_IPin, &IID_IAMStreamConfig, &IID_IKsPropertySet, &IID_IMediaSeeking,
-                         &IID_IReferenceClock, &IID_IBasicVideo, &IID_IQualProp})
+  for (const IID* iid : {&IID_IPin, &IID_IAMStreamConfig, &IID_IReferenceClock, &IID_IBasicVideo,
+                         &IID_IQualProp, &IID_IAMCrossbar, &IID_IAMTVTuner, &IID_IAMPushSource})
     EXPECT_FALSE(Exposes(filter_.Get(), *iid));
   for (IPin* pin : {capture_.Get(), preview_.Get()}) {
-    for (const IID* iid : {&IID_IUnknown, &IID_IPin, &IID_IAMStreamConfig, &IID_IKsPropertySet})
+    for (const IID* iid : {&IID_IUnknown, &IID_IPin, &IID_IAMStreamConfig, &IID_IKsPropertySet,
+                           &IID_IAMBufferNegotiation, &IID_IAMStreamControl, &IID_IMediaSeeking,
+                           &IID_IQualityControl})
       EXPECT_TRUE(Exposes(pin, *iid));
-    for (const IID* iid : {&IID_IMemInputPin, &IID_IMediaSeeking, &IID_IBaseFilter,
-                           &IID_IAsyncReader, &IID_IAMDroppedFrames})
+    for (const IID* iid : {&IID_IMemInputPin, &IID_IBaseFilter, &IID_IAsyncReader,
+                           &IID_IAMDroppedFrames, &IID_IAMVideoProcAmp, &IID_IAMFilterMiscFlags,
+                           &IID_IPersistPropertyBag})
       EXPECT_FALSE(Exposes(pin, *iid));
   }
   // One identity per object, whichever interface it is reached through.
@@ -296,7 +302,9 @@ TEST_F(VideoCaptureTest, SetFormatTakesWhatAnyCapabilityOfTheSubtypeAllows) {
   EXPECT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 333667, nullptr));
 }
 
-TEST_F(VideoCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get()); }
+// With no stream to cue, Windows' capture filter answers S_OK while paused
+// (Wine's Windows-validated videocapture.c, test_unconnected_filter_state).
+TEST_F(VideoCaptureTest, UnconnectedStateWalk) { ExpectStateWalk(filter_.Get(), S_OK); }
 
 TEST_F(VideoCaptureTest, CardWithoutPreviewPinOffersTheCapturePinOnly) {
   testcard::TestCardSetup setup;
@@ -317,7 +325,7 @@ TEST_F(VideoCaptureTest, CardWithoutPreviewPinOffersTheCapturePinOnly) {
   EXPECT_EQ(VFW_E_NOT_FOUND, card->FindPin(L"Preview", none.Put()));
   pins.Reset();
   EXPECT_EQ(1u, RefCount(card.Get()));
-  ExpectStateWalk(card.Get());
+  ExpectStateWalk(card.Get(), S_OK);
 }
 
 class VideoStreamTest : public VideoCaptureTest {
@@ -989,6 +997,28 @@ TEST_P(VideoDroppedFramesTest, TheInterfaceFollowsTheDriversProperty) {
   EXPECT_EQ(GetParam() != 0, static_cast<bool>(dropped));
   for (IPin* pin : {capture_.Get(), preview_.Get()})
     EXPECT_EQ(E_NOINTERFACE, ComPtr<IPin>(pin).As(&dropped));
+  // The interface stands for the driver's property, which the filter's
+  // IKsPropertySet answers (ksmedia.h's PROPSETID_VIDCAP_DROPPEDFRAMES).
+  const GUID dropped_set = {0xc6e13344, 0x30ac, 0x11d0, {0xa1, 0x8c, 0x00, 0xa0, 0xc9, 0x11, 0x89, 0x56}};
+  ComPtr<IKsPropertySet> props;
+  ASSERT_EQ(S_OK, filter_.As(&props));
+  DWORD support = 0;
+  EXPECT_EQ(GetParam() ? S_OK : E_PROP_SET_UNSUPPORTED, props->QuerySupported(dropped_set, 0, &support));
+  struct {
+    GUID set;
+    ULONG id, flags;
+    LONGLONG picture_number, drop_count;
+    ULONG average_frame_size;
+  } current = {};
+  DWORD returned = 0;
+  HRESULT hr = props->Get(dropped_set, 0, nullptr, 0, &current, sizeof(current), &returned);
+  EXPECT_EQ(GetParam() ? S_OK : E_PROP_SET_UNSUPPORTED, hr);
+  if (GetParam()) {
+    EXPECT_EQ(static_cast<DWORD>(KSPROPERTY_SUPPORT_GET), support);
+    EXPECT_EQ(sizeof(current), returned);
+    EXPECT_EQ(0, current.drop_count);
+    EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->Set(dropped_set, 0, nullptr, 0, &current, sizeof(current)));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Property, VideoDroppedFramesTest, ::testing::Values(0u, 1u));
@@ -1074,6 +1104,141 @@ TEST_F(VideoCaptureTest, AnotherProgramHoldingTheDeviceKeepsItFromStarting) {
   crashing.Kill();
   EXPECT_EQ(S_OK, filter_->Run(0));
   EXPECT_EQ(S_OK, filter_->Stop());
+}
+
+// IAMVideoControl: no flipping or triggering, and each capability's frame
+// rates within its range (videocapture.c, test_frame_rate_list).
+TEST_F(VideoStreamTest, VideoControlListsEachCapabilitysFrameRates) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetText(setup.Video(0), L"Capabilities",
+                            L"UYVY 1280x720 166667-166667, UYVY 640x480-1920x1080/8 166834-333667, "
+                            L"YUY2 1920x1080"));
+  ReplaceCard();
+  ComPtr<IAMVideoControl> control;
+  ASSERT_EQ(S_OK, filter_.As(&control));
+  long flags = -1;
+  EXPECT_EQ(S_OK, control->GetCaps(capture_.Get(), &flags));
+  EXPECT_EQ(0, flags);
+  EXPECT_EQ(S_OK, control->SetMode(preview_.Get(), 0));
+  EXPECT_EQ(E_INVALIDARG, control->SetMode(capture_.Get(), VideoControlFlag_FlipHorizontal));
+  EXPECT_EQ(E_INVALIDARG, control->GetCaps(sink_->Input(), &flags));
+  struct Case {
+    long index;
+    SIZE size;
+    std::vector<LONGLONG> rates;
+  };
+  for (const Case& c : {Case{0, {1280, 720}, {166667}},
+                        Case{1, {640, 480}, {166834, 333333, 333667}},
+                        Case{2, {1920, 1080}, {333667, 400000, 666667, 1000000, 2000000, 10000000}}}) {
+    SCOPED_TRACE(c.index);
+    long count = 0;
+    LONGLONG* rates = nullptr;
+    ASSERT_EQ(S_OK, control->GetFrameRateList(capture_.Get(), c.index, c.size, &count, &rates));
+    EXPECT_EQ(c.rates, std::vector<LONGLONG>(rates, rates + count));
+    CoTaskMemFree(rates);
+    LONGLONG fastest = 0;
+    EXPECT_EQ(S_OK, control->GetMaxAvailableFrameRate(capture_.Get(), c.index, c.size, &fastest));
+    EXPECT_EQ(c.rates.front(), fastest);
+  }
+  long count = 0;
+  LONGLONG* rates = nullptr;
+  EXPECT_EQ(E_INVALIDARG, control->GetFrameRateList(capture_.Get(), 1, {644, 480}, &count, &rates));
+  EXPECT_EQ(E_INVALIDARG, control->GetFrameRateList(capture_.Get(), 3, {1920, 1080}, &count, &rates));
+  LONGLONG actual = 0;
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, control->GetCurrentActualFrameRate(capture_.Get(), &actual));
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  EXPECT_EQ(S_OK, control->GetCurrentActualFrameRate(capture_.Get(), &actual));
+  EXPECT_EQ(166667, actual);
+}
+
+// IAMVideoProcAmp: manual settings within their ranges, kept by the filter.
+TEST_F(VideoCaptureTest, ProcessingAmplifierKeepsSettingsWithinTheirRanges) {
+  ComPtr<IAMVideoProcAmp> amp;
+  ASSERT_EQ(S_OK, filter_.As(&amp));
+  for (long property : {VideoProcAmp_Brightness, VideoProcAmp_Contrast, VideoProcAmp_Hue,
+                        VideoProcAmp_Saturation}) {
+    SCOPED_TRACE(property);
+    long min = 0, max = 0, step = 0, fallback = 0, flags = 0, value = -1;
+    ASSERT_EQ(S_OK, amp->GetRange(property, &min, &max, &step, &fallback, &flags));
+    EXPECT_LT(min, max);
+    EXPECT_EQ(static_cast<long>(VideoProcAmp_Flags_Manual), flags);
+    ASSERT_EQ(S_OK, amp->Get(property, &value, &flags));
+    EXPECT_EQ(fallback, value);
+    EXPECT_EQ(S_OK, amp->Set(property, max, VideoProcAmp_Flags_Manual));
+    EXPECT_EQ(E_INVALIDARG, amp->Set(property, max + 1, VideoProcAmp_Flags_Manual));
+    EXPECT_EQ(E_INVALIDARG, amp->Set(property, min, VideoProcAmp_Flags_Auto));
+    ASSERT_EQ(S_OK, amp->Get(property, &value, &flags));
+    EXPECT_EQ(max, value);
+  }
+  long value = 0, flags = 0;
+  EXPECT_EQ(E_PROP_ID_UNSUPPORTED, amp->Get(VideoProcAmp_Gain, &value, &flags));
+  EXPECT_EQ(E_PROP_ID_UNSUPPORTED, amp->Set(VideoProcAmp_Gain, 0, VideoProcAmp_Flags_Manual));
+}
+
+// Seeking as a live source offers it: media time only, nothing to position.
+TEST_F(VideoCaptureTest, SeekingKnowsOnlyMediaTime) {
+  ComPtr<IMediaSeeking> filter_seeking, pin_seeking;
+  ASSERT_EQ(S_OK, filter_.As(&filter_seeking));
+  ASSERT_EQ(S_OK, capture_.As(&pin_seeking));
+  for (IMediaSeeking* seeking : {filter_seeking.Get(), pin_seeking.Get()}) {
+    DWORD caps = 1;
+    EXPECT_EQ(S_OK, seeking->GetCapabilities(&caps));
+    EXPECT_EQ(0u, caps);
+    EXPECT_EQ(S_OK, seeking->IsFormatSupported(&TIME_FORMAT_MEDIA_TIME));
+    EXPECT_EQ(S_FALSE, seeking->IsFormatSupported(&TIME_FORMAT_FRAME));
+    EXPECT_EQ(E_INVALIDARG, seeking->SetTimeFormat(&TIME_FORMAT_FRAME));
+    LONGLONG duration = 0;
+    EXPECT_EQ(E_NOTIMPL, seeking->GetDuration(&duration));
+  }
+}
+
+// IAMStreamControl on a running pin: it stops and starts at the times asked
+// for on the graph clock and tells the graph with the cookies given; and
+// IAMBufferNegotiation sets the pool.
+TEST_F(VideoStreamTest, StreamControlStopsAndStartsThePinOnTheGraphClock) {
+  ComPtr<IAMBufferNegotiation> negotiation;
+  ASSERT_EQ(S_OK, capture_.As(&negotiation));
+  ALLOCATOR_PROPERTIES wish = {5, -1, -1, -1};
+  ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&wish));
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&props));
+  EXPECT_EQ(5, props.cBuffers);
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&wish));
+
+  ComPtr<IAMStreamControl> control;
+  ASSERT_EQ(S_OK, capture_.As(&control));
+  AM_STREAM_INFO info = {};
+  ASSERT_EQ(S_OK, control->GetInfo(&info));
+  EXPECT_EQ(0u, info.dwFlags);
+  ASSERT_EQ(S_OK, control_->Run());
+  ASSERT_TRUE(sink_->WaitForSamples(3, 20000));
+  ComPtr<IMediaFilter> graph_filter;
+  ComPtr<IReferenceClock> clock;
+  ASSERT_EQ(S_OK, graph_.As(&graph_filter));
+  ASSERT_EQ(S_OK, graph_filter->GetSyncSource(clock.Put()));
+  REFERENCE_TIME now = 0;
+  ASSERT_TRUE(SUCCEEDED(clock->GetTime(&now)));  // S_FALSE when the time repeats
+  const REFERENCE_TIME stop = now + 2000000;
+  ASSERT_EQ(S_OK, control->StopAt(&stop, FALSE, 41));
+  ASSERT_EQ(S_OK, control->GetInfo(&info));
+  EXPECT_EQ(static_cast<DWORD>(AM_STREAM_INFO_STOP_DEFINED), info.dwFlags);
+  EXPECT_EQ(stop, info.tStop);
+  EXPECT_EQ(41u, info.dwStopCookie);
+  LONG_PTR param1 = 0, param2 = 0;
+  ASSERT_TRUE(WaitForEvent(graph_.Get(), EC_STREAM_CONTROL_STOPPED, 20000, &param1, &param2));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(capture_.Get()), param1);
+  EXPECT_EQ(41, param2);
+  ASSERT_EQ(S_OK, control->GetInfo(&info));
+  EXPECT_EQ(static_cast<DWORD>(AM_STREAM_INFO_DISCARDING), info.dwFlags);
+  const size_t before = sink_->Arrivals().size();
+  Sleep(300);
+  EXPECT_EQ(before, sink_->Arrivals().size());
+  ASSERT_EQ(S_OK, control->StartAt(nullptr, 42));
+  ASSERT_TRUE(WaitForEvent(graph_.Get(), EC_STREAM_CONTROL_STARTED, 20000, &param1, &param2));
+  EXPECT_EQ(42, param2);
+  EXPECT_TRUE(sink_->WaitForSamples(before + 3, 20000));
+  ASSERT_EQ(S_OK, control_->Stop());
 }
 
 }  // namespace

@@ -8,13 +8,17 @@ namespace testcard {
 namespace {
 
 TEST(AudioBuffers, HalfASecondUnlessASizeIsSuggested) {
-  EXPECT_EQ(24000u, BufferFrames(48000, 4, -1));
-  EXPECT_EQ(22050u, BufferFrames(44100, 4, 0));
-  EXPECT_EQ(4000u, BufferFrames(8000, 4, -1));
-  // Rounded down to whole sample frames, never below one.
-  EXPECT_EQ(441u, BufferFrames(44100, 4, 1764));
-  EXPECT_EQ(441u, BufferFrames(44100, 4, 1767));
-  EXPECT_EQ(1u, BufferFrames(48000, 4, 3));
+  EXPECT_EQ(24000u, BufferFrames(48000 * 4, 4, -1));
+  EXPECT_EQ(22050u, BufferFrames(44100 * 4, 4, 0));
+  EXPECT_EQ(4000u, BufferFrames(8000 * 4, 4, -1));
+  // Half of what the type says a second takes, even when the type is wrong.
+  EXPECT_EQ(62u, BufferFrames(127, 1, -1));
+  // Rounded down to whole sample frames and even bytes, never below one frame.
+  EXPECT_EQ(441u, BufferFrames(44100 * 4, 4, 1764));
+  EXPECT_EQ(441u, BufferFrames(44100 * 4, 4, 1767));
+  EXPECT_EQ(16000u, BufferFrames(32000, 1, 16001));
+  EXPECT_EQ(8000u, BufferFrames(64000, 2, 16001));
+  EXPECT_EQ(1u, BufferFrames(48000 * 4, 4, 3));
   EXPECT_EQ(0u, BufferFrames(0, 4, 100));
 }
 
@@ -40,10 +44,10 @@ TEST(AudioBuffers, PendingBufferIsTheFirstNotYetEnded) {
   EXPECT_EQ(2u, FirstPendingBuffer(10000000, 24000, 48000));
 }
 
-TEST(AudioBuffers, DefaultPoolHoldsTwoSecondsWithinBounds) {
+TEST(AudioBuffers, DefaultPoolIsFourBuffersWhateverTheirSize) {
   EXPECT_EQ(4, DefaultBufferCount(24000, 48000));
-  EXPECT_EQ(200, DefaultBufferCount(480, 48000));
-  EXPECT_EQ(256, DefaultBufferCount(1, 48000));
+  EXPECT_EQ(4, DefaultBufferCount(480, 48000));
+  EXPECT_EQ(4, DefaultBufferCount(62, 32000));
   EXPECT_EQ(4, DefaultBufferCount(96000, 48000));
 }
 

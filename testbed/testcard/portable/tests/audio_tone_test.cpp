@@ -41,6 +41,30 @@ TEST(AudioTone, BlocksJoinSeamlesslyAndStereoChannelsMatch) {
   for (size_t i = 0; i < whole.size(); i += 2) ASSERT_EQ(whole[i], whole[i + 1]);
 }
 
+TEST(AudioTone, OtherFormatsCarryTheSameSound) {
+  const int rate = 32000;
+  const int64_t period = 60 * 166833;
+  std::vector<int16_t> stereo = Render(100, 3000, rate, period);
+  for (int channels : {1, 2}) {
+    for (int bits : {8, 16}) {
+      SCOPED_TRACE(testing::Message() << channels << " channels, " << bits << " bits");
+      std::vector<uint8_t> out(3000 * channels * bits / 8);
+      RenderPcm(out.data(), 3000, 100, rate, channels, bits, period);
+      for (size_t frame = 0; frame < 3000; ++frame) {
+        for (int c = 0; c < channels; ++c) {
+          int16_t value = stereo[2 * frame + c];
+          size_t i = frame * channels + c;
+          if (bits == 8) {
+            ASSERT_EQ((value >> 8) + 128, out[i]);
+          } else {
+            ASSERT_EQ(value, static_cast<int16_t>(out[2 * i] | out[2 * i + 1] << 8));
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(AudioTone, ToneStaysBelowTheClickLevel) {
   std::vector<int16_t> audio = Render(1000, 20000, 48000, 10000000);
   int peak = 0;
