@@ -179,11 +179,8 @@ void ReconnectLiveSound()
     // The builder's S_OK alone does not say that it connected anything.
     if (audio_monitor) {
         g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor);
-        IPin* input = FindPin(audio_monitor, [](IPin* pin) { return IsInputPin(pin) && IsConnected(pin); });
-        if (input) {
-            input->Release();
+        if (HasConnectedInput(audio_monitor))
             return;
-        }
     }
     if (IPin* output = FreeOutputPin(g.pin_tee)) {
         RenderLiveSound(output);

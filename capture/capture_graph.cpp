@@ -123,39 +123,36 @@ void BuildCaptureGraph()
     ReportMissingVideoDevice();
 }
 
-static bool HasConnectedInput(IBaseFilter* filter)
+// The graph's filters, each with a reference the caller releases; collected
+// first, as removing a filter puts a running enumeration out of step.
+static int GraphFilters(IBaseFilter** out, int capacity)
 {
-    IPin* input = FindPin(filter, [](IPin* pin) { return IsInputPin(pin) && IsConnected(pin); });
-    bool connected = input != nullptr;
-    SafeRelease(input);
-    return connected;
+    IEnumFilters* filters = nullptr;
+    if (!capture_graph.graph || capture_graph.graph->EnumFilters(&filters) != S_OK || !filters)
+        return 0;
+    int count = 0;
+    while (count < capacity && filters->Next(1, &out[count], nullptr) == S_OK)
+        ++count;
+    filters->Release();
+    return count;
 }
+
+const int kMostFilters = 64;
 
 // A card without a preview pin gets a Smart Tee from the builder at each
 // connection; the one a re-wiring cut loose must go, or Intelligent Connect,
 // which tries the graph's own filters first, would route the sound into it.
 void RemoveIdleSmartTees()
 {
-    CaptureGraph& g = capture_graph;
-    IEnumFilters* filters = nullptr;
-    if (!g.graph || g.graph->EnumFilters(&filters) != S_OK || !filters)
-        return;
-    IBaseFilter* idle[8];
-    int count = 0;
-    IBaseFilter* filter = nullptr;
-    while (count < 8 && filters->Next(1, &filter, nullptr) == S_OK) {
-        CLSID clsid{};
-        if (filter->GetClassID(&clsid) == S_OK && clsid == CLSID_SmartTee && !HasConnectedInput(filter))
-            idle[count++] = filter;
-        else
-            filter->Release();
-    }
-    filters->Release();
-    // Removed after the walk: removing a filter puts a running enumeration out of step.
+    IBaseFilter* filters[kMostFilters];
+    int count = GraphFilters(filters, kMostFilters);
     for (int i = 0; i < count; ++i) {
-        DisconnectFilterPins(idle[i]);
-        g.graph->RemoveFilter(idle[i]);
-        idle[i]->Release();
+        CLSID clsid{};
+        if (filters[i]->GetClassID(&clsid) == S_OK && clsid == CLSID_SmartTee && !HasConnectedInput(filters[i])) {
+            DisconnectFilterPins(filters[i]);
+            capture_graph.graph->RemoveFilter(filters[i]);
+        }
+        filters[i]->Release();
     }
 }
 
@@ -258,15 +255,12 @@ static HRESULT CardRefusal()
 // paused, and its own Stop then stops nothing; each filter is told itself.
 static void StopEveryFilter()
 {
-    IEnumFilters* filters = nullptr;
-    if (!capture_graph.graph || capture_graph.graph->EnumFilters(&filters) != S_OK || !filters)
-        return;
-    IBaseFilter* filter = nullptr;
-    while (filters->Next(1, &filter, nullptr) == S_OK) {
-        filter->Stop();
-        filter->Release();
+    IBaseFilter* filters[kMostFilters];
+    int count = GraphFilters(filters, kMostFilters);
+    for (int i = 0; i < count; ++i) {
+        filters[i]->Stop();
+        filters[i]->Release();
     }
-    filters->Release();
 }
 
 HRESULT StartGraph()

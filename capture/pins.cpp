@@ -42,6 +42,15 @@ bool IsConnected(IPin* pin)
     return connected;
 }
 
+bool HasConnectedInput(IBaseFilter* filter)
+{
+    IPin* input = FindPin(filter, [](IPin* pin) { return IsInputPin(pin) && IsConnected(pin); });
+    if (!input)
+        return false;
+    input->Release();
+    return true;
+}
+
 IBaseFilter* PinOwner(IPin* pin)
 {
     PIN_INFO info{};

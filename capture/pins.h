@@ -15,6 +15,8 @@ IPin* FindPin(IBaseFilter* filter, const std::function<bool(IPin*)>& wanted);
 bool IsOutputPin(IPin* pin);
 bool IsInputPin(IPin* pin);
 bool IsConnected(IPin* pin);
+// Whether some input pin of the filter is connected.
+bool HasConnectedInput(IBaseFilter* filter);
 IBaseFilter* PinOwner(IPin* pin);
 // The filter at the other end of a connected pin, or null.
 IBaseFilter* PeerOwner(IPin* pin);

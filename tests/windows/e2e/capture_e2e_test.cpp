@@ -263,16 +263,8 @@ TEST_F(CaptureE2E, RateItemsFollowWhatTheAudioDeviceAccepts)
 
 int FiltersInGraph()
 {
-    IEnumFilters* filters = nullptr;
-    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
-        return -1;
     int count = 0;
-    IBaseFilter* filter = nullptr;
-    while (filters->Next(1, &filter, nullptr) == S_OK) {
-        ++count;
-        filter->Release();
-    }
-    filters->Release();
+    CardTest::ForEachFilter([&](IBaseFilter*) { ++count; });
     return count;
 }
 
@@ -349,19 +341,15 @@ bool ReadVideoType(const AM_MEDIA_TYPE& type, PinFormat* format)
 PinFormat CardConnection()
 {
     PinFormat format;
-    IEnumPins* pins = nullptr;
-    if (!capture_graph.video_capture || capture_graph.video_capture->EnumPins(&pins) != S_OK)
+    if (!capture_graph.video_capture)
         return format;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
+    CardTest::ForEachPin(capture_graph.video_capture, [&](IPin* pin) {
         AM_MEDIA_TYPE type{};
         if (pin->ConnectionMediaType(&type) == S_OK) {
             format.connected += ReadVideoType(type, &format);
             FreeMediaTypeContents(type);
         }
-        pin->Release();
-    }
-    pins->Release();
+    });
     return format;
 }
 
@@ -397,51 +385,32 @@ void ExpectFormatSurvivesRewiring(LONG width, LONG height)
 // Smart Tees in the graph whose input is cut: left over from a re-wiring.
 int IdleSmartTees()
 {
-    IEnumFilters* filters = nullptr;
-    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
-        return -1;
     int idle = 0;
-    IBaseFilter* filter = nullptr;
-    while (filters->Next(1, &filter, nullptr) == S_OK) {
+    CardTest::ForEachFilter([&](IBaseFilter* filter) {
         CLSID clsid{};
-        if (filter->GetClassID(&clsid) == S_OK && clsid == CLSID_SmartTee) {
-            IEnumPins* pins = nullptr;
-            IPin* pin = nullptr;
-            bool fed = false;
-            filter->EnumPins(&pins);
-            while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
-                PIN_DIRECTION direction;
-                IPin* peer = nullptr;
-                if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_INPUT &&
-                    pin->ConnectedTo(&peer) == S_OK) {
-                    fed = true;
-                    peer->Release();
-                }
-                pin->Release();
+        if (filter->GetClassID(&clsid) != S_OK || clsid != CLSID_SmartTee)
+            return;
+        bool fed = false;
+        CardTest::ForEachPin(filter, [&](IPin* pin) {
+            PIN_DIRECTION direction;
+            IPin* peer = nullptr;
+            if (pin->QueryDirection(&direction) == S_OK && direction == PINDIR_INPUT && pin->ConnectedTo(&peer) == S_OK) {
+                fed = true;
+                peer->Release();
             }
-            SafeRelease(pins);
-            idle += !fed;
-        }
-        filter->Release();
-    }
-    filters->Release();
+        });
+        idle += !fed;
+    });
     return idle;
 }
 
 // Filters that end the sound: an audio input connected and no output at all.
 int SoundSinks()
 {
-    IEnumFilters* filters = nullptr;
-    if (capture_graph.graph->EnumFilters(&filters) != S_OK)
-        return -1;
     int sinks = 0;
-    IBaseFilter* filter = nullptr;
-    while (filters->Next(1, &filter, nullptr) == S_OK) {
-        IEnumPins* pins = nullptr;
-        IPin* pin = nullptr;
+    CardTest::ForEachFilter([&](IBaseFilter* filter) {
         bool hears = false, outputs = false;
-        filter->EnumPins(&pins);
-        while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+        CardTest::ForEachPin(filter, [&](IPin* pin) {
             PIN_DIRECTION direction;
             AM_MEDIA_TYPE type{};
             pin->QueryDirection(&direction);
@@ -450,13 +419,9 @@ int SoundSinks()
                 hears = hears || type.majortype == MEDIATYPE_Audio;
                 FreeMediaTypeContents(type);
             }
-            pin->Release();
-        }
-        SafeRelease(pins);
+        });
         sinks += hears && !outputs;
-        filter->Release();
-    }
-    filters->Release();
+    });
     return sinks;
 }
 

@@ -44,22 +44,42 @@ bool CardTest::PreviewRuns()
         20000);
 }
 
-int CardTest::ConnectedPins(IBaseFilter* filter)
+void CardTest::ForEachPin(IBaseFilter* filter, const std::function<void(IPin*)>& visit)
 {
     IEnumPins* pins = nullptr;
-    if (FAILED(filter->EnumPins(&pins)))
-        return -1;
+    if (FAILED(filter->EnumPins(&pins)) || !pins)
+        return;
     IPin* pin = nullptr;
-    int connected = 0;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
+        visit(pin);
+        pin->Release();
+    }
+    pins->Release();
+}
+
+void CardTest::ForEachFilter(const std::function<void(IBaseFilter*)>& visit)
+{
+    IEnumFilters* filters = nullptr;
+    if (!capture_graph.graph || capture_graph.graph->EnumFilters(&filters) != S_OK || !filters)
+        return;
+    IBaseFilter* filter = nullptr;
+    while (filters->Next(1, &filter, nullptr) == S_OK) {
+        visit(filter);
+        filter->Release();
+    }
+    filters->Release();
+}
+
+int CardTest::ConnectedPins(IBaseFilter* filter)
+{
+    int connected = 0;
+    ForEachPin(filter, [&](IPin* pin) {
         IPin* peer = nullptr;
         if (pin->ConnectedTo(&peer) == S_OK) {
             ++connected;
             peer->Release();
         }
-        pin->Release();
-    }
-    pins->Release();
+    });
     return connected;
 }
 

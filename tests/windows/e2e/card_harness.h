@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,9 @@ public:
     static bool PreviewRuns();
     // How many of the filter's pins are connected.
     static int ConnectedPins(IBaseFilter* filter);
+    // Calls `visit` with every filter of the viewer's graph, every pin of a filter.
+    static void ForEachFilter(const std::function<void(IBaseFilter*)>& visit);
+    static void ForEachPin(IBaseFilter* filter, const std::function<void(IPin*)>& visit);
     // How many of the caught message boxes hold `words`.
     static int MessagesSaying(const wchar_t* words);
     static bool MessageSaid(const wchar_t* words) { return MessagesSaying(words) > 0; }
