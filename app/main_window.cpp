@@ -4,7 +4,9 @@
 #include "app/saved_settings.h"
 #include "capture/capture_graph.h"
 #include "capture/graph_faults.h"
+#include "record/device_loss.h"
 #include "record/record_timer.h"
+#include "record/recording_journal.h"
 #include "record/recording.h"
 #include "settings/settings_file.h"
 #include "settings/settings_rules.h"
@@ -113,6 +115,7 @@ int RunViewer(HINSTANCE instance)
     StartCaptureGraph();
     if (!capture_graph.dx9_missing)
         ReplayDisplayState();
+    RepairUnfinishedRecording();
     return RunMessageLoop();
 }
 
@@ -124,6 +127,7 @@ static void OnTimer(HWND hwnd, WPARAM id)
     case TIMER_RECORD_STATS: return UpdateRecordStats();
     case TIMER_SCHEDULE_START: return OnScheduleStartTick();
     case TIMER_SCHEDULE_STOP: return OnScheduleStopTick();
+    case TIMER_DEVICE_RETURN: return LookForLostDevice();
     default: return;
     }
 }
@@ -132,6 +136,19 @@ static void OnCreate(HWND hwnd, const CREATESTRUCTA* create)
 {
     LoadCommandMenu(create->hInstance);
     ApplySettingsToMenu(hwnd);
+}
+
+// Windows ends the process soon after WM_ENDSESSION returns and sends no
+// WM_DESTROY: what closing does must happen here. The session is never
+// vetoed; a recording only names itself on the shutdown screen meanwhile.
+static void OnEndSession(WPARAM ending)
+{
+    if (!ending)
+        return;
+    if (recording_state.recording)
+        ToggleRecording();
+    SaveSettings();
+    StopGraph();
 }
 
 static void OnDestroy()
@@ -147,6 +164,8 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
     switch (message) {
     case WM_CREATE: OnCreate(hwnd, reinterpret_cast<CREATESTRUCTA*>(lparam)); break;
     case WM_DESTROY: OnDestroy(); break;
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION: OnEndSession(wparam); break;
     case WM_MOVE: OnMove(hwnd); break;
     case WM_SIZE: OnSize(hwnd, wparam); break;
     case WM_PAINT: OnPaint(hwnd); break;
@@ -165,6 +184,8 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
     case WM_GRAPH_EVENT: OnGraphEvent(); break;
     case WM_GRAPH_FAULT: ShowQueuedGraphFault(); break;
     case WM_DISPLAYCHANGE: OnDisplayChange(); break;
+    // Sent to every top-level window when a device arrives or leaves.
+    case WM_DEVICECHANGE: LookForLostDevice(); return TRUE;
     default: return DefWindowProcA(hwnd, message, wparam, lparam);
     }
     return 0;

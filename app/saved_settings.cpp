@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "capture/devices.h"
+#include "record/keep_awake.h"
 #include "record/record_timer.h"
 #include "settings/save_folders.h"
 #include "settings/settings_file.h"
@@ -99,6 +100,7 @@ void ApplySettingsToMenu(HWND hwnd)
     record_timer.start_pending = record_timer.start.month != 0 ? 1 : 0;
     if (record_timer.start_pending)
         SetTimer(hwnd, TIMER_SCHEDULE_START, kScheduleInterval, nullptr);
+    UpdateKeepAwake();
 
     LoadFolder("path_capture", save_folders.path_capture, IDM_CAPTURE_PATH);
     LoadFolder("path_picture", save_folders.path_picture, IDM_PICTURE_PATH);

@@ -86,6 +86,22 @@ IMoniker* FindDeviceMoniker(REFCLSID category, int index)
     return moniker;
 }
 
+int FindListedDevice(REFCLSID category, const char* name)
+{
+    IEnumMoniker* monikers = OpenCategory(category);
+    IMoniker* moniker = nullptr;
+    int found = -1;
+    for (int i = 0; monikers && found < 0 && monikers->Next(1, &moniker, nullptr) == S_OK; ++i) {
+        char listed[kNameSlotBytes];
+        ReadFriendlyName(moniker, listed);
+        moniker->Release();
+        if (name[0] && lstrcmpA(listed, name) == 0)
+            found = i;
+    }
+    SafeRelease(monikers);
+    return found;
+}
+
 void EnumerateCaptureDevices()
 {
     video_device_count =

@@ -27,6 +27,8 @@ extern int compressor_count;
 // Shared by the three lists.
 int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], int slots, UINT first_id, UINT anchor_id);
 IMoniker* FindDeviceMoniker(REFCLSID category, int index);  // caller releases; null if gone
+// The position of the device called `name` in a fresh enumeration, or -1.
+int FindListedDevice(REFCLSID category, const char* name);
 
 void EnumerateCaptureDevices();
 void AddVideoDevice(int index, int height);

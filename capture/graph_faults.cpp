@@ -10,6 +10,7 @@
 namespace {
 
 bool standing = false;
+bool held = false;
 HRESULT standing_hr = S_OK;
 wchar_t queued[512] = L"";
 
@@ -82,7 +83,7 @@ const wchar_t* StepText(GraphStep step)
 
 void Queue(HRESULT hr, const wchar_t* text)
 {
-    if (standing && standing_hr == hr)
+    if (held || (standing && standing_hr == hr))
         return;
     standing = true;
     standing_hr = hr;
@@ -141,6 +142,11 @@ void ClearGraphFault()
 {
     standing = false;
     standing_hr = S_OK;
+}
+
+void HoldGraphFaults(bool hold)
+{
+    held = hold;
 }
 
 bool GraphFaultStands()

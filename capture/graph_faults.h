@@ -24,6 +24,8 @@ void NoteGraphFault(HRESULT hr);
 // The graph runs as chosen: the next fault is told again.
 void ClearGraphFault();
 bool GraphFaultStands();
+// While a card is unplugged every fault follows from that, which the user has been told.
+void HoldGraphFaults(bool hold);
 // WM_GRAPH_FAULT: shows what was queued.
 void ShowQueuedGraphFault();
 

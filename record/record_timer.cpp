@@ -1,5 +1,6 @@
 #include "record/record_timer.h"
 
+#include "record/keep_awake.h"
 #include "record/recording.h"
 #include "state/command_menu.h"
 #include "state/timer_ids.h"
@@ -163,6 +164,7 @@ void OpenTimerDialog(HWND hwnd)
     }
     if (record_timer.stop.month != 0 && RecordingRuns())
         SetTimer(hwnd, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
+    UpdateKeepAwake();
 }
 
 static bool NowMatches(const TimerSpec& when)
@@ -184,6 +186,7 @@ void OnScheduleStartTick()
     record_timer.start_pending = 0;
     record_timer.start = TimerSpec{};
     ShowTimerCaption(true);
+    UpdateKeepAwake();
     if (!recording_state.recording)
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
 }

@@ -7,6 +7,10 @@
 #include "capture/devices.h"
 #include "capture/graph_faults.h"
 #include "capture/pins.h"
+#include "record/device_loss.h"
+#include "record/disk_watch.h"
+#include "record/keep_awake.h"
+#include "record/recording_journal.h"
 #include "record/record_timer.h"
 #include "record/wide_path.h"
 #include "settings/save_folders.h"
@@ -124,7 +128,6 @@ static bool ShowCounters()
     }
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_RECORDED_FRAMES, L"");
     InsertMenuItemBefore(IDM_NO_PREVIEW, IDM_DROPPED_FRAMES, L"");
-    SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
     return true;
 }
 
@@ -241,10 +244,20 @@ static void ShowStartFailure(HRESULT hr, RecordLeg leg)
 
 static void StopRecording();
 
+// The volume must take the file's headers at least; on FAT32 the file stops short of 4 GiB.
+static bool WatchDisk(bool* fat32)
+{
+    if (BeginDiskWatch(save_folders.path_capture, fat32) == DiskVerdict::kGoOn)
+        return true;
+    ShowErrorMessage(L"録画を開始できませんでした。\n保存先のディスクの空きが足りません。");
+    return false;
+}
+
 static void StartRecording()
 {
     RecordingState& r = recording_state;
-    if (!capture_graph.graph || !PrepareMoviePath())
+    bool fat32 = false;
+    if (!capture_graph.graph || !PrepareMoviePath() || !WatchDisk(&fat32))
         return;
     r.recording = 1;
     SetMenuText(IDM_RECORD, L"録画停止　　　　Ctrl+S");
@@ -263,6 +276,11 @@ static void StartRecording()
         if (IsMenuChecked(IDM_NO_PREVIEW) == MENU_CHECKED_GRAYED)
             CutPreview();
         counted = ShowCounters();
+        // The disk is watched at every tick, with statistics or without.
+        SetTimer(main_window, TIMER_RECORD_STATS, 500, nullptr);
+        // Before the file exists: a process that dies from here on leaves a
+        // movie that the next start can repair.
+        OpenRecordingJournal(r.movie_path);
         KillTimer(main_window, TIMER_SCHEDULE_START);
         if (record_timer.stop.month != 0)
             SetTimer(main_window, TIMER_SCHEDULE_STOP, kScheduleInterval, nullptr);
@@ -277,6 +295,11 @@ static void StartRecording()
         ShowStartFailure(hr, leg);
         return;
     }
+    UpdateKeepAwake();
+    if (fat32)
+        ShowMessageBox(L"保存先のドライブは FAT32 のため、4 GB を超えるファイルを保存できません。\n"
+                       L"録画ファイルが 4 GB に近づいたら録画を停止します。",
+                       L"", MB_OK | MB_ICONWARNING);
     if (sound_lost)
         ShowMessageBox(L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
                        MB_OK | MB_ICONWARNING);
@@ -323,6 +346,8 @@ static void StopRecording()
     if (r.no_preview_active)
         RestorePreview();
     TakeDownRecordingBranch();
+    // The multiplexer has finished the file at the graph's stop.
+    CloseRecordingJournal();
     KillTimer(main_window, TIMER_RECORD_STATS);
     DeleteMenu(CommandMenu, IDM_RECORDED_FRAMES, MF_BYCOMMAND);
     DeleteMenu(CommandMenu, IDM_DROPPED_FRAMES, MF_BYCOMMAND);
@@ -331,6 +356,7 @@ static void StopRecording()
     KillTimer(main_window, TIMER_SCHEDULE_STOP);
     if (record_timer.start_pending)
         SetTimer(main_window, TIMER_SCHEDULE_START, kScheduleInterval, nullptr);
+    UpdateKeepAwake();
     if (r.auto_stopped)
         ShowAutoStopNotice();
 }
@@ -343,10 +369,24 @@ void ToggleRecording()
         StartRecording();
 }
 
+// Stops while the multiplexer still has room to finish the file: a disk
+// full at the stop takes no index, and the file would not play.
+static bool StopForDiskRoom()
+{
+    DiskVerdict verdict = CheckDiskRoom();
+    if (verdict == DiskVerdict::kGoOn)
+        return false;
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ShowErrorMessage(verdict == DiskVerdict::kFileLimit
+                         ? L"録画ファイルが FAT32 の上限（4 GB）に近づいたため録画を停止しました。\nそれまでの録画は保存されています。"
+                         : L"保存先のディスクの空きが少なくなったため録画を停止しました。\nそれまでの録画は保存されています。");
+    return true;
+}
+
 void UpdateRecordStats()
 {
     IAMDroppedFrames* frames = capture_graph.dropped_frames;
-    if (!frames || !recording_state.recording)
+    if (!recording_state.recording || StopForDiskRoom() || !frames)
         return;
     long recorded = 0, dropped = 0;
     frames->GetNumNotDropped(&recorded);
@@ -360,19 +400,6 @@ void UpdateRecordStats()
         recording_state.auto_stopped = 1;
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     }
-}
-
-// A card that is unplugged says so once; what was recorded up to then is kept.
-static void ReportLostDevice()
-{
-    static bool reported = false;
-    if (recording_state.recording) {
-        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
-        ShowErrorMessage(L"キャプチャデバイスが外されたため録画を停止しました。\nそれまでの録画は保存されています。");
-    } else if (!reported) {
-        ShowErrorMessage(L"キャプチャデバイスが外されました。\nつなぎ直してから、このプログラムを起動し直してください。");
-    }
-    reported = true;
 }
 
 // The disk only when the disk is what failed; otherwise what the error says.
@@ -395,21 +422,36 @@ void OnGraphEvent()
         return;
     long code;
     LONG_PTR first, second;
-    bool failed = false, device_lost = false;
+    bool failed = false, device_back = false;
     HRESULT error = S_OK;
+    // The picture's and the sound's filter of one card may both report.
+    IUnknown* lost[2] = {nullptr, nullptr};
     while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
         bool abort = code == EC_ERRORABORT || code == EC_STREAM_ERROR_STOPPED || code == EC_ERRORABORTEX;
         // The first parameter of each is the error.
         if (abort && !failed)
             error = static_cast<HRESULT>(first);
         failed = failed || abort;
-        // The second parameter is 1 when a device comes back.
-        device_lost = device_lost || (code == EC_DEVICE_LOST && second == 0);
+        // The first parameter is the device's filter; the second is 1 when it comes back.
+        IUnknown* filter = reinterpret_cast<IUnknown*>(first);
+        if (code == EC_DEVICE_LOST && second == 0 && filter && !lost[1] && filter != lost[0]) {
+            filter->AddRef();
+            lost[lost[0] ? 1 : 0] = filter;
+        }
+        device_back = device_back || (code == EC_DEVICE_LOST && second == 1);
         events->FreeEventParams(code, first, second);
     }
     events->Release();
-    if (device_lost)
-        return ReportLostDevice();
+    if (lost[0]) {
+        for (IUnknown*& filter : lost) {
+            if (filter)
+                OnDeviceLost(filter);
+            SafeRelease(filter);
+        }
+        return;
+    }
+    if (device_back)
+        return LookForLostDevice();
     if (failed && recording_state.recording) {
         // A recording that has stopped writing must not look as if it ran on.
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);

@@ -11,6 +11,15 @@ bool FormatTimeStampedName(char* out, size_t size, const char* prefix, const cha
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
+bool NumberedName(char* out, size_t size, const char* name, int number)
+{
+    const char* dot = std::strrchr(name, '.');
+    int stem = static_cast<int>(dot ? dot - name : std::strlen(name));
+    int n = number <= 1 ? std::snprintf(out, size, "%s", name)
+                        : std::snprintf(out, size, "%.*s_%d%s", stem, name, number, dot ? dot : "");
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
 bool JoinSavePath(char* out, size_t size, const char* folder, const char* name)
 {
     if (size == 0)

@@ -15,6 +15,10 @@ struct LocalTime {
 bool FormatTimeStampedName(char* out, size_t size, const char* prefix, const char* extension,
                            const LocalTime& time);
 
+// The name for the number-th file of one second: the name itself for 1, else
+// "_<number>" before its extension ("pic20070816105804_2.bmp"); false if it does not fit.
+bool NumberedName(char* out, size_t size, const char* name, int number);
+
 // Folder + "\" + name; false (and an empty string) if it does not fit or the folder is too long.
 bool JoinSavePath(char* out, size_t size, const char* folder, const char* name);
 

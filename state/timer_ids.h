@@ -9,6 +9,7 @@ constexpr unsigned TIMER_CURSOR_HIDE = 16002;    // 2000 ms, fullscreen cursor
 constexpr unsigned TIMER_RECORD_STATS = 16003;   // 500 ms, recording counters
 constexpr unsigned TIMER_SCHEDULE_START = 23001; // 10000 ms each, scheduled recording
 constexpr unsigned TIMER_SCHEDULE_STOP = 23002;
+constexpr unsigned TIMER_DEVICE_RETURN = 16004;  // 1000 ms, while a card is unplugged
 
 constexpr unsigned kFpsInterval = 500;
 constexpr unsigned kScheduleInterval = 10000;

@@ -140,13 +140,29 @@ const uint8_t* GrabFrame()
     return frame;
 }
 
+// Names have one-second resolution: a second picture within the second gets
+// a number instead of replacing the first.
+HANDLE CreateUnusedPictureFile()
+{
+    char name[sizeof still.file_name];
+    for (int number = 1; number <= 99; ++number) {
+        if (!NumberedName(name, sizeof name, still.file_name, number) ||
+            !JoinSavePath(still.picture_path, sizeof still.picture_path, save_folders.path_picture, name))
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileA(still.picture_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 bool WriteBmp(const uint8_t* pixels)
 {
     uint8_t headers[kBmpHeaderBytes];
     WriteBmpHeaders(headers, still.still_width, still.still_height);
     DWORD pixel_bytes = static_cast<DWORD>(still.still_width) * still.still_height * 4;
-    HANDLE file = CreateFileA(still.picture_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file = CreateUnusedPictureFile();
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0, pixels_written = 0;

@@ -1,4 +1,5 @@
 #include "settings/save_paths.h"
+#include "record/disk_rules.h"
 #include "record/timer_rules.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,15 @@ TEST(SavePaths, NamesHaveTwoDigitFieldsAndTheFullYear)
     EXPECT_STREQ("cap20261231000000.avi", name);
     ASSERT_TRUE(FormatTimeStampedName(name, sizeof name, "pic", ".bmp", LocalTime{2007, 8, 16, 10, 58, 4}));
     EXPECT_STREQ("pic20070816105804.bmp", name);
+    char numbered[100];
+    ASSERT_TRUE(NumberedName(numbered, sizeof numbered, name, 1));
+    EXPECT_STREQ("pic20070816105804.bmp", numbered);
+    ASSERT_TRUE(NumberedName(numbered, sizeof numbered, name, 2));
+    EXPECT_STREQ("pic20070816105804_2.bmp", numbered);
+    ASSERT_TRUE(NumberedName(numbered, sizeof numbered, "cap20070816105804.avi", 12));
+    EXPECT_STREQ("cap20070816105804_12.avi", numbered);
     char tiny[10];
+    EXPECT_FALSE(NumberedName(tiny, sizeof tiny, name, 2));
     EXPECT_FALSE(FormatTimeStampedName(tiny, sizeof tiny, "cap", ".avi", LocalTime{2026, 1, 1, 1, 1, 1}));
 }
 
@@ -90,4 +99,28 @@ TEST(TimerMatches, WholeMinutesOnlyAndNeverWithoutATime)
     EXPECT_FALSE(TimerMatches(when, 12, 7, 23, 51));
     EXPECT_FALSE(TimerMatches(when, 11, 7, 23, 50));
     EXPECT_FALSE(TimerMatches(TimerSpec{}, 1, 1, 0, 0));
+}
+
+// The room kept back is the headers (4 MiB), five seconds of the stream and
+// 32 index bytes for each of 200 chunks a second, the next five included.
+TEST(DiskRoom, StopsWhileTheIndexAndFiveSecondsStillFit)
+{
+    EXPECT_EQ(4226304u, RoomToFinish(0, 0));
+    EXPECT_EQ(4226304u, RoomToFinish(-5, -1)) << "a rate or time below zero counts as none";
+    EXPECT_EQ(527266304u, RoomToFinish(100e6, 3600));
+
+    EXPECT_EQ(DiskVerdict::kGoOn, JudgeDiskRoom(527266305u, 0, 100e6, 3600, false));
+    EXPECT_EQ(DiskVerdict::kDiskFull, JudgeDiskRoom(527266304u, 0, 100e6, 3600, false));
+    EXPECT_EQ(DiskVerdict::kDiskFull, JudgeDiskRoom(0, 0, 0, 0, false));
+    EXPECT_EQ(DiskVerdict::kGoOn, JudgeDiskRoom(uint64_t{1} << 40, uint64_t{5} << 30, 100e6, 3600, false))
+        << "NTFS takes files past 4 GiB";
+}
+
+TEST(DiskRoom, OnFat32TheFileStopsShortOf4GiB)
+{
+    const uint64_t limit = 4294967295u;
+    EXPECT_EQ(DiskVerdict::kGoOn, JudgeDiskRoom(uint64_t{1} << 40, limit - 527266305u, 100e6, 3600, true));
+    EXPECT_EQ(DiskVerdict::kFileLimit, JudgeDiskRoom(uint64_t{1} << 40, limit - 527266304u, 100e6, 3600, true));
+    EXPECT_EQ(DiskVerdict::kFileLimit, JudgeDiskRoom(uint64_t{1} << 40, limit + 10, 0, 0, true));
+    EXPECT_EQ(DiskVerdict::kDiskFull, JudgeDiskRoom(1000, 0, 0, 0, true)) << "a full FAT32 disk is full";
 }

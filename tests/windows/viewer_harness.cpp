@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
+#include "record/recording_journal.h"
 #include "settings/settings_file.h"
 
 int ViewerTest::quit_code_ = -1;
@@ -125,6 +126,7 @@ void ViewerTest::StartViewer()
     StartCaptureGraph();
     if (!capture_graph.dx9_missing)
         ReplayDisplayState();
+    RepairUnfinishedRecording();
     Pump();
 }
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -120,6 +121,51 @@ TEST_F(StillE2E, ACardWithoutPreviewPinGivesStillsInBothModesAndAspects)
         ASSERT_TRUE(DeleteFileA(path.c_str()));
         EXPECT_TRUE(PreviewRuns()) << c.mode << " " << c.aspect;
     }
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
+}
+
+// Names have one-second resolution; a picture of a second that already has
+// one (here for every second the test can take) must not replace it.
+TEST_F(StillE2E, APictureOfASecondThatHasOneGetsANumberAndReplacesNothing)
+{
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER tick{{now.dwLowDateTime, now.dwHighDateTime}};
+    for (int second = 0; second < 60; ++second) {
+        ULARGE_INTEGER at = tick;
+        at.QuadPart += 10000000ull * second;
+        FILETIME utc{at.LowPart, at.HighPart}, local;
+        SYSTEMTIME t;
+        FileTimeToLocalFileTime(&utc, &local);
+        FileTimeToSystemTime(&local, &t);
+        char name[40];
+        std::snprintf(name, sizeof name, "\\pic%d%02d%02d%02d%02d%02d.bmp", t.wYear, t.wMonth, t.wDay, t.wHour,
+                      t.wMinute, t.wSecond);
+        std::ofstream(Folder() + name) << "an earlier picture";
+    }
+    for (int i = 0; i < 2; ++i)
+        SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
+    int earlier = 0, numbered = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Folder() + "\\pic*.bmp").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    do {
+        std::vector<uint8_t> bytes = ReadFile(Folder() + "\\" + found.cFileName);
+        if (std::string(found.cFileName).find('_') == std::string::npos) {
+            EXPECT_EQ("an earlier picture", std::string(bytes.begin(), bytes.end())) << found.cFileName;
+            ++earlier;
+            continue;
+        }
+        EXPECT_EQ(23u, std::string(found.cFileName).size()) << found.cFileName;
+        uint32_t number = 0;
+        EXPECT_TRUE(ReadStill(bytes, 1280, 720, &number)) << found.cFileName;
+        ++numbered;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(60, earlier);
+    EXPECT_EQ(2, numbered);
     EXPECT_TRUE(CaughtMessageBoxes().empty());
 }
 

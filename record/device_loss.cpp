@@ -1,0 +1,135 @@
+#include "record/device_loss.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "capture/capture_graph.h"
+#include "capture/devices.h"
+#include "capture/graph_faults.h"
+#include "record/recording.h"
+#include "state/command_menu.h"
+#include "state/timer_ids.h"
+#include "state/window.h"
+#include "view/video_layout.h"
+
+namespace {
+
+// What was unplugged, by the name it is listed under again when it comes back.
+struct DeviceLoss {
+    bool video = false;
+    bool audio = false;
+    char video_name[kNameSlotBytes] = "";
+    char audio_name[kNameSlotBytes] = "";
+    bool resume_recording = false;
+};
+
+DeviceLoss loss;
+
+bool SameObject(IUnknown* a, IUnknown* b)
+{
+    if (!a || !b)
+        return false;
+    IUnknown* first = nullptr;
+    IUnknown* second = nullptr;
+    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&first));
+    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&second));
+    bool same = first && first == second;
+    SafeRelease(first);
+    SafeRelease(second);
+    return same;
+}
+
+void SayLost(const char* name, bool recording_stopped)
+{
+    wchar_t device[kNameSlotBytes];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, device, kNameSlotBytes) <= 0)
+        device[0] = L'\0';
+    wchar_t text[600];
+    std::swprintf(text, 600, L"キャプチャデバイス「%ls」が外されました。\n%ls", device,
+                  recording_stopped
+                      ? L"録画を停止しました。それまでの録画は保存されています。\nつなぎ直すと、映像と録画を自動で再開します（録画は新しいファイルになります）。"
+                      : L"つなぎ直すと、映像を自動で再開します。");
+    ShowErrorMessage(text);
+}
+
+void CheckDevice(UINT first_id, int count, int index)
+{
+    for (int i = 0; i < count; ++i)
+        CheckMenuItem(CommandMenu, first_id + i, MF_BYCOMMAND | (i == index ? MF_CHECKED : MF_UNCHECKED));
+}
+
+// The card may come back at another position of its category.
+bool BringBackVideo()
+{
+    int index = FindListedDevice(CLSID_VideoInputDeviceCategory, loss.video_name);
+    if (index < 0)
+        return false;
+    CheckDevice(IDM_VIDEO_DEVICE_FIRST, video_device_count, index);
+    SwitchVideoFormat(index, IsMenuChecked(IDM_RES_720) == MENU_CHECKED ? 720 : 1080);
+    AdoptVideoBranch();
+    return true;
+}
+
+bool BringBackAudio()
+{
+    int index = FindListedDevice(CLSID_AudioInputDeviceCategory, loss.audio_name);
+    if (index < 0)
+        return false;
+    if (index < audio_device_count)
+        CheckDevice(IDM_AUDIO_DEVICE_FIRST, audio_device_count, index);
+    SwitchAudioRate(index);
+    return true;
+}
+
+}  // namespace
+
+void OnDeviceLost(IUnknown* filter)
+{
+    CaptureGraph& g = capture_graph;
+    bool video = SameObject(filter, g.video_capture) && !loss.video;
+    bool audio = SameObject(filter, g.audio_capture) && !loss.audio;
+    if (!video && !audio)
+        return;
+    // One card often reports through both of its filters: it is told once.
+    bool first = !loss.video && !loss.audio;
+    if (video)
+        lstrcpynA(loss.video_name, device_list.video_names[video_device_index], kNameSlotBytes);
+    if (audio && audio_device_index >= 0)
+        lstrcpynA(loss.audio_name, device_list.audio_names[audio_device_index], kNameSlotBytes);
+    loss.video = loss.video || video;
+    loss.audio = loss.audio || audio;
+    HoldGraphFaults(true);
+    bool stopped = false;
+    if (recording_state.recording) {
+        loss.resume_recording = true;
+        stopped = true;
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    }
+    // Windows tells of a return by EC_DEVICE_LOST with 1 or WM_DEVICECHANGE,
+    // but not every driver does: the listing is watched as well.
+    SetTimer(main_window, TIMER_DEVICE_RETURN, 1000, nullptr);
+    if (first)
+        SayLost(video ? loss.video_name : loss.audio_name, stopped);
+}
+
+void LookForLostDevice()
+{
+    if (!loss.video && !loss.audio) {
+        KillTimer(main_window, TIMER_DEVICE_RETURN);
+        return;
+    }
+    // The rebuilding runs the graph, which may post the old filter's events.
+    if (loss.video && BringBackVideo())
+        loss.video = false;
+    if (loss.audio && BringBackAudio())
+        loss.audio = false;
+    if (loss.video || loss.audio)
+        return;
+    KillTimer(main_window, TIMER_DEVICE_RETURN);
+    HoldGraphFaults(false);
+    if (loss.resume_recording && capture_graph.video_capture && !recording_state.recording) {
+        loss.resume_recording = false;
+        SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    }
+    loss.resume_recording = false;
+}
