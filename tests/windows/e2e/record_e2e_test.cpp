@@ -530,7 +530,7 @@ TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
     std::string name;
     ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
     ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000)) << "the recording stops by itself";
-    ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"キャプチャデバイスが外された"); })) << "and says why";
+    ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"「Fernwood HD Test Card」が外されました"); })) << "and says why";
     EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
     ExpectEveryFrameUpTo(name, 239, true);
     CloseViewer();
