@@ -177,8 +177,13 @@ TEST_F(RecordE2E, TheLockGreysEveryRewiringItemAndTheStopEnablesThemAll)
         EXPECT_EQ(11u, IsMenuChecked(id)) << id;
     for (UINT id : unchecked)
         EXPECT_EQ(3u, IsMenuChecked(id)) << id;
+    // Setting what is already set reads the state back without changing it.
+    const EXECUTION_STATE awake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    EXPECT_EQ(awake, SetThreadExecutionState(awake)) << "the PC stays awake while recording";
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     ASSERT_EQ(0, recording_state.recording);
+    EXPECT_EQ(static_cast<EXECUTION_STATE>(ES_CONTINUOUS), SetThreadExecutionState(ES_CONTINUOUS))
+        << "and may sleep once nothing is due";
     for (UINT id : checked)
         EXPECT_EQ(8u, IsMenuChecked(id)) << id;
     for (UINT id : unchecked)
