@@ -3,6 +3,7 @@
 // its own where the process must end, the viewer in this one where it starts.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -324,6 +325,53 @@ TEST_F(SurvivalE2E, ANearlyFullVolumeStopsTheRecordingWhileTheFileCanBeFinished)
     CloseViewer();
     ASSERT_TRUE(MoveFileExA(movie.c_str(), BesideTests("full_volume_recording.avi").c_str(),
                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+}
+
+// The card and its sound go away 4 s into the recording and come back 3 s
+// later: told once, the preview back by itself, the recording on in a new file.
+TEST_F(SurvivalE2E, ACardUnpluggedWhileRecordingComesBackAndRecordsOnInANewFile)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
+    Card().SetNumber(TestCardSetup::Video(0), L"ReturnAfterMs", 3000);
+    Card().SetNumber(TestCardSetup::Audio(0), L"LoseWithVideo", 1);
+    StartWithCard();
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    ASSERT_EQ(1, recording_state.recording);
+    std::string first = MoviePath();
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000)) << "the loss stops it";
+    DWORD lost = GetTickCount();
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 1; }, 60000)) << "the return resumes it";
+    std::printf("recording resumed %lu ms after the loss (the card was away 3000 ms)\n", GetTickCount() - lost);
+    EXPECT_EQ(L"録画停止　　　　Ctrl+S", MenuText(CommandMenu, IDM_RECORD));
+    EXPECT_TRUE(PreviewRuns());
+    ASSERT_TRUE(PumpUntil(
+        [] {
+            long recorded = 0;
+            return capture_graph.dropped_frames &&
+                   SUCCEEDED(capture_graph.dropped_frames->GetNumNotDropped(&recorded)) && recorded >= 120;
+        },
+        60000));
+    SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
+    EXPECT_EQ(1, MessagesSaying(L"「Fernwood HD Test Card」が外されました")) << CaughtText();
+    EXPECT_EQ(1, static_cast<int>(CaughtMessageBoxes().size())) << CaughtText();
+
+    std::vector<std::string> movies;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((Folder() + "\\cap*.avi").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    do
+        movies.push_back(Folder() + "\\" + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    ASSERT_EQ(2u, movies.size());
+    Kept before = ReadKept(first);
+    ASSERT_TRUE(before.avi.valid);
+    ASSERT_FALSE(before.numbers.empty());
+    EXPECT_EQ(239u, before.numbers.back()) << "every frame up to the loss";
+    Kept after = ReadKept(movies[0] == first ? movies[1] : movies[0]);
+    ASSERT_TRUE(after.avi.valid);
+    EXPECT_TRUE(after.avi.has_audio);
+    EXPECT_GE(after.numbers.size(), 120u);
 }
 
 }  // namespace
