@@ -42,7 +42,7 @@ static bool VideoStream(const AM_MEDIA_TYPE& type, JournalStream* stream)
     stream->scale = static_cast<uint32_t>(frame);
     stream->rate = 10000000;
     stream->sample_size = 0;
-    stream->format.assign(from, type.pbFormat + type.cbFormat);
+    stream->format.assign(from, static_cast<const BYTE*>(type.pbFormat) + type.cbFormat);
     return true;
 }
 

@@ -3,6 +3,8 @@
 // its own where the process must end, the viewer in this one where it starts.
 #include <windows.h>
 
+#include <oleauto.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
