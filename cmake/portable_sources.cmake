@@ -2,6 +2,7 @@
 # tested natively under the sanitizers. One file per line.
 set(FERNWOOD_PORTABLE_SOURCES
   record/timer_rules.cpp
+  record/avi_repair.cpp
   settings/save_paths.cpp
   still/bmp_picture.cpp
   settings/settings_rules.cpp
