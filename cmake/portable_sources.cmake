@@ -3,6 +3,7 @@
 set(FERNWOOD_PORTABLE_SOURCES
   record/timer_rules.cpp
   record/disk_rules.cpp
+  record/avi_repair.cpp
   settings/save_paths.cpp
   still/bmp_picture.cpp
   settings/settings_rules.cpp

@@ -61,4 +61,9 @@ struct RepairResult {
 
 RepairResult RepairRecording(RepairFile& file, const std::vector<JournalStream>& streams);
 
+// The streams a movie's own header names, where it has a readable one (a
+// finished movie, or a multiplexer that wrote its header early); false when
+// it has none.
+bool StreamsFromHeader(RepairFile& file, std::vector<JournalStream>* streams);
+
 #endif

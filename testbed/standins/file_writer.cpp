@@ -4,6 +4,11 @@
 // is paused and closed once stopped and the multiplexer has let go of the
 // stream, so the header it writes while stopping still lands.
 //
+// Each write goes straight to WriteFile, with no buffer of our own: the File
+// Writer Filter reference says the platform's writer puts on disk what its
+// pin receives (unbuffered, where it can), so what a killed process leaves
+// in the file is every write the multiplexer had made.
+//
 // End of stream becomes EC_COMPLETE only while the graph runs, as the
 // platform's File Writer does (Wine's qcap file writer tests, run on Windows): one that arrives while paused waits for Run, one
 // that arrives while stopped is dropped. A test may make the disk fill up

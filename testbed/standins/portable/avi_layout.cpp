@@ -231,31 +231,36 @@ bool AviWriter::Begin() {
     if (started_) return Fail(Error::kWrongState);
     started_ = true;
     end_ = 0;
-    const std::vector<uint8_t> header = Header();
-    if (!Write(0, header.data(), header.size())) return false;
-    end_ = header.size();
+    const std::vector<uint8_t> room(static_cast<size_t>(HeaderBytes()), 0);
+    if (!Write(0, room.data(), room.size())) return false;
+    end_ = room.size();
     Riff first;
     first.offset = 0;
     riffs_.push_back(first);
     return OpenRiff();
 }
 
-// Opens the list of the RIFF last pushed; a later RIFF also gets its own
-// 'RIFF' 'AVIX' header first.
+// Opens the RIFF last pushed: its headers' room, zeros until it closes (a
+// later RIFF also has a 'RIFF' 'AVIX' header before its 'LIST' 'movi').
 bool AviWriter::OpenRiff() {
     Riff& riff = riffs_.back();
-    Bytes b;
-    if (riffs_.size() > 1) {
-        riff.offset = end_;
-        b.List(kRiff, 0, FourCC('A', 'V', 'I', 'X'));
-    }
-    riff.movi = end_ + b.Size();
-    b.List(kList, 0, FourCC('m', 'o', 'v', 'i'));
-    if (!Write(end_, b.Data().data(), b.Size())) return false;
-    end_ += b.Size();
+    const size_t room = riffs_.size() > 1 ? 24 : 12;
+    if (riffs_.size() > 1) riff.offset = end_;
+    riff.movi = end_ + room - 12;
+    const uint8_t zeros[24] = {};
+    if (!Write(end_, zeros, room)) return false;
+    end_ += room;
     entries_.clear();
     for (Stream& s : streams_) s.riff_entries = s.riff_bytes = 0;
     return true;
+}
+
+// 'RIFF' 'AVIX' (for a later RIFF) and 'LIST' 'movi' with their sizes.
+std::vector<uint8_t> AviWriter::RiffHeaders(const Riff& riff) const {
+    Bytes b;
+    if (riff.offset) b.List(kRiff, riff.size, FourCC('A', 'V', 'I', 'X'));
+    b.List(kList, riff.movi_size, FourCC('m', 'o', 'v', 'i'));
+    return b.Data();
 }
 
 uint64_t AviWriter::IndexBytesOnClose(size_t adding_to) const {
@@ -272,7 +277,8 @@ uint64_t AviWriter::IndexBytesOnClose(size_t adding_to) const {
 }
 
 // Writes the open RIFF's standard indexes at the end of its 'movi' (and the
-// legacy index after the first 'movi'), then its two sizes.
+// legacy index after the first 'movi'), then its headers, except the first
+// RIFF's, which Finish writes.
 bool AviWriter::CloseRiff() {
     Riff& riff = riffs_.back();
     for (size_t i = 0; i < streams_.size(); ++i) {
@@ -314,13 +320,11 @@ bool AviWriter::CloseRiff() {
             end_ += b.Size();
         }
     }
-    const uint32_t movi_size = static_cast<uint32_t>(movi_end - riff.movi - 8);
+    riff.movi_size = static_cast<uint32_t>(movi_end - riff.movi - 8);
     riff.size = static_cast<uint32_t>(end_ - riff.offset - 8);
-    uint8_t field[4];
-    for (int i = 0; i < 4; ++i) field[i] = static_cast<uint8_t>(movi_size >> (8 * i));
-    if (!Write(riff.movi + 4, field, 4)) return false;
-    for (int i = 0; i < 4; ++i) field[i] = static_cast<uint8_t>(riff.size >> (8 * i));
-    return Write(riff.offset + 4, field, 4);
+    if (riffs_.size() == 1) return true;  // its headers go out with the file's, at Finish
+    const std::vector<uint8_t> headers = RiffHeaders(riff);
+    return Write(riff.offset, headers.data(), headers.size());
 }
 
 bool AviWriter::MakeRoom(size_t stream, uint32_t size) {
@@ -381,7 +385,9 @@ bool AviWriter::AddFilledChunks(size_t stream, uint8_t fill, uint64_t size, uint
 bool AviWriter::Finish() {
     if (!Usable()) return false;
     if (!CloseRiff()) return false;
-    const std::vector<uint8_t> header = Header();
+    std::vector<uint8_t> header = Header();
+    const std::vector<uint8_t> movi = RiffHeaders(riffs_.front());
+    header.insert(header.end(), movi.begin(), movi.end());
     if (!Write(0, header.data(), header.size())) return false;
     finished_ = true;
     return true;

@@ -8,9 +8,14 @@
 //                per stream), idx1
 //   RIFF 'AVIX'  LIST 'movi' (chunks, 'ix##')      once a RIFF is full
 //
-// Chunks go straight to the sink as they come; the index stays in memory
-// until its RIFF is closed, and the header is written again with the final
-// counts by Finish.
+// Chunks go straight to the sink as they come; nothing else reaches it
+// early, since Windows' multiplexer need not write its headers before its
+// stop, and Wine's (qcap avimux.c, the public account of the behaviour)
+// leaves the header area empty until then. Begin reserves the header and the
+// first 'LIST' 'movi' header with zeros, and Finish writes both with the
+// final counts; a later RIFF's 'RIFF' 'AVIX' and 'LIST' 'movi' headers are
+// reserved when it opens and written, after its indexes, when it closes. So
+// a process killed while recording leaves zeros where the headers go.
 #pragma once
 
 #include <cstddef>
@@ -77,14 +82,14 @@ class AviWriter {
 public:
     AviWriter(ByteSink& sink, std::vector<StreamSetup> streams, const Limits& limits = Limits());
 
-    // Writes the header with zero counts and opens the first 'movi'.
+    // Reserves the header's room with zeros and opens the first 'movi'.
     bool Begin();
     // One chunk of stream `stream`; data may be null only when size is 0.
     bool AddChunk(size_t stream, const void* data, uint32_t size, bool keyframe);
     // A chunk of size bytes that all hold `fill` (silence), in pieces of at
     // most max_chunk bytes.
     bool AddFilledChunks(size_t stream, uint8_t fill, uint64_t size, uint32_t max_chunk);
-    // Closes the last RIFF and writes the header again with the final counts.
+    // Closes the last RIFF and writes the header with the final counts.
     bool Finish();
 
     // Changes a stream's strh dwStart before Finish writes it.
@@ -142,6 +147,7 @@ private:
         uint64_t offset = 0;  // of its 'RIFF' header
         uint64_t movi = 0;    // of its 'LIST' 'movi' header
         uint32_t size = 0;    // the RIFF chunk's size field, once closed
+        uint32_t movi_size = 0;
     };
 
     std::vector<uint8_t> Header() const;
@@ -150,6 +156,7 @@ private:
     uint64_t LengthOf(const Stream& s, uint64_t chunks, uint64_t bytes) const;
     bool OpenRiff();
     bool CloseRiff();
+    std::vector<uint8_t> RiffHeaders(const Riff& riff) const;
     bool MakeRoom(size_t stream, uint32_t size);
     bool Write(uint64_t offset, const void* data, size_t size);
     bool Fail(Error error);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -300,6 +301,35 @@ TEST(AviLayout, ContinuesInAvixRiffsOnceARiffIsFull) {
         ++frame;
     }
     for (size_t i = 0; i < audio.size(); ++i) EXPECT_EQ(DataOf(sink, audio[i]), blocks[i]) << i;
+}
+
+// As Wine's multiplexer leaves its header area empty until its stop, a
+// killed recording holds zeros where the headers go; a RIFF's own headers
+// reach the file only once it has closed.
+TEST(AviLayout, HeadersReachTheFileOnlyOnceTheirRiffHasClosed) {
+    MemorySink sink;
+    Limits limits;
+    limits.riff_bytes = 16 * 1024;
+    AviWriter writer(sink, {Video(64, 48), Pcm(48000, 2)}, limits);
+    ASSERT_TRUE(writer.Begin());
+    const auto frame = Pattern(6000, 3), block = Pattern(1600, 4);
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_TRUE(writer.AddChunk(0, frame.data(), 6000, true));
+        ASSERT_TRUE(writer.AddChunk(1, block.data(), 1600, true));
+    }
+    const std::vector<uint8_t> killed = sink.bytes;
+    ASSERT_TRUE(writer.Finish());
+    const ParsedAvi avi = sink.Parse();
+    ASSERT_TRUE(avi.ok) << avi.error;
+    ASSERT_EQ(avi.riffs.size(), 5u);
+    for (uint64_t at = 0; at < avi.riffs[0].movi + 12; ++at) ASSERT_EQ(killed[at], 0) << at;
+    for (size_t r = 1; r < 4; ++r)
+        EXPECT_TRUE(std::equal(killed.begin() + static_cast<long>(avi.riffs[r].offset),
+                               killed.begin() + static_cast<long>(avi.riffs[r].movi + 12),
+                               sink.bytes.begin() + static_cast<long>(avi.riffs[r].offset)))
+            << r;
+    for (uint64_t at = avi.riffs[4].offset; at < avi.riffs[4].movi + 12; ++at) ASSERT_EQ(killed[at], 0) << at;
+    EXPECT_EQ(killed.size(), avi.chunks.back().offset + 8 + 1600);
 }
 
 TEST(AviLayout, AChunkLargerThanARiffGetsARiffOfItsOwn) {
