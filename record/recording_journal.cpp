@@ -1,5 +1,8 @@
 #include "record/recording_journal.h"
 
+#include <dshow.h>
+#include <dvdmedia.h>
+
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
