@@ -316,6 +316,11 @@ bool IsTestCard(const std::wstring& clsid_text) {
 
 }  // namespace
 
+bool FailedAsUnplugged(HRESULT hr) {
+  return hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ||
+         hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+}
+
 std::vector<ListedDevice> ListDevices(REFCLSID category) {
   std::vector<ListedDevice> devices;
   ComPtr<ICreateDevEnum> enumerator;
