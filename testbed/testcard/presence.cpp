@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "testbed/common/com_object.h"
 #include "testbed/testcard/config.h"
 #include "testbed/testcard/pin_plumbing.h"
 
@@ -100,10 +99,13 @@ DWORD WINAPI ReturnThread(void* param) {
   FreeLibraryAndExitThread(module, 0);
 }
 
+// Any address inside the DLL names it to GetModuleHandleExW.
+const char kInsideTheModule = 0;
+
 void ScheduleReturn(std::vector<DeviceId> devices, ULONGLONG at) {
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                          reinterpret_cast<LPCWSTR>(&ReturnThread), &module))
+                          reinterpret_cast<LPCWSTR>(&kInsideTheModule), &module))
     return;
   Return* pending = new (std::nothrow) Return{std::move(devices), at, module};
   HANDLE thread = pending ? CreateThread(nullptr, 0, ReturnThread, pending, 0, nullptr) : nullptr;
@@ -156,8 +158,10 @@ DeviceWatch::~DeviceWatch() {
   if (stop_) CloseHandle(stop_);
 }
 
-// An instance created while its device is out never gets it.
+// An instance created while its device is out never gets it, and a dead
+// instance stays bound to the device it saw go.
 void DeviceWatch::Bind(DeviceId id) {
+  if (gone_) return;
   id_ = id;
   Presence presence = ReadPresence(id);
   bound_losses_ = presence.losses;
