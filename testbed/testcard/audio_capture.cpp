@@ -15,8 +15,9 @@ namespace {
 
 class AudioCapture : public DeviceFilter, public ITestCardAudioStats {
  public:
-  AudioCapture() : DeviceFilter(CLSID_TestCardAudio), audio_(*this, L"Capture") {
+  AudioCapture() : DeviceFilter(CLSID_TestCardAudio), audio_(*this, Watch(), L"Capture") {
     Configure(ReadAudioDevice(0));
+    Watch().Bind({DeviceType::kAudio, 0});
   }
   TESTBED_IUNKNOWN
 
@@ -28,7 +29,10 @@ class AudioCapture : public DeviceFilter, public ITestCardAudioStats {
  protected:
   void* Interface(REFIID iid) override;
   HRESULT LoadDevice(unsigned index) override;
-  HRESULT InitStream() override { return audio_.InitStream(); }
+  HRESULT InitStream() override {
+    HRESULT hr = Watch().Usable();
+    return SUCCEEDED(hr) ? audio_.InitStream() : hr;
+  }
   HRESULT StartStream(REFERENCE_TIME start) override {
     audio_.StartStream(start, Clock().Get());
     return S_OK;
@@ -47,7 +51,8 @@ class AudioCapture : public DeviceFilter, public ITestCardAudioStats {
 
  private:
   void Configure(const AudioDeviceConfig& config) {
-    audio_.Configure(config.formats, config.lose_after_buffers);
+    audio_.Configure(config.formats,
+                     {config.lose_after_buffers, config.return_after_ms, config.lose_with_video});
   }
 
   AudioStream audio_;
@@ -62,6 +67,8 @@ HRESULT AudioCapture::LoadDevice(unsigned index) {
   if (index >= AudioDeviceCount()) return kDeviceGone;
   AudioDeviceConfig config = ReadAudioDevice(index);
   if (config.missing) return kDeviceGone;
+  HRESULT hr = BindDevice({DeviceType::kAudio, index});
+  if (FAILED(hr)) return hr;
   Configure(config);
   return S_OK;
 }

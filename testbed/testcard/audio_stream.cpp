@@ -147,16 +147,16 @@ MediaType AudioPin::CapabilityType(size_t index, BYTE* caps) {
 
 // --- AudioStream ---
 
-AudioStream::AudioStream(testbed::Filter& filter, const wchar_t* pin_name)
-    : filter_(filter), pin_(filter, *this, pin_name), stream_(*this) {}
+AudioStream::AudioStream(testbed::Filter& filter, DeviceWatch& watch, const wchar_t* pin_name)
+    : watch_(watch), pin_(filter, *this, pin_name), stream_(*this) {}
 
 AudioStream::~AudioStream() { stream_.Stop(); }
 
-void AudioStream::Configure(const AudioFormats& formats, uint32_t lose_after_buffers) {
+void AudioStream::Configure(const AudioFormats& formats, const Unplugging& unplugging) {
   formats_ = formats;
   current_ = {static_cast<int>(formats_.rates.front()), 2, 16};
   format_set_ = false;
-  lose_after_ = lose_after_buffers;
+  unplugging_ = unplugging;
 }
 
 bool AudioStream::Accepts(const AudioFormat& format) const {
@@ -215,7 +215,7 @@ void AudioStream::Produce(REFERENCE_TIME stream_now) {
   // afresh (with a discontinuity) after a start or a long stall.
   bool restart = resync_.exchange(false);
   if ((restart || pending > next_buffer_ + max_backlog_) && pending > next_buffer_ + 1) {
-    if (!restart && live_ && !unplugged_) CountLost(pending - 1 - next_buffer_);
+    if (!restart && live_ && !watch_.Gone()) CountLost(pending - 1 - next_buffer_);
     next_buffer_ = pending - 1;
     discontinuity_ = true;
   }
@@ -228,14 +228,12 @@ void AudioStream::Produce(REFERENCE_TIME stream_now) {
   }
 }
 
-// Whether the device is gone by `buffer`; the graph hears of it once (see the video card).
+// Whether the device is gone by `buffer`: pulled out by its own
+// configuration, or with the card it belongs to.
 bool AudioStream::Unplugged(uint64_t buffer) {
-  if (unplugged_) return true;
-  if (lose_after_ == 0 || buffer < lose_after_) return false;
-  unplugged_ = true;
-  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(&filter_));
-  filter_.NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
-  return true;
+  if (watch_.Gone() || (unplugging_.with_other && watch_.Poll())) return true;
+  return unplugging_.after_buffers != 0 && buffer >= unplugging_.after_buffers &&
+         watch_.Unplug(unplugging_.return_after_ms);
 }
 
 bool AudioStream::DeliverBuffer(uint64_t buffer) {

@@ -22,6 +22,14 @@ namespace testcard {
 
 class AudioStream;
 
+// When a device is pulled out and whether it comes back (0 ms: never).
+struct Unplugging {
+  uint32_t after_buffers = 0;
+  DWORD return_after_ms = 0;
+  // Gone whenever another device goes (the video of the same card).
+  bool with_other = false;
+};
+
 struct AudioFormat {
   int rate;
   int channels;
@@ -64,15 +72,16 @@ class AudioPin : public CapturePin {
 // The filter calls the stream's transitions from its own, with its lock held.
 class AudioStream : private testbed::LiveStream::Producer {
  public:
-  AudioStream(testbed::Filter& filter, const wchar_t* pin_name);
+  // The sound stops for good once `watch`'s device is gone.
+  AudioStream(testbed::Filter& filter, DeviceWatch& watch, const wchar_t* pin_name);
   ~AudioStream() override;
   AudioStream(const AudioStream&) = delete;
   AudioStream& operator=(const AudioStream&) = delete;
 
   AudioPin& Pin() { return pin_; }
 
-  // What the device takes and the buffer after which it is unplugged (0: never).
-  void Configure(const AudioFormats& formats, uint32_t lose_after_buffers);
+  // What the device takes and when it is unplugged.
+  void Configure(const AudioFormats& formats, const Unplugging& unplugging = {});
   const AudioFormats& Formats() const { return formats_; }
   bool Accepts(const AudioFormat& format) const;
   // The listed formats, the current one first once SetFormat chose it.
@@ -101,11 +110,11 @@ class AudioStream : private testbed::LiveStream::Producer {
   void CountDelivered(LONG bytes);
   void CountLost(uint64_t buffers);
 
-  testbed::Filter& filter_;
+  DeviceWatch& watch_;
   AudioFormats formats_;
   AudioFormat current_ = {48000, 2, 16};
   bool format_set_ = false;
-  uint32_t lose_after_ = 0;
+  Unplugging unplugging_;
   AudioPin pin_;
 
   // Fixed from pause to stop, for the streaming thread, which never takes
@@ -118,7 +127,6 @@ class AudioStream : private testbed::LiveStream::Producer {
   uint64_t next_buffer_ = 0;
   bool discontinuity_ = true;
   std::atomic<bool> resync_{true};
-  bool unplugged_ = false;
 
   std::mutex stats_lock_;
   LONG delivered_ = 0;

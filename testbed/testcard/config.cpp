@@ -74,6 +74,7 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
   if (ReadDword(key, L"PreviewPin", &value)) config.preview_pin = value != 0;
   value = 0;
   if (ReadDword(key, L"LoseDeviceAfterFrames", &value)) config.lose_after_frames = value;
+  ReadDword(key, L"ReturnAfterMs", &config.return_after_ms);
   std::wstring format_type;
   config.video_info2 = ReadString(key, L"FormatType", &format_type) && format_type == L"VideoInfo2";
   value = 0;
@@ -104,6 +105,9 @@ AudioDeviceConfig ReadAudioDevice(unsigned index) {
   config.missing = ReadMissing(key);
   DWORD value = 0;
   if (ReadDword(key, L"LoseDeviceAfterBuffers", &value)) config.lose_after_buffers = value;
+  ReadDword(key, L"ReturnAfterMs", &config.return_after_ms);
+  config.lose_with_video = ReadDword(key, L"LoseWithVideo", &value);
+  if (config.lose_with_video) config.video_index = value;
   return config;
 }
 

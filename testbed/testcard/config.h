@@ -25,6 +25,8 @@ struct VideoDeviceConfig {
   bool preview_pin = true;
   // Frames of a run after which the card is unplugged; 0 for never.
   uint32_t lose_after_frames = 0;
+  // When it is plugged in again after that; 0 for never.
+  DWORD return_after_ms = 0;
   // Every type in VIDEOINFOHEADER2 instead of VIDEOINFOHEADER.
   bool video_info2 = false;
   // An audio capture pin before the video pins.
@@ -50,6 +52,10 @@ struct AudioDeviceConfig {
   bool missing = false;
   // Buffers of a run after which the device is unplugged; 0 for never.
   uint32_t lose_after_buffers = 0;
+  DWORD return_after_ms = 0;
+  // The sound of video device video_index: unplugged and back with it.
+  bool lose_with_video = false;
+  unsigned video_index = 0;
 };
 
 unsigned VideoDeviceCount();

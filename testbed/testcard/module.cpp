@@ -10,6 +10,7 @@
 #include "testbed/common/server.h"
 #include "testbed/testcard/config.h"
 #include "testbed/testcard/filters.h"
+#include "testbed/testcard/presence.h"
 #include "testbed/testcard/testcard_ids.h"
 
 namespace testcard {
@@ -75,7 +76,28 @@ std::wstring InstanceName(const DeviceKind& kind, unsigned index) {
   return name;
 }
 
-// Audio devices also carry the wave-in device number, as Windows lists them.
+// The symbolic link of a root-enumerated device's KSCATEGORY_CAPTURE
+// interface, as Windows puts it in a video capture device's property bag;
+// the same whenever the device is listed, also after it was replugged.
+std::wstring VideoDevicePath(unsigned index) {
+  wchar_t path[96];
+  std::swprintf(path, 96, L"\\\\?\\root#fernwood_testcard#%04u#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global",
+                index);
+  return path;
+}
+
+HRESULT WriteText(IPropertyBag* bag, const wchar_t* name, const std::wstring& text) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_BSTR;
+  V_BSTR(&value) = SysAllocString(text.c_str());
+  HRESULT hr = V_BSTR(&value) ? bag->Write(name, &value) : E_OUTOFMEMORY;
+  VariantClear(&value);
+  return hr;
+}
+
+// Audio devices also carry the wave-in device number, as Windows lists
+// them; video devices their device path.
 HRESULT WriteDeviceIndex(IMoniker* moniker, const DeviceKind& kind, unsigned index) {
   testbed::ComPtr<IPropertyBag> bag;
   HRESULT hr = moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid());
@@ -87,6 +109,8 @@ HRESULT WriteDeviceIndex(IMoniker* moniker, const DeviceKind& kind, unsigned ind
   hr = bag->Write(kDeviceIndexProperty, &value);
   if (SUCCEEDED(hr) && IsEqualGUID(*kind.category, CLSID_AudioInputDeviceCategory))
     hr = bag->Write(L"WaveInId", &value);
+  else if (SUCCEEDED(hr))
+    hr = WriteText(bag.Get(), L"DevicePath", VideoDevicePath(index));
   return hr;
 }
 
@@ -96,18 +120,26 @@ void UnregisterDevices(const DeviceKind& kind) {
     testbed::UnregisterDeviceFilter(*kind.category, *kind.clsid, InstanceName(kind, i).c_str());
 }
 
+HRESULT RegisterDevice(const DeviceKind& kind, unsigned index) {
+  testbed::ComPtr<IMoniker> moniker;
+  HRESULT hr = testbed::RegisterDeviceFilter(*kind.category, *kind.clsid,
+                                             InstanceName(kind, index).c_str(),
+                                             kind.name(index).c_str(), kind.data(index),
+                                             moniker.Put());
+  if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), kind, index) : E_FAIL;
+  return hr;
+}
+
 HRESULT RegisterDevices(const DeviceKind& kind) {
   unsigned count = kind.count();
   for (unsigned i = 0; i < count; ++i) {
-    testbed::ComPtr<IMoniker> moniker;
-    HRESULT hr = testbed::RegisterDeviceFilter(*kind.category, *kind.clsid,
-                                               InstanceName(kind, i).c_str(),
-                                               kind.name(i).c_str(), kind.data(i), moniker.Put());
-    if (SUCCEEDED(hr)) hr = moniker ? WriteDeviceIndex(moniker.Get(), kind, i) : E_FAIL;
+    HRESULT hr = RegisterDevice(kind, i);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
 }
+
+const DeviceKind& KindOf(DeviceId id) { return kKinds[id.type == DeviceType::kVideo ? 0 : 1]; }
 
 // COM is needed for the filter mapper; regsvr32 does not always initialise it.
 class ComScope {
@@ -122,6 +154,17 @@ class ComScope {
 };
 
 }  // namespace
+
+HRESULT ListDevice(DeviceId id) {
+  const DeviceKind& kind = KindOf(id);
+  return id.index < kind.count() ? RegisterDevice(kind, id.index) : S_FALSE;
+}
+
+void UnlistDevice(DeviceId id) {
+  const DeviceKind& kind = KindOf(id);
+  testbed::UnregisterDeviceFilter(*kind.category, *kind.clsid, InstanceName(kind, id.index).c_str());
+}
+
 }  // namespace testcard
 
 using namespace testcard;
@@ -148,6 +191,7 @@ STDAPI DllCanUnloadNow() { return testbed::ModuleInUse() ? S_FALSE : S_OK; }
 
 STDAPI DllRegisterServer() {
   ComScope com;
+  ForgetPresence();
   for (const DeviceKind& kind : kKinds) {
     HRESULT hr = testbed::RegisterInprocServer(g_module, *kind.clsid, kind.server_name);
     if (FAILED(hr)) return hr;

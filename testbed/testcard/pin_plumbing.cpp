@@ -178,4 +178,10 @@ STDMETHODIMP DeviceFilter::Load(IPropertyBag* bag, IErrorLog*) {
   return LoadDevice(index);
 }
 
+HRESULT DeviceFilter::BindDevice(DeviceId id) {
+  if (!ReadPresence(id).plugged) return kDeviceGone;
+  watch_.Bind(id);
+  return S_OK;
+}
+
 }  // namespace testcard

@@ -9,6 +9,7 @@
 
 #include "testbed/common/filter.h"
 #include "testbed/common/pin.h"
+#include "testbed/testcard/presence.h"
 
 namespace testcard {
 
@@ -97,7 +98,8 @@ class LiveSeeking : public IMediaSeeking {
 };
 
 // A capture device filter: a source (IAMFilterMiscFlags) that its moniker
-// binds to one configured device through IPersistPropertyBag::Load.
+// binds to one configured device through IPersistPropertyBag::Load, and
+// which dies with that device when it is unplugged.
 class DeviceFilter : public testbed::Filter, public IAMFilterMiscFlags, public IPersistPropertyBag {
  public:
   STDMETHODIMP GetClassID(CLSID* clsid) override { return Filter::GetClassID(clsid); }
@@ -107,15 +109,27 @@ class DeviceFilter : public testbed::Filter, public IAMFilterMiscFlags, public I
 
   STDMETHODIMP_(ULONG) GetMiscFlags() override { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
 
+  DeviceWatch& Watch() { return watch_; }
+
  protected:
   using Filter::Filter;
   void* Interface(REFIID iid) override;
   // Takes device `index`'s configuration (called with the lock held, while
   // stopped and unconnected); kDeviceGone when there is no such device.
   virtual HRESULT LoadDevice(unsigned index) = 0;
+  // Binds the instance to the device; kDeviceGone while it is unplugged.
+  HRESULT BindDevice(DeviceId id);
+
+ private:
+  DeviceWatch watch_{*this};
 };
 
-// What binding a device that is configured missing, or not at all, fails with.
+// What binding a device that is configured missing, or not at all, or is
+// unplugged, fails with, and what an instance whose device was unplugged
+// fails to leave the stopped state with: "the device is not connected", the
+// Win32 form of STATUS_DEVICE_NOT_CONNECTED in Windows' status-to-error
+// mapping (RtlNtStatusToDosError). What the KS proxy passes on for a
+// removed device is not documented; a failure is the stricter choice.
 const HRESULT kDeviceGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
 
 }  // namespace testcard

@@ -22,11 +22,19 @@ bool SetValue(const std::wstring& subkey, const wchar_t* name, DWORD type, const
 
 }  // namespace
 
-TestCardSetup::TestCardSetup() { ClearTestCardConfig(); }
+TestCardSetup::TestCardSetup() {
+  if (ClearTestCardConfig()) RegisterTestCard();
+}
 
 TestCardSetup::~TestCardSetup() {
-  ClearTestCardConfig();
-  if (registered_) RegisterTestCard();
+  if (ClearTestCardConfig() || registered_) RegisterTestCard();
+}
+
+// The card's own record (testbed/testcard/presence.h): ReturnAt is there
+// while the device is out.
+bool TestCardSetup::Unplugged(const std::wstring& device) {
+  return RegGetValueW(HKEY_CURRENT_USER, KeyPath(L"Unplugged\\" + device).c_str(), L"ReturnAt",
+                      RRF_RT_REG_QWORD, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool TestCardSetup::SetNumber(const std::wstring& subkey, const wchar_t* name, DWORD value) {
@@ -60,6 +68,13 @@ HRESULT RegisterTestCard() {
   return hr;
 }
 
-void ClearTestCardConfig() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+bool ClearTestCardConfig() {
+  HKEY unplugged;
+  bool any = RegOpenKeyExW(HKEY_CURRENT_USER, KeyPath(L"Unplugged").c_str(), 0, KEY_READ,
+                           &unplugged) == ERROR_SUCCESS;
+  if (any) RegCloseKey(unplugged);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+  return any;
+}
 
 }  // namespace testcard

@@ -2,7 +2,7 @@
 // testbed/README.md under HKCU\Software\FernwoodTestbed and, when asked,
 // re-registers the devices. On destruction the configuration returns to the
 // default (one video card, one audio source), registered again if it had
-// been changed.
+// been changed or a device was left unplugged.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,12 @@ class TestCardSetup {
   static std::wstring Video(unsigned index) { return L"Video" + std::to_wstring(index); }
   static std::wstring Audio(unsigned index) { return L"Audio" + std::to_wstring(index); }
 
+  // Whether the device ("Video0", "Audio1", ...) is unplugged now, lost
+  // through LoseDeviceAfterFrames or LoseDeviceAfterBuffers and not back
+  // yet: Wine sends no WM_DEVICECHANGE for the card, so a test that waits
+  // for the return polls this (or the device enumerator).
+  static bool Unplugged(const std::wstring& device);
+
   // Lists the devices of the current configuration in the device categories
   // (the destructor then lists the default ones again).
   HRESULT Register();
@@ -36,7 +42,8 @@ class TestCardSetup {
 // Calls DllRegisterServer of the fernwood_testcard.dll beside the running
 // executable, so that the prefix lists the devices of the configuration.
 HRESULT RegisterTestCard();
-// Deletes the whole configuration (the defaults apply again).
-void ClearTestCardConfig();
+// Deletes the whole configuration (the defaults apply again); whether a
+// device was unplugged, and so needs registering again to be listed.
+bool ClearTestCardConfig();
 
 }  // namespace testcard

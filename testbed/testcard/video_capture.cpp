@@ -108,12 +108,13 @@ class VideoCapture : public DeviceFilter,
  public:
   VideoCapture()
       : DeviceFilter(CLSID_TestCardVideo),
-        audio_(*this, L"Audio"),
+        audio_(*this, Watch(), L"Audio"),
         capture_(*this, L"Capture", PIN_CATEGORY_CAPTURE),
         preview_(*this, L"Preview", PIN_CATEGORY_PREVIEW),
         preview_queue_(preview_, L"test card preview delivery"),
         stream_(*this) {
     Configure(ReadVideoDevice(0));
+    Watch().Bind({DeviceType::kVideo, 0});
   }
   ~VideoCapture() override { stream_.Stop(); }
   TESTBED_IUNKNOWN
@@ -213,6 +214,7 @@ class VideoCapture : public DeviceFilter,
   std::vector<long> proc_amp_;
   std::vector<uint32_t> drop_frames_;
   uint32_t lose_after_ = 0;
+  DWORD return_after_ms_ = 0;
   VideoHeader header_ = VideoHeader::kVideoInfo;
   bool dropped_frames_ = true;
   HRESULT run_result_ = S_OK;
@@ -246,8 +248,6 @@ class VideoCapture : public DeviceFilter,
   bool first_capture_ = true;
   bool first_preview_ = true;
   std::atomic<bool> resync_{true};
-  // Once unplugged, the instance never delivers again (streaming thread only).
-  bool unplugged_ = false;
 
   std::mutex stats_lock_;
   long delivered_ = 0;
@@ -412,6 +412,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   for (const ProcAmpRange& range : kProcAmp) proc_amp_.push_back(range.fallback);
   drop_frames_ = config.drop_frames;
   lose_after_ = config.lose_after_frames;
+  return_after_ms_ = config.return_after_ms;
   header_ = config.video_info2 ? VideoHeader::kVideoInfo2 : VideoHeader::kVideoInfo;
   dropped_frames_ = config.dropped_frames;
   run_result_ = config.run_result;
@@ -423,13 +424,15 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
     ++pin_version_;
   }
   // An HDMI card's sound: 16-bit stereo at 48 kHz only.
-  audio_.Configure({{48000}, false, false}, 0);
+  audio_.Configure({{48000}, false, false});
 }
 
 HRESULT VideoCapture::LoadDevice(unsigned index) {
   if (index >= VideoDeviceCount()) return kDeviceGone;
   VideoDeviceConfig config = ReadVideoDevice(index);
   if (config.missing) return kDeviceGone;
+  HRESULT hr = BindDevice({DeviceType::kVideo, index});
+  if (FAILED(hr)) return hr;
   Configure(config);
   device_index_ = index;
   return S_OK;
@@ -487,8 +490,10 @@ void VideoCapture::Disconnecting(VideoPin& pin) {
 // --- VideoCapture: streaming ---
 
 HRESULT VideoCapture::InitStream() {
+  HRESULT hr = Watch().Usable();
+  if (FAILED(hr)) return hr;
   if (FAILED(run_result_)) return run_result_;
-  HRESULT hr = claim_.Take(device_index_);
+  hr = claim_.Take(device_index_);
   if (SUCCEEDED(hr)) hr = StartThreads();
   if (FAILED(hr)) CleanupStream();
   return hr;
@@ -560,15 +565,10 @@ void VideoCapture::Produce(REFERENCE_TIME stream_now) {
   next_frame_ = catch_up.last + 1;
 }
 
-// Whether the card is gone by `frame`; the graph hears of it once, as of a
-// device that is unplugged (EC_DEVICE_LOST, the filter, 0 for removed).
+// Whether the card is gone by `frame`, its audio pin with it.
 bool VideoCapture::Unplugged(uint64_t frame) {
-  if (unplugged_) return true;
-  if (lose_after_ == 0 || frame < lose_after_) return false;
-  unplugged_ = true;
-  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(this));
-  NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
-  return true;
+  if (Watch().Gone()) return true;
+  return lose_after_ != 0 && frame >= lose_after_ && Watch().Unplug(return_after_ms_);
 }
 
 void VideoCapture::DeliverFrame(uint64_t frame) {

@@ -11,41 +11,7 @@ namespace {
 
 using testcard::TestCardSetup;
 
-struct Device {
-  std::wstring name;
-  ComPtr<IMoniker> moniker;
-};
-
-// The category's devices that belong to the test card, in enumeration order.
-std::vector<Device> ListDevices(REFCLSID category) {
-  std::vector<Device> devices;
-  ComPtr<ICreateDevEnum> enumerator;
-  ComPtr<IEnumMoniker> monikers;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICreateDevEnum, enumerator.PutVoid()));
-  if (!enumerator || enumerator->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-    return devices;
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    VARIANT name, clsid;
-    VariantInit(&name);
-    VariantInit(&clsid);
-    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid())) &&
-        SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) &&
-        SUCCEEDED(bag->Read(L"CLSID", &clsid, nullptr)) && V_VT(&name) == VT_BSTR &&
-        V_VT(&clsid) == VT_BSTR) {
-      CLSID id;
-      if (SUCCEEDED(CLSIDFromString(V_BSTR(&clsid), &id)) &&
-          (IsEqualGUID(id, testcard::CLSID_TestCardVideo) ||
-           IsEqualGUID(id, testcard::CLSID_TestCardAudio)))
-        devices.push_back({V_BSTR(&name), moniker});
-    }
-    VariantClear(&name);
-    VariantClear(&clsid);
-  }
-  return devices;
-}
+using Device = ListedDevice;
 
 ComPtr<IBaseFilter> Bind(IMoniker* moniker, HRESULT* hr) {
   ComPtr<IBaseFilter> filter;
@@ -91,10 +57,16 @@ TEST_F(DevicesTest, ConfiguredDevicesAppearInOrderWithTheirNames) {
   EXPECT_EQ(L"Card A", video[0].name);
   EXPECT_EQ(long_name, video[1].name);
   EXPECT_EQ(L"Fernwood HD Test Card 3", video[2].name);
+  // Each video device has a path of its own, as a KS device's interface; audio devices none.
+  for (size_t i = 0; i < video.size(); ++i) {
+    EXPECT_EQ(0u, video[i].path.rfind(L"\\\\?\\", 0)) << video[i].path;
+    for (size_t j = 0; j < i; ++j) EXPECT_NE(video[j].path, video[i].path);
+  }
   std::vector<Device> audio = ListDevices(CLSID_AudioInputDeviceCategory);
   ASSERT_EQ(2u, audio.size());
   EXPECT_EQ(L"Fernwood HD Test Card Audio", audio[0].name);
   EXPECT_EQ(L"Line In B", audio[1].name);
+  EXPECT_TRUE(audio[0].path.empty());
 }
 
 TEST_F(DevicesTest, TwelveDevicesAndNone) {

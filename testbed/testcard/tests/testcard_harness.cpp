@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "testbed/testcard/portable/audio_tone.h"
+#include "testbed/testcard/testcard_ids.h"
 
 namespace testcard_test {
 
@@ -293,6 +294,50 @@ HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_
     if (uyvy) return hr;
   }
   return E_FAIL;
+}
+
+namespace {
+
+std::wstring ReadText(IPropertyBag* bag, const wchar_t* name) {
+  VARIANT value;
+  VariantInit(&value);
+  std::wstring text;
+  if (SUCCEEDED(bag->Read(name, &value, nullptr)) && V_VT(&value) == VT_BSTR) text = V_BSTR(&value);
+  VariantClear(&value);
+  return text;
+}
+
+bool IsTestCard(const std::wstring& clsid_text) {
+  CLSID id;
+  return SUCCEEDED(CLSIDFromString(clsid_text.c_str(), &id)) &&
+         (IsEqualGUID(id, testcard::CLSID_TestCardVideo) ||
+          IsEqualGUID(id, testcard::CLSID_TestCardAudio));
+}
+
+}  // namespace
+
+bool FailedAsUnplugged(HRESULT hr) {
+  return hr == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ||
+         hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+}
+
+std::vector<ListedDevice> ListDevices(REFCLSID category) {
+  std::vector<ListedDevice> devices;
+  ComPtr<ICreateDevEnum> enumerator;
+  ComPtr<IEnumMoniker> monikers;
+  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, enumerator.PutVoid()));
+  if (!enumerator || enumerator->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
+    return devices;
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
+    std::wstring name = ReadText(bag.Get(), L"FriendlyName");
+    if (!name.empty() && IsTestCard(ReadText(bag.Get(), L"CLSID")))
+      devices.push_back({name, ReadText(bag.Get(), L"DevicePath"), moniker});
+  }
+  return devices;
 }
 
 bool WaitForEvent(IGraphBuilder* graph, long code, DWORD timeout_ms, LONG_PTR* param1,

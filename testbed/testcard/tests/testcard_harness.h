@@ -143,6 +143,22 @@ class HoldingProgram {
 HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height,
                       REFERENCE_TIME interval, int* index_used);
 
+// A device of the test card as the system device enumerator lists it.
+struct ListedDevice {
+  std::wstring name;
+  std::wstring path;  // its DevicePath; empty when the property bag has none
+  ComPtr<IMoniker> moniker;
+};
+
+// The category's devices that belong to the test card, in enumeration order.
+std::vector<ListedDevice> ListDevices(REFCLSID category);
+
+// Whether binding a moniker failed as for an unplugged device: the card's
+// HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), or ERROR_FILE_NOT_FOUND
+// when the device enumerator finds the moniker's entry gone before it asks
+// the card (Wine's does).
+bool FailedAsUnplugged(HRESULT hr);
+
 // Waits (bounded) for the graph to pass on an event with this code.
 bool WaitForEvent(IGraphBuilder* graph, long code, DWORD timeout_ms, LONG_PTR* param1,
                   LONG_PTR* param2);

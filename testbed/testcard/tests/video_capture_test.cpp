@@ -25,9 +25,13 @@ class VideoCaptureTest : public ComTest {
     ReleaseCard();
     ComTest::TearDown();
   }
-  // A new card (which reads the configuration as it is now) and its pins.
-  void CreateCard() {
-    filter_ = CreateFilter(CLSID_TestCardVideo);
+  // A new card (which reads the configuration as it is now) and its pins:
+  // device 0, or the moniker's device.
+  void CreateCard(IMoniker* moniker = nullptr) {
+    if (moniker)
+      ASSERT_EQ(S_OK, moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter_.PutVoid()));
+    else
+      filter_ = CreateFilter(CLSID_TestCardVideo);
     ASSERT_TRUE(filter_);
     capture_ = PinNamed(filter_.Get(), L"Capture");
     preview_ = PinNamed(filter_.Get(), L"Preview");
@@ -355,10 +359,10 @@ class VideoStreamTest : public VideoCaptureTest {
 
   // Replaces the card in the graph by a new one, for a configuration the
   // test has just written.
-  void ReplaceCard() {
+  void ReplaceCard(IMoniker* moniker = nullptr) {
     ASSERT_EQ(S_OK, graph_->RemoveFilter(filter_.Get()));
     ReleaseCard();
-    CreateCard();
+    CreateCard(moniker);
     ASSERT_EQ(S_OK, graph_->AddFilter(filter_.Get(), L"キャプチャデバイス"));
   }
   HRESULT ConnectToSink(IPin* pin) { return graph_->ConnectDirect(pin, sink_->Input(), nullptr); }
@@ -725,10 +729,37 @@ TEST_F(VideoStreamTest, DownstreamThatHoldsSamplesMakesTheCardLoseFrames) {
   EXPECT_GT(arrivals[8].frame_number, arrivals[7].frame_number + 19);
 }
 
-TEST_F(VideoStreamTest, UnpluggedCardTellsTheGraphAndDeliversNoMore) {
+// The card pulled out at frame 10 of a run, as a PnP device (Device Removal
+// Notification): it leaves the device list and cannot be bound, and the
+// instance that saw it go never streams again; plugged back in (when the
+// case says so) it is listed as before and a new instance works in full.
+struct UnplugCase {
+  const char* name;
+  DWORD return_after_ms;
+};
+
+class VideoUnplugTest : public VideoStreamTest, public ::testing::WithParamInterface<UnplugCase> {
+ protected:
+  int CapabilityCount() {
+    int count = 0, size = 0;
+    EXPECT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+    return count;
+  }
+};
+
+const HRESULT kGone = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+
+TEST_P(VideoUnplugTest, CardLeavesTheSystemAndComesBackAsConfigured) {
+  const DWORD return_after_ms = GetParam().return_after_ms;
   testcard::TestCardSetup setup;
   ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"LoseDeviceAfterFrames", 10));
-  ReplaceCard();
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"ReturnAfterMs", return_after_ms));
+  ASSERT_EQ(S_OK, setup.Register());
+  const std::vector<ListedDevice> before = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(1u, before.size());
+  ASSERT_FALSE(before[0].path.empty());
+  ReplaceCard(before[0].moniker.Get());
+  const int capabilities = CapabilityCount();
   ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
   ASSERT_EQ(S_OK, control_->Run());
   LONG_PTR param1 = 0, param2 = -1;
@@ -737,6 +768,7 @@ TEST_F(VideoStreamTest, UnpluggedCardTellsTheGraphAndDeliversNoMore) {
   ASSERT_EQ(S_OK, filter_->QueryInterface(IID_IUnknown, identity.PutVoid()));
   EXPECT_EQ(reinterpret_cast<LONG_PTR>(identity.Get()), param1);
   EXPECT_EQ(0, param2);
+  EXPECT_TRUE(testcard::TestCardSetup::Unplugged(setup.Video(0)));
   ASSERT_EQ(S_OK, control_->Stop());
 
   // Frames 0 to 9 of the run, delivered or counted lost; none after.
@@ -744,16 +776,72 @@ TEST_F(VideoStreamTest, UnpluggedCardTellsTheGraphAndDeliversNoMore) {
   EXPECT_GT(counts.kept, 0);
   // Fewer only when the run's first wake-up came frames late.
   EXPECT_LE(counts.lost + counts.kept, 10);
-  std::vector<Arrival> arrivals = sink_->Arrivals();
+  const std::vector<Arrival> arrivals = sink_->Arrivals();
   EXPECT_EQ(static_cast<size_t>(counts.kept), arrivals.size());
   for (const Arrival& a : arrivals) EXPECT_LT(a.frame_number, 10u);
 
-  // The same instance stays unplugged: a second run delivers nothing.
+  // Out of the system: not listed, the moniker from before binds nothing,
+  // and neither that instance nor a new one leaves the stopped state (the
+  // filter itself, not the graph: Wine's graph never releases a sink left
+  // paused by a refused Run).
+  EXPECT_TRUE(ListDevices(CLSID_VideoInputDeviceCategory).empty());
+  ComPtr<IBaseFilter> rebound;
+  EXPECT_TRUE(FailedAsUnplugged(
+      before[0].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, rebound.PutVoid())));
+  EXPECT_FALSE(rebound);
+  ComPtr<IBaseFilter> created = CreateFilter(CLSID_TestCardVideo);
+  ASSERT_TRUE(created);
+  EXPECT_EQ(kGone, created->Pause());
+  EXPECT_EQ(0u, created.Detach()->Release());
+  EXPECT_EQ(kGone, filter_->Pause());
+  EXPECT_EQ(kGone, filter_->Run(0));
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+
+  if (!return_after_ms) {
+    EXPECT_FALSE(WaitForEvent(graph_.Get(), EC_DEVICE_LOST, 1000, &param1, &param2));
+    EXPECT_TRUE(ListDevices(CLSID_VideoInputDeviceCategory).empty());
+    EXPECT_TRUE(testcard::TestCardSetup::Unplugged(setup.Video(0)));
+    return;
+  }
+  // Back: the instance in the graph says so once, and stays dead.
+  param2 = -1;
+  ASSERT_TRUE(WaitForEvent(graph_.Get(), EC_DEVICE_LOST, return_after_ms + 20000, &param1, &param2));
+  EXPECT_EQ(reinterpret_cast<LONG_PTR>(identity.Get()), param1);
+  EXPECT_EQ(1, param2);
+  EXPECT_FALSE(testcard::TestCardSetup::Unplugged(setup.Video(0)));
+  const std::vector<ListedDevice> after = ListDevices(CLSID_VideoInputDeviceCategory);
+  ASSERT_EQ(1u, after.size());
+  EXPECT_EQ(before[0].name, after[0].name);
+  EXPECT_EQ(before[0].path, after[0].path);
+  EXPECT_EQ(kGone, filter_->Pause());
+  EXPECT_FALSE(WaitForEvent(graph_.Get(), EC_DEVICE_LOST, 500, &param1, &param2));
+  identity.Reset();
+
+  // The moniker from before the loss names the same device again.
+  ASSERT_EQ(S_OK, before[0].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                                  rebound.PutVoid()));
+  EXPECT_EQ(0u, rebound.Detach()->Release());
+  // A new instance delivers, and keeps delivering past the frame of the
+  // loss: a device is pulled out once.
+  ReplaceCard(after[0].moniker.Get());
+  EXPECT_EQ(capabilities, CapabilityCount());
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
   ASSERT_EQ(S_OK, control_->Run());
-  EXPECT_FALSE(sink_->WaitForSamples(arrivals.size() + 1, 1000));
+  ASSERT_TRUE(sink_->WaitForSamples(arrivals.size() + 20, 20000));
   ASSERT_EQ(S_OK, control_->Stop());
-  EXPECT_EQ(0, Counts().kept);
+  const std::vector<Arrival> resumed = sink_->Arrivals();
+  EXPECT_TRUE(resumed[arrivals.size()].numbered);
+  EXPECT_GE(resumed.back().frame_number, 10u);
+  EXPECT_GT(Counts().kept, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Returns, VideoUnplugTest,
+                         ::testing::Values(UnplugCase{"Never", 0}, UnplugCase{"After1500ms", 1500}),
+                         [](const ::testing::TestParamInfo<UnplugCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // What the card's media types carry: a VIDEOINFOHEADER, or only a
 // VIDEOINFOHEADER2 as some drivers offer.
@@ -980,6 +1068,92 @@ TEST_F(VideoStreamTest, AudioPinComesFirstAndDeliversTheCardsSound) {
   EXPECT_GE(clicks, static_cast<int>(heard / 10010000));
   EXPECT_LE(clicks, static_cast<int>(heard / 10010000) + 1);
   EXPECT_EQ(S_OK, graph_->RemoveFilter(audio_sink.Get()));
+}
+
+using DeviceEvents = std::vector<std::pair<LONG_PTR, LONG_PTR>>;
+
+DeviceEvents Sorted(DeviceEvents events) {
+  std::sort(events.begin(), events.end());
+  return events;
+}
+
+// The next `count` EC_DEVICE_LOST events (bounded), as (filter, param2), sorted.
+DeviceEvents DeviceLostEvents(IGraphBuilder* graph, size_t count) {
+  DeviceEvents events;
+  LONG_PTR param1 = 0, param2 = 0;
+  while (events.size() < count && WaitForEvent(graph, EC_DEVICE_LOST, 20000, &param1, &param2))
+    events.push_back({param1, param2});
+  return Sorted(events);
+}
+
+LONG_PTR Identity(IBaseFilter* filter) {
+  ComPtr<IUnknown> identity;
+  EXPECT_EQ(S_OK, filter->QueryInterface(IID_IUnknown, identity.PutVoid()));
+  return reinterpret_cast<LONG_PTR>(identity.Get());  // the filter holds it
+}
+
+HRESULT SuggestBufferBytes(IPin* pin, long bytes) {
+  ComPtr<IAMBufferNegotiation> negotiation;
+  ALLOCATOR_PROPERTIES props = {-1, bytes, -1, -1};
+  HRESULT hr = ComPtr<IPin>(pin).As(&negotiation);
+  return SUCCEEDED(hr) ? negotiation->SuggestAllocatorProperties(&props) : hr;
+}
+
+// One card, its sound on the video filter's audio pin and on an audio
+// device of its own (AudioN\LoseWithVideo): pulled out, all of it goes at
+// once, and it comes back together.
+TEST_F(VideoStreamTest, CardsSoundGoesAndComesBackWithIt) {
+  testcard::TestCardSetup setup;
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"AudioPin", 1));
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"LoseDeviceAfterFrames", 30));
+  ASSERT_TRUE(setup.SetNumber(setup.Video(0), L"ReturnAfterMs", 1000));
+  ASSERT_TRUE(setup.SetNumber(setup.Audio(0), L"LoseWithVideo", 0));
+  ASSERT_EQ(S_OK, setup.Register());
+  const std::vector<ListedDevice> sound = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(1u, sound.size());
+  ReplaceCard(ListDevices(CLSID_VideoInputDeviceCategory).at(0).moniker.Get());
+  ComPtr<IBaseFilter> source;
+  ASSERT_EQ(S_OK, sound[0].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, source.PutVoid()));
+  ASSERT_EQ(S_OK, graph_->AddFilter(source.Get(), L"Audio capture"));
+  ComPtr<IPin> card_audio = PinAt(filter_.Get(), 0), source_audio = PinAt(source.Get(), 0);
+  ComPtr<SinkFilter> card_sound = CreateSink(MEDIATYPE_Audio), source_sound = CreateSink(MEDIATYPE_Audio);
+  ASSERT_EQ(S_OK, graph_->AddFilter(card_sound.Get(), L"Card sound"));
+  ASSERT_EQ(S_OK, graph_->AddFilter(source_sound.Get(), L"Source sound"));
+  // About 10 ms per buffer, so that a sound going on would show at once.
+  ASSERT_EQ(S_OK, SuggestBufferBytes(card_audio.Get(), 1920));
+  ASSERT_EQ(S_OK, SuggestBufferBytes(source_audio.Get(), 1920));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(card_audio.Get(), card_sound->Input(), nullptr));
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(source_audio.Get(), source_sound->Input(), nullptr));
+  ASSERT_EQ(S_OK, ConnectToSink(capture_.Get()));
+  const LONG_PTR card = Identity(filter_.Get()), audio = Identity(source.Get());
+
+  ASSERT_EQ(S_OK, control_->Run());
+  EXPECT_EQ(Sorted({{card, 0}, {audio, 0}}), DeviceLostEvents(graph_.Get(), 2));
+  const size_t card_sound_at_loss = card_sound->Arrivals().size();
+  const size_t source_sound_at_loss = source_sound->Arrivals().size();
+  EXPECT_GT(card_sound_at_loss, 0u);
+  EXPECT_GT(source_sound_at_loss, 0u);
+  EXPECT_TRUE(ListDevices(CLSID_VideoInputDeviceCategory).empty());
+  EXPECT_TRUE(ListDevices(CLSID_AudioInputDeviceCategory).empty());
+  EXPECT_TRUE(testcard::TestCardSetup::Unplugged(setup.Audio(0)));
+  ComPtr<IBaseFilter> rebound;
+  EXPECT_TRUE(FailedAsUnplugged(
+      sound[0].moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, rebound.PutVoid())));
+
+  // Back together, the graph running all the while; neither sound went on
+  // (but for a buffer already on its way).
+  EXPECT_EQ(Sorted({{card, 1}, {audio, 1}}), DeviceLostEvents(graph_.Get(), 2));
+  EXPECT_LE(card_sound->Arrivals().size(), card_sound_at_loss + 1);
+  EXPECT_LE(source_sound->Arrivals().size(), source_sound_at_loss + 1);
+  const std::vector<ListedDevice> listed = ListDevices(CLSID_AudioInputDeviceCategory);
+  ASSERT_EQ(1u, listed.size());
+  EXPECT_EQ(sound[0].name, listed[0].name);
+  EXPECT_EQ(1u, ListDevices(CLSID_VideoInputDeviceCategory).size());
+  ASSERT_EQ(S_OK, control_->Stop());
+  EXPECT_EQ(kGone, source->Pause());
+  EXPECT_EQ(S_OK, graph_->RemoveFilter(source.Get()));
+  source_audio.Reset();
+  EXPECT_EQ(0u, source.Detach()->Release());
 }
 
 // Windows' capture filter offers IAMDroppedFrames only when the driver has
