@@ -335,7 +335,7 @@ TEST_F(SurvivalE2E, ACardUnpluggedWhileRecordingComesBackAndRecordsOnInANewFile)
 {
     Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
     Card().SetNumber(TestCardSetup::Video(0), L"ReturnAfterMs", 3000);
-    Card().SetNumber(TestCardSetup::Audio(0), L"LoseWithVideo", 1);
+    Card().SetNumber(TestCardSetup::Audio(0), L"LoseWithVideo", 0);
     StartWithCard();
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     ASSERT_EQ(1, recording_state.recording);
