@@ -12,6 +12,30 @@ int SavedVideoIndex(int saved_id, int count);       // 1002 + index; out of rang
 int SavedAudioIndex(int saved_id, int count);       // 2001 = none; out of range: 0, or none without devices
 int SavedCompressorIndex(int saved_id, int count);  // 10001 = uncompressed; out of range: uncompressed
 
+// A listed device as it is saved: its friendly name and, where its moniker
+// has one, its DevicePath (empty otherwise).
+constexpr int kPathSlotBytes = 260;
+struct ListedDevice {
+    const char* name;
+    const char* path;
+};
+// The saved device found again in today's list. Windows keeps no order (a
+// webcam or another USB port moves the card), so the saved path decides, then
+// the saved name (the one at the saved position first, for identical cards),
+// and only then `fallback`: the saved position, the one thing an older
+// setting.ini holds, or -1 for a device that must be this one or none.
+int FindSavedDevice(const ListedDevice* listed, int count, const char* saved_path, const char* saved_name,
+                    int fallback);
+
+// The sound to play on a first start: the audio device named after the video
+// device. Cards name both alike ("X", "X Audio", "Audio (X)"), so it is an
+// audio device whose name holds every word of the video device's name
+// (letters and digits, ASCII case aside; double-byte characters as they
+// are), the one with the fewest other words, the first of equals. -1 when
+// none does: better no sound than the laptop's microphone or Stereo Mix.
+int MatchingAudioDevice(const char* video_name, const char* const* audio_names, int count,
+                        bool (*is_lead_byte)(unsigned char));
+
 // What the two-rate probe of an audio device does to the rate items.
 constexpr int kStateUnchanged = -1;
 struct RateOutcome {
