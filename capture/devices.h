@@ -61,6 +61,9 @@ void DisconnectLiveSound();
 void ReconnectLiveSound();
 void ReleaseAudioMonitor();
 HRESULT SetAudioFormat(int rate);
+// Narrows the two-rate probe of device `index` to the rate its sound
+// endpoint runs at, where that can be read.
+void KeepAudioDeviceRate(int index, bool* ok_44k, bool* ok_48k);
 void SwitchAudioRate(int index);
 void SelectAudioDevice(UINT id);
 void DisableAudio();

@@ -143,6 +143,28 @@ RateOutcome ResolveRateProbe(bool ok_44k, bool ok_48k, unsigned state_44k_before
     return {kStateUnchanged, kStateUnchanged, false, 0};
 }
 
+void KeepDeviceRate(unsigned device_rate, bool* ok_44k, bool* ok_48k)
+{
+    if (device_rate == 44100 && *ok_44k)
+        *ok_48k = false;
+    else if (device_rate == 48000 && *ok_48k)
+        *ok_44k = false;
+}
+
+int MatchingEndpoint(const char* filter_name, const char* const* endpoint_names, int count)
+{
+    size_t length = std::strlen(filter_name);
+    int found = -1;
+    for (int i = 0; length > 0 && i < count; ++i) {
+        if (std::strncmp(endpoint_names[i], filter_name, length) != 0)
+            continue;
+        if (found >= 0)
+            return -1;
+        found = i;
+    }
+    return found;
+}
+
 VideoFormat VideoFormatForHeight(int height)
 {
     if (height == 720)

@@ -46,6 +46,16 @@ struct RateOutcome {
 };
 RateOutcome ResolveRateProbe(bool ok_44k, bool ok_48k, unsigned state_44k_before);
 
+// Windows' audio engine converts rates, so both probes succeed on any device
+// it serves. Where the device's own rate is known (0: not), only that one of
+// the two stays; a device at neither rate keeps what the probe found.
+void KeepDeviceRate(unsigned device_rate, bool* ok_44k, bool* ok_48k);
+
+// The sound endpoint behind a wave-in capture filter: the one whose name
+// begins with the filter's (which Windows cuts to 31 characters), and only
+// when exactly one does. -1 otherwise.
+int MatchingEndpoint(const char* filter_name, const char* const* endpoint_names, int count);
+
 // The capture formats the program supports.
 struct VideoFormat {
     int32_t width;

@@ -151,6 +151,39 @@ TEST(RateProbe, EveryRowOfTheTable)
     EXPECT_EQ(0, neither.rate);
 }
 
+TEST(KeepDeviceRate, OnlyTheDevicesOwnRateOfTheTwo)
+{
+    struct Case {
+        unsigned device_rate;
+        bool ok_44k, ok_48k;   // the probe
+        bool kept_44k, kept_48k;
+    };
+    const Case cases[] = {
+        {48000, true, true, false, true},   {44100, true, true, true, false},
+        {0, true, true, true, true},        {96000, true, true, true, true},
+        {48000, true, false, true, false},  // the driver refused its own rate: the probe knows better
+        {44100, false, true, false, true},
+    };
+    for (const Case& c : cases) {
+        bool ok_44k = c.ok_44k, ok_48k = c.ok_48k;
+        KeepDeviceRate(c.device_rate, &ok_44k, &ok_48k);
+        EXPECT_EQ(c.kept_44k, ok_44k) << c.device_rate << " " << c.ok_44k << c.ok_48k;
+        EXPECT_EQ(c.kept_48k, ok_48k) << c.device_rate << " " << c.ok_44k << c.ok_48k;
+    }
+}
+
+TEST(MatchingEndpoint, TheOneEndpointTheCutNameBegins)
+{
+    const char* endpoints[] = {"Microphone (Realtek High Definition Audio)", "Line In (Realtek High Definition Audio)",
+                               "Digital Audio Interface (USB3.0 Capture)", "Microphone (HD WebCam)"};
+    EXPECT_EQ(0, MatchingEndpoint("Microphone (Realtek High Defini", endpoints, 4));
+    EXPECT_EQ(2, MatchingEndpoint("Digital Audio Interface (USB3.0", endpoints, 4));
+    EXPECT_EQ(3, MatchingEndpoint("Microphone (HD WebCam)", endpoints, 4));
+    EXPECT_EQ(-1, MatchingEndpoint("Microphone (", endpoints, 4)) << "two begin so";
+    EXPECT_EQ(-1, MatchingEndpoint("Fernwood HD Test Card Audio", endpoints, 4));
+    EXPECT_EQ(-1, MatchingEndpoint("", endpoints, 4));
+}
+
 TEST(VideoFormat, TableAndImageSizes)
 {
     VideoFormat hd = VideoFormatForHeight(720);
