@@ -46,28 +46,26 @@ bool RegisterMainWindowClass(HINSTANCE instance)
     return RegisterClassA(&window_class) != 0;
 }
 
-static IntRect DesktopRect()
-{
-    int x = GetSystemMetrics(SM_XVIRTUALSCREEN);
-    int y = GetSystemMetrics(SM_YVIRTUALSCREEN);
-    return IntRect{x, y, x + GetSystemMetrics(SM_CXVIRTUALSCREEN), y + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
-}
-
 HWND CreateMainWindow(HINSTANCE instance)
 {
     video_rects.aspect = AspectFromSetting(ReadSettingInt("menu", "aspect_ratio", IDM_ASPECT_16_9));
     IntRect client = InitialClientRect(ReadSettingInt("client_rect", "top", 0), ReadSettingInt("client_rect", "left", 0),
                                        ReadSettingInt("client_rect", "bottom", kDefaultClientHeight),
                                        video_rects.aspect);
-    RECT outer{client.left, client.top, client.right, client.bottom};
-    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
-    int width = outer.right - outer.left;
-    int height = outer.bottom - outer.top;
+    int client_width = client.right - client.left;
+    int client_height = client.bottom - client.top;
+    SIZE outer = OuterSizeForClient(nullptr, client_width, client_height);
     int x = ReadSettingInt("window_position", "left", kUseDefaultPosition);
     int y = ReadSettingInt("window_position", "top", kUseDefaultPosition);
-    ResolveWindowPosition(&x, &y, width, height, DesktopRect());
-    return CreateWindowExA(0, kClassName, kClassName, WS_VISIBLE | WS_OVERLAPPEDWINDOW, x, y, width, height, nullptr,
-                           nullptr, instance, nullptr);
+    IntRect monitors[16];
+    ResolveWindowPosition(&x, &y, outer.cx, outer.cy, monitors, ListMonitors(monitors, 16));
+    HWND hwnd = CreateWindowExA(0, kClassName, kClassName, WS_VISIBLE | WS_OVERLAPPEDWINDOW, x, y, outer.cx, outer.cy,
+                                nullptr, nullptr, instance, nullptr);
+    // Created on a monitor of another DPI than the system's, the frame differs.
+    SIZE fitted = OuterSizeForClient(hwnd, client_width, client_height);
+    if (hwnd && (fitted.cx != outer.cx || fitted.cy != outer.cy))
+        SetWindowPos(hwnd, nullptr, 0, 0, fitted.cx, fitted.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return hwnd;
 }
 
 void ReplayDisplayState()
@@ -184,6 +182,7 @@ LRESULT CALLBACK MainWindow(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
     case WM_GRAPH_EVENT: OnGraphEvent(); break;
     case WM_GRAPH_FAULT: ShowQueuedGraphFault(); break;
     case WM_DISPLAYCHANGE: OnDisplayChange(); break;
+    case WM_DPICHANGED: OnDpiChanged(hwnd, wparam, reinterpret_cast<const RECT*>(lparam)); break;
     // Sent to every top-level window when a device arrives or leaves.
     case WM_DEVICECHANGE: LookForLostDevice(); return TRUE;
     default: return DefWindowProcA(hwnd, message, wparam, lparam);

@@ -129,11 +129,24 @@ static void WriteTimerSpec(const char* section, const TimerSpec& when)
     WriteSettingInt(section, "minute", when.minute);
 }
 
+// The position stays beside the name and path, for an older copy of the program.
+static void WriteDeviceChoices()
+{
+    WriteSettingInt("menu", "capture_device", video_device_index + IDM_VIDEO_DEVICE_FIRST);
+    bool video = video_device_index >= 0 && video_device_index < video_device_count;
+    WriteSettingText("menu", "capture_device_name", video ? device_list.video_names[video_device_index] : "");
+    WriteSettingText("menu", "capture_device_path", video ? device_list.video_paths[video_device_index] : "");
+    WriteSettingInt("menu", "audio_device", audio_device_index + IDM_AUDIO_DEVICE_FIRST);
+    bool audio = audio_device_index >= 0 && audio_device_index < audio_device_count;
+    WriteSettingText("menu", "audio_device_name", audio ? device_list.audio_names[audio_device_index] : "");
+    WriteSettingText("menu", "audio_device_path", audio ? device_list.audio_paths[audio_device_index] : "");
+}
+
 void SaveSettings()
 {
     settings_write_failed = false;
-    WriteSettingInt("menu", "capture_device", video_device_index + IDM_VIDEO_DEVICE_FIRST);
-    WriteSettingInt("menu", "audio_device", audio_device_index + IDM_AUDIO_DEVICE_FIRST);
+    if (device_choices_read)
+        WriteDeviceChoices();
 
     int rate = IsMenuChoice(IDM_AUDIO_44K) ? IDM_AUDIO_44K : IsMenuChoice(IDM_AUDIO_48K) ? IDM_AUDIO_48K : 17003;
     WriteSettingInt("menu", "sampling_rate", rate);
@@ -163,7 +176,8 @@ void SaveSettings()
     WriteTimerSpec("timer_start", record_timer.start);
     WriteTimerSpec("timer_stop", record_timer.stop);
 
-    WriteSettingInt("menu", "compressor", compressor_index + IDM_COMPRESSOR_FIRST);
+    if (compressor_choice_read)
+        WriteSettingInt("menu", "compressor", compressor_index + IDM_COMPRESSOR_FIRST);
     WriteSettingText("menu", "path_capture", save_folders.path_capture);
     WriteSettingText("menu", "path_picture", save_folders.path_picture);
 

@@ -154,6 +154,11 @@ void AddAudioDevice(int index)
     g.graph->AddFilter(g.audio_capture, L"オーディオデバイス");
     bool ok_44k = SetAudioFormat(44100) == S_OK;
     bool ok_48k = SetAudioFormat(48000) == S_OK;
+    bool probed_48k = ok_48k;
+    KeepAudioDeviceRate(index, &ok_44k, &ok_48k);
+    // The probe left the device at 48 kHz, which it would only resample.
+    if (probed_48k && !ok_48k)
+        SetAudioFormat(44100);
     ApplyRateProbe(ok_44k, ok_48k);
     SuggestShortAudioBuffers();
 

@@ -9,16 +9,18 @@
 
 int compressor_index = 0;
 int compressor_count = 0;
+bool compressor_choice_read = false;
 
 void EnumerateCompressors()
 {
-    compressor_count = ListDevices(CLSID_VideoCompressorCategory, device_list.compressor_names, 50,
+    compressor_count = ListDevices(CLSID_VideoCompressorCategory, device_list.compressor_names, nullptr, 50,
                                    IDM_COMPRESSOR_FIRST, IDM_COMPRESSOR_NONE);
     // A saved compressor that is no longer listed falls back to uncompressed,
     // so the menu and the recording agree.
     compressor_index = SavedCompressorIndex(ReadSettingInt("menu", "compressor", IDM_COMPRESSOR_NONE),
                                             compressor_count);
     CheckMenuItem(CommandMenu, IDM_COMPRESSOR_FIRST + compressor_index, MF_BYCOMMAND | MF_CHECKED);
+    compressor_choice_read = true;
 }
 
 static void ShowPropertyFrame(IBaseFilter* filter, ISpecifyPropertyPages* pages)
@@ -28,7 +30,7 @@ static void ShowPropertyFrame(IBaseFilter* filter, ISpecifyPropertyPages* pages)
     CAUUID page_ids{};
     if (SUCCEEDED(pages->GetPages(&page_ids))) {
         IUnknown* object = filter;
-        OleCreatePropertyFrame(nullptr, 0, 0, info.achName, 1, &object, page_ids.cElems, page_ids.pElems, 0, 0,
+        OleCreatePropertyFrame(main_window, 0, 0, info.achName, 1, &object, page_ids.cElems, page_ids.pElems, 0, 0,
                                nullptr);
         CoTaskMemFree(page_ids.pElems);
     }

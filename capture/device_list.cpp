@@ -26,9 +26,24 @@ static void StoreName(const wchar_t* name, char* slot)
     lstrcpynA(slot, converted, kNameSlotBytes);
 }
 
-static void ReadFriendlyName(IMoniker* moniker, char* slot)
+static void ReadBagText(IPropertyBag* bag, const wchar_t* property, char* converted, int size)
 {
-    slot[0] = '\0';
+    VARIANT value;
+    VariantInit(&value);
+    bool read = SUCCEEDED(bag->Read(property, &value, nullptr)) &&
+                SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) && value.bstrVal &&
+                WideCharToMultiByte(CP_ACP, 0, value.bstrVal, -1, converted, size, nullptr, nullptr) > 0;
+    VariantClear(&value);
+    if (!read)
+        converted[0] = '\0';
+}
+
+// A path too long for its slot is left out: cut, it could name another device.
+static void ReadDeviceIdentity(IMoniker* moniker, char* name_slot, char* path_slot)
+{
+    name_slot[0] = '\0';
+    if (path_slot)
+        path_slot[0] = '\0';
     IPropertyBag* bag = nullptr;
     if (moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)) != S_OK || !bag)
         return;
@@ -36,8 +51,10 @@ static void ReadFriendlyName(IMoniker* moniker, char* slot)
     VariantInit(&name);
     if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) &&
         SUCCEEDED(VariantChangeType(&name, &name, 0, VT_BSTR)) && name.bstrVal)
-        StoreName(name.bstrVal, slot);
+        StoreName(name.bstrVal, name_slot);
     VariantClear(&name);
+    if (path_slot)
+        ReadBagText(bag, L"DevicePath", path_slot, kPathSlotBytes);
     bag->Release();
 }
 
@@ -51,13 +68,14 @@ static IEnumMoniker* OpenCategory(REFCLSID category)
     return monikers;
 }
 
-int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], int slots, UINT first_id, UINT anchor_id)
+int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], char (*paths)[kPathSlotBytes], int slots,
+                UINT first_id, UINT anchor_id)
 {
     int count = 0;
     IEnumMoniker* monikers = OpenCategory(category);
     IMoniker* moniker = nullptr;
     while (monikers && count < slots && monikers->Next(1, &moniker, nullptr) == S_OK) {
-        ReadFriendlyName(moniker, names[count]);
+        ReadDeviceIdentity(moniker, names[count], paths ? paths[count] : nullptr);
         moniker->Release();
         wchar_t caption[kNameSlotBytes];
         if (MultiByteToWideChar(CP_ACP, 0, names[count], -1, caption, kNameSlotBytes) <= 0)
@@ -86,35 +104,90 @@ IMoniker* FindDeviceMoniker(REFCLSID category, int index)
     return moniker;
 }
 
-int FindListedDevice(REFCLSID category, const char* name)
+constexpr int kMostListed = 10;
+
+static int ListIdentities(REFCLSID category, DeviceList& list, bool video)
 {
     IEnumMoniker* monikers = OpenCategory(category);
     IMoniker* moniker = nullptr;
-    int found = -1;
-    for (int i = 0; monikers && found < 0 && monikers->Next(1, &moniker, nullptr) == S_OK; ++i) {
-        char listed[kNameSlotBytes];
-        ReadFriendlyName(moniker, listed);
+    int count = 0;
+    while (monikers && count < kMostListed && monikers->Next(1, &moniker, nullptr) == S_OK) {
+        ReadDeviceIdentity(moniker, video ? list.video_names[count] : list.audio_names[count],
+                           video ? list.video_paths[count] : list.audio_paths[count]);
         moniker->Release();
-        if (name[0] && lstrcmpA(listed, name) == 0)
-            found = i;
+        ++count;
     }
     SafeRelease(monikers);
-    return found;
+    return count;
+}
+
+static int Identities(const DeviceList& list, bool video, int count, ListedDevice* listed)
+{
+    for (int i = 0; i < count; ++i)
+        listed[i] = video ? ListedDevice{list.video_names[i], list.video_paths[i]}
+                          : ListedDevice{list.audio_names[i], list.audio_paths[i]};
+    return count;
+}
+
+int FindListedDevice(REFCLSID category, const char* name, const char* path)
+{
+    // Large: kept off the window thread's stack.
+    static DeviceList fresh;
+    bool video = category == CLSID_VideoInputDeviceCategory;
+    ListedDevice listed[kMostListed];
+    int count = Identities(fresh, video, ListIdentities(category, fresh, video), listed);
+    return FindSavedDevice(listed, count, path, name, -1);
+}
+
+bool device_choices_read = false;
+
+static int SavedDevice(bool video, int count, const char* name_key, const char* path_key, int position)
+{
+    char name[kNameSlotBytes] = "";
+    char path[kPathSlotBytes] = "";
+    ReadSettingText("menu", name_key, name, sizeof name);
+    ReadSettingText("menu", path_key, path, sizeof path);
+    ListedDevice listed[kMostListed];
+    Identities(device_list, video, count, listed);
+    return FindSavedDevice(listed, count, path, name, position);
+}
+
+// No audio device saved yet: the card's own sound, or none rather than
+// whatever input happens to come first.
+static int FirstStartAudioIndex()
+{
+    if (video_device_index >= video_device_count)
+        return -1;
+    const char* names[kMostListed];
+    for (int i = 0; i < audio_device_count; ++i)
+        names[i] = device_list.audio_names[i];
+    return MatchingAudioDevice(device_list.video_names[video_device_index], names, audio_device_count,
+                               IsLeadByte);
 }
 
 void EnumerateCaptureDevices()
 {
-    video_device_count =
-        ListDevices(CLSID_VideoInputDeviceCategory, device_list.video_names, 10, IDM_VIDEO_DEVICE_FIRST,
-                    IDM_VIDEO_DEVICE_ANCHOR);
+    video_device_count = ListDevices(CLSID_VideoInputDeviceCategory, device_list.video_names, device_list.video_paths,
+                                     kMostListed, IDM_VIDEO_DEVICE_FIRST, IDM_VIDEO_DEVICE_ANCHOR);
     DeleteMenu(CommandMenu, IDM_VIDEO_DEVICE_ANCHOR, MF_BYCOMMAND);
-    audio_device_count = ListDevices(CLSID_AudioInputDeviceCategory, device_list.audio_names, 10,
-                                     IDM_AUDIO_DEVICE_FIRST, IDM_AUDIO_NONE);
+    audio_device_count = ListDevices(CLSID_AudioInputDeviceCategory, device_list.audio_names, device_list.audio_paths,
+                                     kMostListed, IDM_AUDIO_DEVICE_FIRST, IDM_AUDIO_NONE);
 
-    video_device_index = SavedVideoIndex(ReadSettingInt("menu", "capture_device", IDM_VIDEO_DEVICE_FIRST),
-                                         video_device_count);
+    int saved_video = SavedVideoIndex(ReadSettingInt("menu", "capture_device", IDM_VIDEO_DEVICE_FIRST),
+                                      video_device_count);
+    video_device_index =
+        SavedDevice(true, video_device_count, "capture_device_name", "capture_device_path", saved_video);
     CheckMenuItem(CommandMenu, IDM_VIDEO_DEVICE_FIRST + video_device_index, MF_BYCOMMAND | MF_CHECKED);
-    audio_device_index = SavedAudioIndex(ReadSettingInt("menu", "audio_device", IDM_AUDIO_DEVICE_FIRST),
-                                         audio_device_count);
+
+    int saved_audio_id = ReadSettingInt("menu", "audio_device", 0);
+    int saved_audio = SavedAudioIndex(saved_audio_id, audio_device_count);
+    if (saved_audio_id == 0)
+        audio_device_index = FirstStartAudioIndex();
+    else if (saved_audio < 0)
+        audio_device_index = -1;
+    else
+        audio_device_index =
+            SavedDevice(false, audio_device_count, "audio_device_name", "audio_device_path", saved_audio);
     CheckMenuItem(CommandMenu, IDM_AUDIO_DEVICE_FIRST + audio_device_index, MF_BYCOMMAND | MF_CHECKED);
+    device_choices_read = true;
 }

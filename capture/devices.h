@@ -12,7 +12,9 @@
 
 struct DeviceList {
     char video_names[10][kNameSlotBytes];
+    char video_paths[10][kPathSlotBytes];  // empty where the moniker has no DevicePath
     char audio_names[10][kNameSlotBytes];
+    char audio_paths[10][kPathSlotBytes];
     char compressor_names[50][kNameSlotBytes];
 };
 
@@ -23,12 +25,18 @@ extern int audio_device_index;  // -1: no audio device
 extern int audio_device_count;
 extern int compressor_index;    // -1: uncompressed
 extern int compressor_count;
+// Whether the saved choices were read; a run that ended before (no DirectX 9)
+// must leave them in setting.ini as they were.
+extern bool device_choices_read;
+extern bool compressor_choice_read;
 
-// Shared by the three lists.
-int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], int slots, UINT first_id, UINT anchor_id);
+// Shared by the three lists; `paths` may be null.
+int ListDevices(REFCLSID category, char (*names)[kNameSlotBytes], char (*paths)[kPathSlotBytes], int slots,
+                UINT first_id, UINT anchor_id);
 IMoniker* FindDeviceMoniker(REFCLSID category, int index);  // caller releases; null if gone
-// The position of the device called `name` in a fresh enumeration, or -1.
-int FindListedDevice(REFCLSID category, const char* name);
+// The position in a fresh enumeration of the device at `path` (when given),
+// else of the one called `name`; -1 if neither is listed.
+int FindListedDevice(REFCLSID category, const char* name, const char* path = "");
 
 void EnumerateCaptureDevices();
 void AddVideoDevice(int index, int height);
@@ -53,6 +61,9 @@ void DisconnectLiveSound();
 void ReconnectLiveSound();
 void ReleaseAudioMonitor();
 HRESULT SetAudioFormat(int rate);
+// Narrows the two-rate probe of device `index` to the rate its sound
+// endpoint runs at, where that can be read.
+void KeepAudioDeviceRate(int index, bool* ok_44k, bool* ok_48k);
 void SwitchAudioRate(int index);
 void SelectAudioDevice(UINT id);
 void DisableAudio();

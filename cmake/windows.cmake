@@ -2,7 +2,11 @@
 enable_language(RC)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-if(NOT MSVC)
+if(MSVC)
+  # fernwoodview.rc embeds the manifest (per-monitor DPI awareness, common
+  # controls); the linker's own would be a second one (CVT1100, LNK1123).
+  add_link_options(/MANIFEST:NO)
+else()
   # One self-contained executable: no MinGW runtime DLLs beside it.
   add_link_options(-static -static-libgcc -static-libstdc++)
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")

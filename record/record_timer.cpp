@@ -105,11 +105,21 @@ static bool ClickSide(HWND dialog, const TimerSide& side, int id)
     return false;
 }
 
+static TimerClock LocalClock()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return TimerClock{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute};
+}
+
 static void Commit(HWND dialog)
 {
     TimerSpec start, stop;
-    switch (CheckTimerChoices(ReadSide(dialog, kStartSide), ReadSide(dialog, kStopSide), &start, &stop)) {
+    switch (CheckTimerChoices(ReadSide(dialog, kStartSide), ReadSide(dialog, kStopSide), LocalClock(), &start,
+                              &stop)) {
     case TimerVerdict::Incomplete: MessageBoxW(dialog, L"設定が不十分です 　", L"", MB_OK); return;
+    case TimerVerdict::NoSuchDate: MessageBoxW(dialog, L"その日付はありません 　", L"", MB_OK); return;
+    case TimerVerdict::AlreadyPast: MessageBoxW(dialog, L"その時刻は過ぎています 　", L"", MB_OK); return;
     case TimerVerdict::StopNotLater:
         MessageBoxW(dialog, L"停止時間が開始時間より早くなっています 　", L"", MB_OK);
         return;

@@ -41,12 +41,57 @@ static bool ReadSide(const TimerChoice& choice, TimerSpec* out)
     return true;
 }
 
-TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, TimerSpec* start_out,
-                               TimerSpec* stop_out)
+static bool IsLeapYear(unsigned year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+static unsigned DaysInMonth(unsigned year, unsigned month)
+{
+    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
+// Minutes since the start of `year`; the day must exist in that year.
+static long long MinuteOfYear(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute)
+{
+    long long days = day - 1;
+    for (unsigned m = 1; m < month; ++m)
+        days += DaysInMonth(year, m);
+    return (days * 24 + hour) * 60 + minute;
+}
+
+static bool DayExists(unsigned year, const TimerSpec& when)
+{
+    return when.month >= 1 && when.month <= 12 && when.day >= 1 && when.day <= DaysInMonth(year, when.month);
+}
+
+constexpr long long kPastWindowMinutes = 183LL * 24 * 60;
+
+static TimerVerdict CheckDate(const TimerSpec& when, const TimerClock& now)
+{
+    if (when.month == 0)
+        return TimerVerdict::Accepted;
+    long long clock = MinuteOfYear(now.year, now.month, now.day, now.hour, now.minute);
+    bool this_year = DayExists(now.year, when);
+    long long at = this_year ? MinuteOfYear(now.year, when.month, when.day, when.hour, when.minute) : 0;
+    if (this_year && at < clock && clock - at <= kPastWindowMinutes)
+        return TimerVerdict::AlreadyPast;
+    if ((this_year && at >= clock) || DayExists(now.year + 1, when))
+        return TimerVerdict::Accepted;
+    return TimerVerdict::NoSuchDate;
+}
+
+TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, const TimerClock& now,
+                               TimerSpec* start_out, TimerSpec* stop_out)
 {
     TimerSpec first, last;
     if (!ReadSide(start, &first) || !ReadSide(stop, &last))
         return TimerVerdict::Incomplete;
+    TimerVerdict start_date = CheckDate(first, now);
+    TimerVerdict stop_date = CheckDate(last, now);
+    if (start_date == TimerVerdict::NoSuchDate || stop_date == TimerVerdict::NoSuchDate)
+        return TimerVerdict::NoSuchDate;
     if (!stop.none) {
         const uint16_t a[] = {first.month, first.day, first.hour, first.minute};
         const uint16_t b[] = {last.month, last.day, last.hour, last.minute};
@@ -58,6 +103,8 @@ TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop
         if (order == 0)
             return TimerVerdict::SameTimes;
     }
+    if (start_date == TimerVerdict::AlreadyPast || stop_date == TimerVerdict::AlreadyPast)
+        return TimerVerdict::AlreadyPast;
     *start_out = first;
     *stop_out = last;
     return TimerVerdict::Accepted;

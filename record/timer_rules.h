@@ -32,12 +32,25 @@ struct TimerChoice {
 enum class TimerVerdict {
     Accepted,
     Incomplete,     // a group of a side with a time has no choice
+    NoSuchDate,     // 2月31日, or 2月29日 when neither this year nor the next has one
     StopNotLater,   // the stop comes before the start
     SameTimes,
+    AlreadyPast,    // a side's time went by within the last half year
 };
 
+// The local clock, to a minute.
+struct TimerClock {
+    unsigned year, month, day, hour, minute;
+};
+
+// A time has no year: it fires the next time the clock shows it, within a
+// year. One earlier than now this year fires next year, which is what a
+// user means by January chosen in December, but not by 10時 chosen at 11時:
+// within the half year (183 days) before now it counts as past.
+// 2月29日 exists only in leap years: it is taken when the coming one is this
+// year's (still ahead) or next year's.
 // Validates both sides; on Accepted fills the two times (all zero for "設定無し").
-TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, TimerSpec* start_out,
-                               TimerSpec* stop_out);
+TimerVerdict CheckTimerChoices(const TimerChoice& start, const TimerChoice& stop, const TimerClock& now,
+                               TimerSpec* start_out, TimerSpec* stop_out);
 
 #endif

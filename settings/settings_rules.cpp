@@ -32,7 +32,7 @@ IntRect InitialClientRect(int top, int left, int bottom, double aspect)
     return IntRect{left, top, static_cast<int>(bottom * aspect), bottom};
 }
 
-void ResolveWindowPosition(int* x, int* y, int width, int height, const IntRect& desktop)
+void ResolveWindowPosition(int* x, int* y, int width, int height, const IntRect* monitors, int monitor_count)
 {
     if (*x == kUseDefaultPosition || *y == kUseDefaultPosition) {
         *x = *y = kUseDefaultPosition;
@@ -40,7 +40,10 @@ void ResolveWindowPosition(int* x, int* y, int width, int height, const IntRect&
     }
     long long right = static_cast<long long>(*x) + width;
     long long bottom = static_cast<long long>(*y) + height;
-    bool overlaps = right > desktop.left && *x < desktop.right && bottom > desktop.top && *y < desktop.bottom;
-    if (!overlaps)
-        *x = *y = kUseDefaultPosition;
+    for (int i = 0; i < monitor_count; ++i) {
+        const IntRect& m = monitors[i];
+        if (right > m.left && *x < m.right && bottom > m.top && *y < m.bottom)
+            return;
+    }
+    *x = *y = kUseDefaultPosition;
 }

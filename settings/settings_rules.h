@@ -25,8 +25,10 @@ struct IntRect {
 // A stored rectangle that gives no usable height falls back to 0, 0, 720.
 IntRect InitialClientRect(int top, int left, int bottom, double aspect);
 
-// A stored window position is used only when the window would overlap the
-// visible desktop; otherwise both coordinates become CW_USEDEFAULT.
-void ResolveWindowPosition(int* x, int* y, int width, int height, const IntRect& desktop);
+// A stored window position is used only when the window would overlap one of
+// the monitors; otherwise both coordinates become CW_USEDEFAULT, which puts
+// it on the primary monitor. The monitors' bounding box is not enough: beside
+// a taller monitor, or after one was unplugged, it holds corners nothing shows.
+void ResolveWindowPosition(int* x, int* y, int width, int height, const IntRect* monitors, int monitor_count);
 
 #endif

@@ -29,7 +29,8 @@ struct StillCapture {
 };
 StillCapture still;
 
-const DWORD kFirstFrameWaitMs = 2000;
+// Some cards take seconds to stream again after a stop; the wait stays bounded.
+const DWORD kFirstFrameWaitMs = 5000;
 
 // Milliseconds since the previous lap.
 struct LapClock {

@@ -3,6 +3,7 @@
 #include "state/command_menu.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
+#include "view/layout_geometry.h"
 #include "view/video_layout.h"
 
 FullscreenState fullscreen_state;
@@ -15,6 +16,54 @@ static void MovePresetToPending(UINT id)
 {
     if (CheckMenuItem(CommandMenu, id, MF_BYCOMMAND | MF_UNCHECKED) == MF_CHECKED)
         window_size_state.pending_size_command = static_cast<int>(id);
+}
+
+struct MonitorList {
+    IntRect* monitors;
+    int capacity;
+    int count;
+};
+
+static BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM context)
+{
+    auto* list = reinterpret_cast<MonitorList*>(context);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (list->count >= list->capacity || !GetMonitorInfoA(monitor, &info))
+        return list->count < list->capacity;
+    IntRect rect{info.rcMonitor.left, info.rcMonitor.top, info.rcMonitor.right, info.rcMonitor.bottom};
+    int at = list->count++;
+    if (info.dwFlags & MONITORINFOF_PRIMARY) {
+        list->monitors[at] = list->monitors[0];
+        at = 0;
+    }
+    list->monitors[at] = rect;
+    return TRUE;
+}
+
+int ListMonitors(IntRect* monitors, int capacity)
+{
+    MonitorList list{monitors, capacity, 0};
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&list));
+    return list.count;
+}
+
+constexpr int kMostMonitors = 16;
+
+// The whole monitor the window is on, not the primary's: a window on a
+// second monitor goes fullscreen there.
+static RECT FullscreenRect(const RECT& window)
+{
+    IntRect monitors[kMostMonitors];
+    int count = ListMonitors(monitors, kMostMonitors);
+    int chosen = MonitorForWindow(IntRect{window.left, window.top, window.right, window.bottom}, monitors, count);
+    if (chosen < 0) {
+        RECT desktop{};
+        GetWindowRect(GetDesktopWindow(), &desktop);
+        return desktop;
+    }
+    const IntRect& m = monitors[chosen];
+    return RECT{m.left, m.top, m.right, m.bottom};
 }
 
 void EnterFullscreen()
@@ -38,11 +87,11 @@ void EnterFullscreen()
     state.saved_rect = SavedWindowRect{window.left, window.top, window.right - window.left, window.bottom - window.top};
     SetTimer(main_window, TIMER_CURSOR_HIDE, kCursorHideDelay, nullptr);
 
-    RECT desktop{};
-    GetWindowRect(GetDesktopWindow(), &desktop);
+    RECT screen = FullscreenRect(window);
     SetWindowLongA(main_window, GWL_STYLE, kFullscreenStyle);
     // Frame changed: a window already as large as the screen would otherwise keep its border.
-    SetWindowPos(main_window, HWND_TOPMOST, 0, 0, desktop.right, desktop.bottom, SWP_SHOWWINDOW | SWP_FRAMECHANGED);
+    SetWindowPos(main_window, HWND_TOPMOST, screen.left, screen.top, screen.right - screen.left,
+                 screen.bottom - screen.top, SWP_SHOWWINDOW | SWP_FRAMECHANGED);
     ApplyVideoLayout();
 }
 

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "settings/settings_rules.h"
+
 struct SavedWindowRect {
     int x = 0, y = 0, width = 0, height = 0;
 };
@@ -20,6 +22,9 @@ struct FullscreenState {
 };
 
 extern FullscreenState fullscreen_state;
+
+// The monitors' rectangles, the primary first; returns how many were written.
+int ListMonitors(IntRect* monitors, int capacity);
 
 void EnterFullscreen();
 void LeaveFullscreen();

@@ -91,3 +91,48 @@ void FitSizingRect(int edge, int client_width, int client_height, double aspect,
         return;
     }
 }
+
+static long long Overlap(const IntRect& a, const IntRect& b)
+{
+    long long width = static_cast<long long>(a.right < b.right ? a.right : b.right) - (a.left > b.left ? a.left : b.left);
+    long long height = static_cast<long long>(a.bottom < b.bottom ? a.bottom : b.bottom) - (a.top > b.top ? a.top : b.top);
+    return width > 0 && height > 0 ? width * height : 0;
+}
+
+// How far apart the rectangles are along one axis; 0 where they meet or overlap.
+static long long Gap(int low_a, int high_a, int low_b, int high_b)
+{
+    if (high_a < low_b)
+        return static_cast<long long>(low_b) - high_a;
+    if (high_b < low_a)
+        return static_cast<long long>(low_a) - high_b;
+    return 0;
+}
+
+int MonitorForWindow(const IntRect& window, const IntRect* monitors, int monitor_count)
+{
+    int best = -1;
+    long long best_overlap = 0;
+    for (int i = 0; i < monitor_count; ++i) {
+        long long overlap = Overlap(window, monitors[i]);
+        if (overlap > best_overlap) {
+            best = i;
+            best_overlap = overlap;
+        }
+    }
+    if (best >= 0)
+        return best;
+    long long best_distance = 0;
+    for (int i = 0; i < monitor_count; ++i) {
+        const IntRect& m = monitors[i];
+        long long dx = Gap(window.left, window.right, m.left, m.right);
+        long long dy = Gap(window.top, window.bottom, m.top, m.bottom);
+        // Squares of up to 2^33 each: far inside a long long.
+        long long distance = dx * dx + dy * dy;
+        if (best < 0 || distance < best_distance) {
+            best = i;
+            best_distance = distance;
+        }
+    }
+    return best;
+}

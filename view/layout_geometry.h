@@ -40,4 +40,9 @@ struct FrameExtent {
 // measured from the client size before this step.
 void FitSizingRect(int edge, int client_width, int client_height, double aspect, FrameExtent frame, IntRect* window);
 
+// The monitor a window is on, as Windows picks it: the one it overlaps most,
+// else the nearest; a tie goes to the earlier, so the caller lists the
+// primary first. -1 without monitors.
+int MonitorForWindow(const IntRect& window, const IntRect* monitors, int monitor_count);
+
 #endif

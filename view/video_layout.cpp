@@ -87,15 +87,52 @@ void ApplyVideoLayout()
     HandRectsToRenderer();
 }
 
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+
+// Found at run time: Windows 7 has neither, and the program must still start there.
+template <class Function>
+static Function User32Function(const char* name)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
+static SIZE OuterSizeAtDpi(HWND hwnd, int client_width, int client_height, UINT dpi)
+{
+    static const auto get_dpi = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    static const auto adjust = User32Function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+    if (dpi == 0 && hwnd && get_dpi)
+        dpi = get_dpi(hwnd);
+    RECT rect{0, 0, client_width, client_height};
+    if (!(dpi != 0 && adjust && adjust(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0, dpi)))
+        AdjustWindowRectEx(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    return SIZE{rect.right - rect.left, rect.bottom - rect.top};
+}
+
+SIZE OuterSizeForClient(HWND hwnd, int client_width, int client_height)
+{
+    return OuterSizeAtDpi(hwnd, client_width, client_height, 0);
+}
+
 void ResizeClientToHeight(int height)
 {
     if (!main_window)
         return;
     if (IsMaximised(main_window))
         SetShowState(main_window, SW_SHOWNORMAL);
-    RECT rect{0, 0, TruncateToInt(height * video_rects.aspect), height};
-    AdjustWindowRect(&rect, WS_OVERLAPPEDWINDOW, FALSE);
-    SetWindowPos(main_window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, SWP_NOMOVE);
+    SIZE outer = OuterSizeForClient(main_window, TruncateToInt(height * video_rects.aspect), height);
+    SetWindowPos(main_window, nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE);
+}
+
+void OnDpiChanged(HWND hwnd, WPARAM dpis, const RECT* suggested)
+{
+    // Fullscreen covers its monitor and a maximised window is fitted by Windows.
+    if (!suggested || fullscreen_state.fullscreen || IsMaximised(hwnd) || IsIconic(hwnd))
+        return;
+    RECT client = ClientRect(hwnd);
+    SIZE outer = OuterSizeAtDpi(hwnd, client.right, client.bottom, HIWORD(dpis));
+    SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void RefreshSourceRect()
@@ -178,11 +215,10 @@ void OnSizing(HWND hwnd, WPARAM edge, RECT* rect)
     if (!rect)
         return;
     RECT client = ClientRect(hwnd);
-    RECT frame{0, 0, 0, 0};
-    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+    SIZE frame = OuterSizeForClient(hwnd, 0, 0);
     IntRect window{rect->left, rect->top, rect->right, rect->bottom};
     FitSizingRect(static_cast<int>(edge), client.right, client.bottom, video_rects.aspect,
-                  FrameExtent{frame.right - frame.left, frame.bottom - frame.top}, &window);
+                  FrameExtent{frame.cx, frame.cy}, &window);
     *rect = ToRect(window);
 }
 

@@ -37,6 +37,12 @@ void SetPreviewCut(bool cut);
 void SetVideoToClient();
 void ApplyVideoLayout();
 void ResizeClientToHeight(int height);
+// The overlapped window's outer size for a client size at the window's DPI
+// (without a window, or before Windows 10 1607, the system's).
+SIZE OuterSizeForClient(HWND hwnd, int client_width, int client_height);
+// Windows offers a rectangle scaled to the new DPI; the picture keeps its
+// size in pixels instead (×1 stays 1280×720), only the position is taken.
+void OnDpiChanged(HWND hwnd, WPARAM dpis, const RECT* suggested);
 void RelayoutAfterGraphChange();
 
 // Reads the shared placement record of the window.

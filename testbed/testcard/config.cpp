@@ -83,6 +83,8 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
   if (ReadDword(key, L"DroppedFrames", &value)) config.dropped_frames = value != 0;
   value = 0;
   if (ReadDword(key, L"RunResult", &value)) config.run_result = static_cast<HRESULT>(value);
+  value = 0;
+  if (ReadDword(key, L"FirstFrameDelayMs", &value)) config.first_frame_delay_ms = value;
   return config;
 }
 

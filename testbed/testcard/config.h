@@ -34,6 +34,8 @@ struct VideoDeviceConfig {
   bool dropped_frames = true;
   // What leaving the stopped state fails with; S_OK for nothing.
   HRESULT run_result = S_OK;
+  // A slow card: no frame of a run starts before this much stream time.
+  uint32_t first_frame_delay_ms = 0;
 };
 
 // What an audio pin lists and takes: 16-bit stereo at the listed rates (the

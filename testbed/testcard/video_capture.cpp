@@ -215,6 +215,7 @@ class VideoCapture : public DeviceFilter,
   std::vector<uint32_t> drop_frames_;
   uint32_t lose_after_ = 0;
   DWORD return_after_ms_ = 0;
+  REFERENCE_TIME first_frame_delay_ = 0;
   VideoHeader header_ = VideoHeader::kVideoInfo;
   bool dropped_frames_ = true;
   HRESULT run_result_ = S_OK;
@@ -413,6 +414,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   drop_frames_ = config.drop_frames;
   lose_after_ = config.lose_after_frames;
   return_after_ms_ = config.return_after_ms;
+  first_frame_delay_ = static_cast<REFERENCE_TIME>(config.first_frame_delay_ms) * 10000;
   header_ = config.video_info2 ? VideoHeader::kVideoInfo2 : VideoHeader::kVideoInfo;
   dropped_frames_ = config.dropped_frames;
   run_result_ = config.run_result;
@@ -573,6 +575,8 @@ bool VideoCapture::Unplugged(uint64_t frame) {
 
 void VideoCapture::DeliverFrame(uint64_t frame) {
   if (Unplugged(frame)) return;
+  // Not yet streaming: nothing is made, so nothing is lost.
+  if (TimesOfFrame(frame, interval_).start < first_frame_delay_) return;
   uint32_t number = static_cast<uint32_t>(frame);
   if (std::find(drop_frames_.begin(), drop_frames_.end(), number) != drop_frames_.end()) {
     CountDropped(frame);

@@ -131,4 +131,35 @@ TEST(FitSizingRect, ZeroHeightAndUnknownEdges)
         ExpectSizing(1280, 720, kAspect16x9, {edge, {100, 50, 1500, 900}});
 }
 
+struct MonitorCase {
+    const char* what;
+    IntRect window;
+    int monitor;
+};
+
+// The primary (listed first) 1920×1080 at the origin, a 2560×1440 monitor
+// to its left, a 1920×1080 one above the primary.
+const IntRect kMonitors[] = {{0, 0, 1920, 1080}, {-2560, -200, 0, 1240}, {0, -1080, 1920, 0}};
+
+const MonitorCase kMonitorCases[] = {
+    {"inside the primary", {100, 100, 1396, 859}, 0},
+    {"inside the left monitor", {-2000, 100, -704, 859}, 1},
+    {"inside the upper monitor", {100, -900, 1396, -141}, 2},
+    {"straddling, mostly left", {-1000, 100, 296, 859}, 1},
+    {"straddling, mostly primary", {-296, 100, 1000, 859}, 0},
+    {"straddling primary and upper, mostly upper", {100, -600, 1396, 159}, 2},
+    {"an even split goes to the earlier", {-648, 100, 648, 859}, 0},
+    {"off every monitor, nearest the left one", {-4000, 300, -3000, 800}, 1},
+    {"off every monitor, below the primary", {500, 1300, 900, 1500}, 0},
+    {"off every monitor, right of the upper one", {2100, -700, 2500, -300}, 2},
+    {"an empty window off screen", {5000, 5000, 5000, 5000}, 0},
+};
+
+TEST(MonitorForWindow, TakesTheMonitorItOverlapsMostElseTheNearest)
+{
+    for (const MonitorCase& c : kMonitorCases)
+        EXPECT_EQ(c.monitor, MonitorForWindow(c.window, kMonitors, 3)) << c.what;
+    EXPECT_EQ(-1, MonitorForWindow(IntRect{0, 0, 10, 10}, nullptr, 0));
+}
+
 }  // namespace

@@ -60,36 +60,77 @@ static TimerChoice NotSet()
     return choice;
 }
 
+// 10 December 2026, 8:23; 2026 and 2027 have no 29 February, 2028 has.
+const TimerClock kWinter{2026, 12, 10, 8, 23};
+
 TEST(TimerChoices, IncompleteSidesAreRefused)
 {
     TimerSpec start, stop;
-    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(5, 1, kNotChosen, 0), NotSet(), &start, &stop));
-    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(NotSet(), Time(5, 1, 2, kNotChosen), &start, &stop));
-    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(TimerChoice{}, NotSet(), &start, &stop))
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(5, 1, kNotChosen, 0), NotSet(), kWinter, &start, &stop));
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(NotSet(), Time(5, 1, 2, kNotChosen), kWinter, &start, &stop));
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(TimerChoice{}, NotSet(), kWinter, &start, &stop))
         << "nothing chosen at all on a side";
-    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(kNotChosen, 1, 2, 0), Time(1, 1, 1, 0), &start, &stop));
+    EXPECT_EQ(TimerVerdict::Incomplete, CheckTimerChoices(Time(kNotChosen, 1, 2, 0), Time(1, 1, 1, 0), kWinter, &start, &stop));
 }
 
 TEST(TimerChoices, OrderOfStartAndStop)
 {
     TimerSpec start{9, 9, 9, 9}, stop{9, 9, 9, 9};
-    EXPECT_EQ(TimerVerdict::StopNotLater, CheckTimerChoices(Time(12, 31, 23, 50), Time(1, 1, 0, 0), &start, &stop));
-    EXPECT_EQ(TimerVerdict::SameTimes, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 10), &start, &stop));
+    EXPECT_EQ(TimerVerdict::StopNotLater, CheckTimerChoices(Time(12, 31, 23, 50), Time(1, 1, 0, 0), kWinter, &start, &stop));
+    EXPECT_EQ(TimerVerdict::SameTimes, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 10), kWinter, &start, &stop));
     EXPECT_EQ(9, start.month) << "nothing is stored until the input passes";
 
-    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 20), &start, &stop));
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(Time(3, 4, 5, 10), Time(3, 4, 5, 20), kWinter, &start, &stop));
     EXPECT_EQ(10, start.minute);
     EXPECT_EQ(20, stop.minute);
-    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), Time(1, 1, 0, 0), &start, &stop));
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), Time(1, 1, 0, 0), kWinter, &start, &stop));
     EXPECT_EQ(0, start.month);
     EXPECT_EQ(1, stop.month);
-    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(Time(2, 31, 0, 0), NotSet(), &start, &stop))
-        << "a date that does not exist is accepted";
-    EXPECT_EQ(31, start.day);
-    EXPECT_EQ(0, stop.month);
-    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), NotSet(), &start, &stop));
+    ASSERT_EQ(TimerVerdict::Accepted, CheckTimerChoices(NotSet(), NotSet(), kWinter, &start, &stop));
     EXPECT_EQ(0, start.month);
     EXPECT_EQ(0, stop.month);
+}
+
+struct DateCase {
+    const char* what;
+    TimerClock now;
+    TimerChoice start;
+    TimerVerdict verdict;
+};
+
+const DateCase kDateCases[] = {
+    {"2月31日", kWinter, Time(2, 31, 0, 0), TimerVerdict::NoSuchDate},
+    {"4月31日", kWinter, Time(4, 31, 0, 0), TimerVerdict::NoSuchDate},
+    {"2月30日 even in a leap year", {2028, 1, 5, 0, 0}, Time(2, 30, 0, 0), TimerVerdict::NoSuchDate},
+    {"2月29日 with no leap year this year or next", kWinter, Time(2, 29, 12, 0), TimerVerdict::NoSuchDate},
+    {"2月29日 of next year's leap year", {2027, 11, 1, 0, 0}, Time(2, 29, 12, 0), TimerVerdict::Accepted},
+    {"2月29日 still ahead in a leap year", {2028, 2, 1, 0, 0}, Time(2, 29, 12, 0), TimerVerdict::Accepted},
+    {"2月29日 just gone in a leap year", {2028, 3, 2, 0, 0}, Time(2, 29, 12, 0), TimerVerdict::AlreadyPast},
+    {"2月29日 long gone, no leap year next", {2028, 11, 2, 0, 0}, Time(2, 29, 12, 0), TimerVerdict::NoSuchDate},
+    {"12月31日", kWinter, Time(12, 31, 23, 50), TimerVerdict::Accepted},
+    {"earlier today", kWinter, Time(12, 10, 8, 20), TimerVerdict::AlreadyPast},
+    {"this very minute", kWinter, Time(12, 10, 8, 23), TimerVerdict::Accepted},
+    {"later today", kWinter, Time(12, 10, 8, 30), TimerVerdict::Accepted},
+    {"last month", kWinter, Time(11, 20, 0, 0), TimerVerdict::AlreadyPast},
+    {"183 days ago", kWinter, Time(6, 10, 8, 23), TimerVerdict::AlreadyPast},
+    {"a minute more than 183 days ago: next year", kWinter, Time(6, 10, 8, 22), TimerVerdict::Accepted},
+    {"January chosen in December: next year", kWinter, Time(1, 1, 0, 0), TimerVerdict::Accepted},
+    {"the end of last year seen on New Year's Day", {2027, 1, 1, 0, 5}, Time(12, 31, 23, 50),
+     TimerVerdict::Accepted},
+    {"midnight chosen five minutes late", {2027, 1, 1, 0, 5}, Time(1, 1, 0, 0), TimerVerdict::AlreadyPast},
+};
+
+TEST(TimerChoices, DatesThatDoNotExistAndTimesGoneBy)
+{
+    for (const DateCase& c : kDateCases) {
+        TimerSpec start{9, 9, 9, 9}, stop{9, 9, 9, 9};
+        EXPECT_EQ(c.verdict, CheckTimerChoices(c.start, NotSet(), c.now, &start, &stop)) << c.what;
+        EXPECT_EQ(c.verdict, CheckTimerChoices(NotSet(), c.start, c.now, &start, &stop)) << c.what << ", the stop";
+    }
+    TimerSpec start, stop;
+    EXPECT_EQ(TimerVerdict::StopNotLater,
+              CheckTimerChoices(Time(12, 9, 0, 0), Time(12, 8, 0, 0), kWinter, &start, &stop))
+        << "the order is told before the past";
 }
 
 TEST(TimerMatches, WholeMinutesOnlyAndNeverWithoutATime)

@@ -61,34 +61,43 @@ TEST(InitialClientRect, UnusableStoredRectanglesFallBackToTheDefault)
     EXPECT_EQ(0, inverted.top);
 }
 
-TEST(ResolveWindowPosition, KeepsVisiblePositionsAndDropsLostOnes)
-{
-    const IntRect desktop{0, 0, 1920, 1080};
-    int x = 100, y = 50;
-    ResolveWindowPosition(&x, &y, 1296, 759, desktop);
-    EXPECT_EQ(100, x);
-    EXPECT_EQ(50, y);
+namespace {
 
+struct PositionCase {
+    const char* what;
+    int x, y, width, height;
+    bool kept;
+};
+
+// Primary 1920×1200 at the origin, a 1920×1080 monitor to its right, a
+// 1280×1024 one above it: the bounding box is (0, −1024)–(3840, 1200).
+const IntRect kThreeMonitors[] = {{0, 0, 1920, 1200}, {1920, 0, 3840, 1080}, {0, -1024, 1280, 0}};
+
+const PositionCase kPositionCases[] = {
+    {"on the primary", 100, 50, 1296, 759, true},
+    {"on the monitor to the right", 2000, 100, 1296, 759, true},
+    {"on the monitor above", 100, -900, 1296, 759, true},
+    {"straddling two monitors", 1800, 100, 1296, 759, true},
+    {"below the shorter monitor, inside the box", 2200, 1100, 300, 80, false},
+    {"right of the upper monitor, inside the box", 1400, -900, 400, 300, false},
     // A window minimised when it was closed remembers (-32000, -32000).
-    x = -32000;
-    y = -32000;
-    ResolveWindowPosition(&x, &y, 160, 28, desktop);
-    EXPECT_EQ(kUseDefaultPosition, x);
-    EXPECT_EQ(kUseDefaultPosition, y);
+    {"minimised", -32000, -32000, 160, 28, false},
+    {"just past the last monitor", 3840, 0, 100, 100, false},
+    {"half a default pair", kUseDefaultPosition, 10, 100, 100, false},
+    {"at the end of the int range", INT32_MAX, INT32_MAX, 1296, 759, false},
+};
 
-    x = 1920;
-    y = 0;
-    ResolveWindowPosition(&x, &y, 100, 100, desktop);
-    EXPECT_EQ(kUseDefaultPosition, x);
-
-    // Half a default pair is no position.
-    x = kUseDefaultPosition;
-    y = 10;
-    ResolveWindowPosition(&x, &y, 100, 100, desktop);
-    EXPECT_EQ(kUseDefaultPosition, y);
-
-    x = INT32_MAX;
-    y = INT32_MAX;
-    ResolveWindowPosition(&x, &y, 1296, 759, desktop);
-    EXPECT_EQ(kUseDefaultPosition, x);
+TEST(ResolveWindowPosition, KeepsPositionsOnAMonitorAndDropsTheRest)
+{
+    for (const PositionCase& c : kPositionCases) {
+        int x = c.x, y = c.y;
+        ResolveWindowPosition(&x, &y, c.width, c.height, kThreeMonitors, 3);
+        EXPECT_EQ(c.kept ? c.x : kUseDefaultPosition, x) << c.what;
+        EXPECT_EQ(c.kept ? c.y : kUseDefaultPosition, y) << c.what;
+    }
+    int x = 100, y = 50;
+    ResolveWindowPosition(&x, &y, 1296, 759, nullptr, 0);
+    EXPECT_EQ(kUseDefaultPosition, x) << "no monitor";
 }
+
+}  // namespace

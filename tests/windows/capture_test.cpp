@@ -193,6 +193,11 @@ private:
 TEST_F(CaptureTest, WithoutDirectX9TheUserIsToldTheSettingsAreKeptAndTheProgramEnds)
 {
     WriteSetting("menu", "aspect_ratio", "5002");
+    // Never read in a run without DirectX 9: they must survive it unchanged.
+    WriteSetting("menu", "capture_device", "1004");
+    WriteSetting("menu", "capture_device_name", "Second Card");
+    WriteSetting("menu", "audio_device", "2001");
+    WriteSetting("menu", "compressor", "10001");
     MissingVmr9 missing;
     ASSERT_TRUE(missing.Set());
     StartViewer();
@@ -204,6 +209,13 @@ TEST_F(CaptureTest, WithoutDirectX9TheUserIsToldTheSettingsAreKeptAndTheProgramE
     EXPECT_EQ(nullptr, capture_graph.graph) << "everything released";
     EXPECT_EQ(5002u, GetPrivateProfileIntA("menu", "aspect_ratio", 0, SettingsPath().c_str()))
         << "the settings are written back";
+    const std::string path = SettingsPath();
+    EXPECT_EQ(1004u, GetPrivateProfileIntA("menu", "capture_device", 0, path.c_str()));
+    char name[100] = "";
+    GetPrivateProfileStringA("menu", "capture_device_name", "", name, sizeof name, path.c_str());
+    EXPECT_STREQ("Second Card", name);
+    EXPECT_EQ(2001u, GetPrivateProfileIntA("menu", "audio_device", 0, path.c_str()));
+    EXPECT_EQ(10001u, GetPrivateProfileIntA("menu", "compressor", 0, path.c_str())) << "uncompressed stays";
     UnregisterClassA("FERNWOODVIEW", GetModuleHandleA(nullptr));
 }
 

@@ -144,6 +144,27 @@ TEST_F(LayoutTest, AspectCommandsRefitTheRestoredWindowAtItsHeight)
     EXPECT_EQ(kAspect16x9, video_rects.aspect);
 }
 
+// Windows suggests a rectangle scaled to the new DPI; ×1 must stay 1280×720
+// pixels, so only its position is taken. Sent at the window's own DPI, the
+// client size cannot change.
+TEST_F(LayoutTest, ANewDpiMovesTheWindowAndKeepsTheClientSize)
+{
+    StartViewer();
+    SIZE before = ClientSize();
+    ASSERT_EQ(1280, before.cx);
+    RECT window = WindowRect();
+    RECT suggested{window.left + 40, window.top + 30, window.left + 40 + (window.right - window.left) * 3 / 2,
+                   window.top + 30 + (window.bottom - window.top) * 3 / 2};
+    HDC screen = GetDC(nullptr);
+    WORD dpi = static_cast<WORD>(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    SendMessageA(main_window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(1280, ClientSize().cx);
+    EXPECT_EQ(720, ClientSize().cy);
+    EXPECT_EQ(suggested.left, WindowRect().left);
+    EXPECT_EQ(suggested.top, WindowRect().top);
+}
+
 TEST_F(LayoutTest, AspectCommandInAMaximisedWindowOnlyRefitsThePicture)
 {
     StartViewer();

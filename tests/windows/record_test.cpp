@@ -199,30 +199,79 @@ TEST_F(TimerDialogTest, InvalidInputShowsItsMessageAndKeepsTheDialogOpen)
     EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
 }
 
+// The local time `minutes` from now (negative: before).
+SYSTEMTIME LocalTimeIn(long long minutes)
+{
+    FILETIME now_file;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    SystemTimeToFileTime(&now, &now_file);
+    ULARGE_INTEGER at{};
+    at.LowPart = now_file.dwLowDateTime;
+    at.HighPart = now_file.dwHighDateTime;
+    at.QuadPart += minutes * 60 * 10000000LL;
+    now_file.dwLowDateTime = at.LowPart;
+    now_file.dwHighDateTime = at.HighPart;
+    SYSTEMTIME shifted;
+    FileTimeToSystemTime(&now_file, &shifted);
+    return shifted;
+}
+
+TEST_F(TimerDialogTest, DatesThatDoNotExistAndTimesGoneByAreRefused)
+{
+    SYSTEMTIME past = LocalTimeIn(-120);
+    if (past.wYear != LocalTimeIn(0).wYear)
+        GTEST_SKIP() << "two hours ago was last year: the date is next year's";
+    int past_minute = past.wMinute / 10 * 10;
+    std::vector<std::wstring> seen;
+    Step press_set = Do([](HWND dialog) { PostMessageW(dialog, WM_COMMAND, IDC_TIMER_SET, 0); });
+    Step take_message = [&](HWND) {
+        if (CaughtMessageBoxes().empty())
+            return false;
+        seen.push_back(CaughtMessageBoxes().back());
+        ClearCaughtMessageBoxes();
+        return true;
+    };
+    RunTimerDialog({
+        Do([](HWND d) { ClickAll(d, {2002, 3031, 4000, 5000, IDC_STOP_NONE}); }),  // 2月31日
+        press_set, take_message,
+        Do([&](HWND d) {
+            ClickAll(d, {2000 + past.wMonth, 3000 + past.wDay, 4000 + past.wHour, 5000 + past_minute});
+        }),
+        press_set, take_message,
+        Do([](HWND d) { Click(d, IDC_TIMER_CANCEL); }),
+    });
+    EXPECT_EQ((std::vector<std::wstring>{L"その日付はありません 　", L"その時刻は過ぎています 　"}), seen);
+    EXPECT_EQ(0, record_timer.start.month);
+}
+
 TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
 {
+    // The 4th of next month is always ahead; a fixed date would be past half the year.
+    const int m = LocalTimeIn(0).wMonth % 12 + 1;
     RunTimerDialog({
-        Do([](HWND d) {
+        Do([&](HWND d) {
             EXPECT_TRUE(Checked(d, IDC_START_NONE));
             EXPECT_TRUE(Checked(d, IDC_STOP_NONE));
-            ClickAll(d, {2003, 3004, 4005, 5010, 2004});  // the later month click wins
+            int other = 2000 + (m % 12 + 1);
+            ClickAll(d, {other, 3004, 4005, 5010, 2000 + m});  // the later month click wins
             EXPECT_FALSE(Checked(d, IDC_START_NONE));
-            EXPECT_FALSE(Checked(d, 2003));
-            ClickAll(d, {7004, 8004, 9005, 10020});
+            EXPECT_FALSE(Checked(d, other));
+            ClickAll(d, {7000 + m, 8004, 9005, 10020});
             Click(d, IDC_TIMER_SET);
         }),
     });
-    EXPECT_EQ(4, record_timer.start.month);
+    EXPECT_EQ(m, record_timer.start.month);
     EXPECT_EQ(20, record_timer.stop.minute);
-    EXPECT_EQ(L"開始　4月 4日 5時 10分", MenuText(CommandMenu, IDM_TIMER_START));
-    EXPECT_EQ(L"停止　4月 4日 5時 20分", MenuText(CommandMenu, IDM_TIMER_STOP));
+    EXPECT_EQ(L"開始　" + std::to_wstring(m) + L"月 4日 5時 10分", MenuText(CommandMenu, IDM_TIMER_START));
+    EXPECT_EQ(L"停止　" + std::to_wstring(m) + L"月 4日 5時 20分", MenuText(CommandMenu, IDM_TIMER_STOP));
     EXPECT_EQ(1, record_timer.start_pending);
     EXPECT_TRUE(KillTimer(main_window, TIMER_SCHEDULE_START));
     EXPECT_FALSE(KillTimer(main_window, TIMER_SCHEDULE_STOP)) << "the stop waits for a recording";
 
     RunTimerDialog({
-        Do([](HWND d) {
-            for (int id : {2004, 3004, 4005, 5010, 7004, 8004, 9005, 10020})
+        Do([&](HWND d) {
+            for (int id : {2000 + m, 3004, 4005, 5010, 7000 + m, 8004, 9005, 10020})
                 EXPECT_TRUE(Checked(d, id)) << id;
             EXPECT_FALSE(Checked(d, IDC_START_NONE));
             ClickAll(d, {2007, IDC_STOP_NONE});
@@ -230,8 +279,8 @@ TEST_F(TimerDialogTest, AcceptedTimesAreStoredShownAndCheckedOnReopening)
             Click(d, IDC_TIMER_CANCEL);
         }),
     });
-    EXPECT_EQ(4, record_timer.start.month) << "cancel changes nothing";
-    EXPECT_EQ(4, record_timer.stop.month);
+    EXPECT_EQ(m, record_timer.start.month) << "cancel changes nothing";
+    EXPECT_EQ(m, record_timer.stop.month);
 
     RunTimerDialog({
         Do([](HWND d) { ClickAll(d, {IDC_START_NONE, IDC_STOP_NONE, IDC_TIMER_SET}); }),

@@ -93,7 +93,10 @@ TEST_F(SettingsTest, SaveWritesEveryKeyInOrderOnANewFile)
     };
     // Audio values depend on the prefix's devices; the capture tests check them.
     const Expected menu[] = {
-        {"menu", "capture_device", "1002"}, {"menu", "audio_device", nullptr},  {"menu", "sampling_rate", nullptr},
+        {"menu", "capture_device", "1002"}, {"menu", "capture_device_name", nullptr},
+        {"menu", "capture_device_path", nullptr}, {"menu", "audio_device", nullptr},
+        {"menu", "audio_device_name", nullptr}, {"menu", "audio_device_path", nullptr},
+        {"menu", "sampling_rate", nullptr},
         {"menu", "resolution", "4001"},     {"menu", "renderer", "3001"},     {"menu", "aspect_ratio", "5001"},
         {"menu", "size", "6002"},           {"menu", "clipping", "0"},        {"menu", "topmost", "0"},
         {"menu", "no_preview", "0"},        {"menu", "auto_stop", "0"},       {"menu", "compressor", "10001"},
@@ -116,8 +119,8 @@ TEST_F(SettingsTest, SaveWritesEveryKeyInOrderOnANewFile)
             EXPECT_EQ(menu[i].value, menu_keys[i].second) << menu[i].key;
         }
     }
-    EXPECT_EQ(Folder(), menu_keys[12].second);
-    EXPECT_EQ(Folder(), menu_keys[13].second);
+    EXPECT_EQ(Folder(), menu_keys[16].second);
+    EXPECT_EQ(Folder(), menu_keys[17].second);
 
     using Keys = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ((Keys{{"top", "0"}, {"left", "0"}, {"right", "1280"}, {"bottom", "720"}}), sections[1].second);

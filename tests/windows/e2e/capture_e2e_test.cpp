@@ -65,6 +65,63 @@ TEST_F(CaptureE2E, ASavedDeviceBeyondTheListFallsBackToTheFirst)
     EXPECT_EQ(8u, IsMenuChecked(1002));
 }
 
+std::string SavedText(const std::string& path, const char* key)
+{
+    char text[300] = "";
+    GetPrivateProfileStringA("menu", key, "", text, sizeof text, path.c_str());
+    return text;
+}
+
+// A webcam plugged in since, or the card on another port, moves the card in
+// the list: its name finds it where its position would open another device.
+TEST_F(CaptureE2E, ASavedDeviceIsFoundByNameWhereverItIsNowListed)
+{
+    Card().SetNumber(L"", L"VideoDevices", 3);
+    WriteSetting("menu", "capture_device", "1002");
+    WriteSetting("menu", "capture_device_name", "Fernwood HD Test Card 3");
+    WriteSetting("menu", "audio_device", "2002");
+    WriteSetting("menu", "audio_device_name", "Fernwood HD Test Card Audio");
+    StartWithCard();
+    EXPECT_EQ(2, video_device_index);
+    EXPECT_EQ(8u, IsMenuChecked(1004));
+    EXPECT_EQ(0u, IsMenuChecked(1002));
+    EXPECT_TRUE(PreviewRuns());
+    CloseViewer();
+    EXPECT_EQ(1004u, GetPrivateProfileIntA("menu", "capture_device", 0, SettingsPath().c_str()));
+    EXPECT_EQ("Fernwood HD Test Card 3", SavedText(SettingsPath(), "capture_device_name"));
+    EXPECT_EQ("Fernwood HD Test Card Audio", SavedText(SettingsPath(), "audio_device_name"));
+}
+
+// With no audio device saved, the card's own sound is played, never the
+// microphone that happens to be listed first.
+TEST_F(CaptureE2E, AFirstStartPlaysTheAudioDeviceNamedAfterTheCard)
+{
+    Card().SetNumber(L"", L"AudioDevices", 2);
+    Card().SetText(TestCardSetup::Audio(0), L"FriendlyName", L"マイク (Realtek High Definition Audio)");
+    Card().SetText(TestCardSetup::Audio(1), L"FriendlyName", L"Fernwood HD Test Card Audio");
+    StartWithCard();
+    EXPECT_EQ(1, audio_device_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_AUDIO_DEVICE_FIRST + 1));
+    EXPECT_EQ(0u, IsMenuChecked(IDM_AUDIO_DEVICE_FIRST));
+    IBaseFilter* device = nullptr;
+    EXPECT_EQ(S_OK, capture_graph.graph->FindFilterByName(L"オーディオデバイス", &device));
+    SafeRelease(device);
+}
+
+TEST_F(CaptureE2E, AFirstStartWithoutTheCardsSoundPlaysNone)
+{
+    Card().SetNumber(L"", L"AudioDevices", 2);
+    Card().SetText(TestCardSetup::Audio(0), L"FriendlyName", L"マイク (Realtek High Definition Audio)");
+    Card().SetText(TestCardSetup::Audio(1), L"FriendlyName", L"ステレオ ミキサー (Realtek High Definition Audio)");
+    StartWithCard();
+    EXPECT_EQ(-1, audio_device_index);
+    EXPECT_EQ(8u, IsMenuChecked(IDM_AUDIO_NONE));
+    EXPECT_EQ(3u, IsMenuChecked(IDM_AUDIO_44K));
+    IBaseFilter* device = nullptr;
+    EXPECT_NE(S_OK, capture_graph.graph->FindFilterByName(L"オーディオデバイス", &device));
+    SafeRelease(device);
+}
+
 TEST_F(CaptureE2E, TwelveDevicesListTenAndTheAudioStillFollows)
 {
     Card().SetNumber(L"", L"VideoDevices", 12);

@@ -124,6 +124,22 @@ TEST_F(StillE2E, ACardWithoutPreviewPinGivesStillsInBothModesAndAspects)
     EXPECT_TRUE(CaughtMessageBoxes().empty());
 }
 
+// A card that takes three seconds after each start to send its first frame:
+// the still waits for it rather than reporting that nothing came.
+TEST_F(StillE2E, ACardSlowToStartStillGivesItsFirstFrame)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"FirstFrameDelayMs", 3000);
+    StartWithCard();
+    ASSERT_TRUE(PreviewRuns());
+    std::string path = TakeStill();
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(CaughtMessageBoxes().empty());
+    uint32_t number = 0;
+    EXPECT_TRUE(ReadStill(ReadFile(path), 1280, 720, &number));
+    // Frame n starts at n × 166833 × 100 ns: none before 3 s is made.
+    EXPECT_GE(number, 180u);
+}
+
 // Names have one-second resolution; a picture of a second that already has
 // one (here for every second the test can take) must not replace it.
 TEST_F(StillE2E, APictureOfASecondThatHasOneGetsANumberAndReplacesNothing)
