@@ -394,7 +394,7 @@ std::vector<uint8_t> Header(Repair& r, uint64_t riff0_size, uint64_t movi0_size)
         first_riff_frames += video >= 0 && r.chunks[c].stream == static_cast<uint32_t>(video) && r.chunks[c].indexed;
     const JournalStream* v = video >= 0 ? &r.streams[static_cast<size_t>(video)] : nullptr;
     const uint32_t width = v ? Get32(&v->format[4]) : 0;
-    const uint32_t height = v ? static_cast<uint32_t>(std::abs(static_cast<int32_t>(Get32(&v->format[8])))) : 0;
+    const uint32_t height = v ? Clamp32(std::abs(static_cast<int64_t>(static_cast<int32_t>(Get32(&v->format[8]))))) : 0;
 
     Bytes b;
     b.List(kRiff, riff0_size, kAvi);
