@@ -308,7 +308,9 @@ void PlanRiffs(Repair& r)
     }
 }
 
-void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
+// The standard indexes of every RIFF, then idx1 for a file of one RIFF;
+// returns the bytes of idx1.
+uint64_t AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
 {
     const size_t n = r.streams.size();
     std::vector<uint64_t> units_before(n, 0);
@@ -350,8 +352,9 @@ void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
         }
     }
     if (r.riffs.size() > 1)
-        return;
+        return 0;
     const uint64_t movi = r.chunks.front().offset - 4;  // idx1 offsets count from the 'movi' type
+    const size_t idx1_at = tail->b.size();
     uint64_t entries = 0;
     for (const Chunk& c : r.chunks)
         entries += c.indexed;
@@ -364,6 +367,7 @@ void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
         tail->U32(static_cast<uint32_t>(c.offset - movi));
         tail->U32(c.size);
     }
+    return tail->b.size() - idx1_at;
 }
 
 uint64_t Units(const JournalStream& s, const StreamTotals& t) { return s.sample_size ? t.bytes / s.sample_size : t.chunks; }
@@ -506,12 +510,8 @@ RepairOutcome Rewrite(Repair& r)
 
     const uint64_t data_end = ChunkEnd(r.chunks.back());
     Bytes tail;
-    AppendIndexes(r, &tail, data_end);
+    const uint64_t idx1 = AppendIndexes(r, &tail, data_end);
     const bool one_riff = r.riffs.size() == 1;
-    uint64_t idx1 = 0;
-    for (const Chunk& c : r.chunks)
-        idx1 += one_riff && c.indexed ? 16 : 0;
-    idx1 += one_riff ? 8 : 0;
     const uint64_t file_end = data_end + tail.b.size();
     const uint64_t movi_end = file_end - idx1;
     for (size_t k = 0; k < r.riffs.size(); ++k) {
