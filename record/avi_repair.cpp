@@ -42,33 +42,14 @@ uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16
 uint64_t Get64(const uint8_t* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
 uint32_t Clamp32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)); }
 
+// Little-endian fields appended in order.
 struct Bytes {
     std::vector<uint8_t> b;
-    void U16(uint32_t v)
-    {
-        b.push_back(static_cast<uint8_t>(v));
-        b.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    void U32(uint32_t v)
-    {
-        U16(v & 0xFFFF);
-        U16(v >> 16);
-    }
-    void U64(uint64_t v)
-    {
-        U32(static_cast<uint32_t>(v));
-        U32(static_cast<uint32_t>(v >> 32));
-    }
-    void Chunk(uint32_t id, uint64_t size)
-    {
-        U32(id);
-        U32(static_cast<uint32_t>(size));
-    }
-    void List(uint32_t id, uint64_t size, uint32_t type)
-    {
-        Chunk(id, size);
-        U32(type);
-    }
+    void U16(uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+    void U32(uint32_t v) { U16(v & 0xFFFF), U16(v >> 16); }
+    void U64(uint64_t v) { U32(static_cast<uint32_t>(v)), U32(static_cast<uint32_t>(v >> 32)); }
+    void Chunk(uint32_t id, uint64_t size) { U32(id), U32(static_cast<uint32_t>(size)); }
+    void List(uint32_t id, uint64_t size, uint32_t type) { Chunk(id, size), U32(type); }
     void Zeros(uint64_t n) { b.insert(b.end(), static_cast<size_t>(n), 0); }
 };
 
