@@ -42,33 +42,14 @@ uint32_t Get32(const uint8_t* p) { return Get16(p) | static_cast<uint32_t>(Get16
 uint64_t Get64(const uint8_t* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
 uint32_t Clamp32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)); }
 
+// Little-endian fields appended in order.
 struct Bytes {
     std::vector<uint8_t> b;
-    void U16(uint32_t v)
-    {
-        b.push_back(static_cast<uint8_t>(v));
-        b.push_back(static_cast<uint8_t>(v >> 8));
-    }
-    void U32(uint32_t v)
-    {
-        U16(v & 0xFFFF);
-        U16(v >> 16);
-    }
-    void U64(uint64_t v)
-    {
-        U32(static_cast<uint32_t>(v));
-        U32(static_cast<uint32_t>(v >> 32));
-    }
-    void Chunk(uint32_t id, uint64_t size)
-    {
-        U32(id);
-        U32(static_cast<uint32_t>(size));
-    }
-    void List(uint32_t id, uint64_t size, uint32_t type)
-    {
-        Chunk(id, size);
-        U32(type);
-    }
+    void U16(uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+    void U32(uint32_t v) { U16(v & 0xFFFF), U16(v >> 16); }
+    void U64(uint64_t v) { U32(static_cast<uint32_t>(v)), U32(static_cast<uint32_t>(v >> 32)); }
+    void Chunk(uint32_t id, uint64_t size) { U32(id), U32(static_cast<uint32_t>(size)); }
+    void List(uint32_t id, uint64_t size, uint32_t type) { Chunk(id, size), U32(type); }
     void Zeros(uint64_t n) { b.insert(b.end(), static_cast<size_t>(n), 0); }
 };
 
@@ -308,7 +289,9 @@ void PlanRiffs(Repair& r)
     }
 }
 
-void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
+// The standard indexes of every RIFF, then idx1 for a file of one RIFF;
+// returns the bytes of idx1.
+uint64_t AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
 {
     const size_t n = r.streams.size();
     std::vector<uint64_t> units_before(n, 0);
@@ -350,8 +333,9 @@ void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
         }
     }
     if (r.riffs.size() > 1)
-        return;
+        return 0;
     const uint64_t movi = r.chunks.front().offset - 4;  // idx1 offsets count from the 'movi' type
+    const size_t idx1_at = tail->b.size();
     uint64_t entries = 0;
     for (const Chunk& c : r.chunks)
         entries += c.indexed;
@@ -364,6 +348,7 @@ void AppendIndexes(Repair& r, Bytes* tail, uint64_t at)
         tail->U32(static_cast<uint32_t>(c.offset - movi));
         tail->U32(c.size);
     }
+    return tail->b.size() - idx1_at;
 }
 
 uint64_t Units(const JournalStream& s, const StreamTotals& t) { return s.sample_size ? t.bytes / s.sample_size : t.chunks; }
@@ -394,7 +379,7 @@ std::vector<uint8_t> Header(Repair& r, uint64_t riff0_size, uint64_t movi0_size)
         first_riff_frames += video >= 0 && r.chunks[c].stream == static_cast<uint32_t>(video) && r.chunks[c].indexed;
     const JournalStream* v = video >= 0 ? &r.streams[static_cast<size_t>(video)] : nullptr;
     const uint32_t width = v ? Get32(&v->format[4]) : 0;
-    const uint32_t height = v ? static_cast<uint32_t>(std::abs(static_cast<int32_t>(Get32(&v->format[8])))) : 0;
+    const uint32_t height = v ? Clamp32(std::abs(static_cast<int64_t>(static_cast<int32_t>(Get32(&v->format[8]))))) : 0;
 
     Bytes b;
     b.List(kRiff, riff0_size, kAvi);
@@ -506,12 +491,8 @@ RepairOutcome Rewrite(Repair& r)
 
     const uint64_t data_end = ChunkEnd(r.chunks.back());
     Bytes tail;
-    AppendIndexes(r, &tail, data_end);
+    const uint64_t idx1 = AppendIndexes(r, &tail, data_end);
     const bool one_riff = r.riffs.size() == 1;
-    uint64_t idx1 = 0;
-    for (const Chunk& c : r.chunks)
-        idx1 += one_riff && c.indexed ? 16 : 0;
-    idx1 += one_riff ? 8 : 0;
     const uint64_t file_end = data_end + tail.b.size();
     const uint64_t movi_end = file_end - idx1;
     for (size_t k = 0; k < r.riffs.size(); ++k) {

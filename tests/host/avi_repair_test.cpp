@@ -143,9 +143,11 @@ void AppendChunk(Killed* k, uint32_t id, const std::vector<uint8_t>& data, bool 
 // the header and the 'LIST' 'movi' header go (three lists, avih, dmlh, and
 // per stream strl, strh, strf and a super index of 2000 entries), a zero
 // hole reserved for each stream's standard index of 4000 entries, another
-// after a stream's index filled (here after frame 15), every chunk named
-// '##db', and the last frame torn where its 64 KB buffer was flushed.
-Killed WineLike()
+// where a stream's index filled (here before frame 15 and, for the other
+// stream, right after it), every chunk named '##db', and the last frame
+// torn where its 64 KB buffer was flushed. `garbage` fills one more hole,
+// before frame 25, with bytes that are no chunk but start like one.
+Killed WineLike(bool garbage)
 {
     Killed k;
     const size_t kIndexHole = 32 + 4000 * 8;
@@ -153,11 +155,32 @@ Killed WineLike()
     for (uint32_t i = 0; i < 30; ++i) {
         if (i == 15)
             k.bytes.resize(k.bytes.size() + kIndexHole, 0);
+        if (i == 25 && garbage) {
+            std::vector<uint8_t> junk = Sound(7);
+            std::memcpy(junk.data() + 100, "01db\x40\0\0\0", 8);
+            k.bytes.insert(k.bytes.end(), junk.begin(), junk.end());
+        }
         AppendChunk(&k, FourCC('0', '0', 'd', 'b'), Frame(i));
+        if (i == 15)
+            k.bytes.resize(k.bytes.size() + kIndexHole, 0);
         AppendChunk(&k, FourCC('0', '1', 'd', 'b'), Sound(i));
     }
     AppendChunk(&k, FourCC('0', '0', 'd', 'b'), Frame(30), false);
     k.bytes.resize(k.bytes.size() - 6144 + 3000);
+    return k;
+}
+
+// Chunks after `room` zero bytes. The header needs 690 bytes for the two
+// streams: RIFF, hdrl, avih 56, odml, dmlh 248 and 'LIST' 'movi'; per stream
+// strl, strh 56, strf and a super index of one entry.
+Killed AfterRoom(size_t room)
+{
+    Killed k;
+    k.bytes.assign(room, 0);
+    for (uint32_t i = 0; i < 4; ++i) {
+        AppendChunk(&k, FourCC('0', '0', 'd', 'c'), Frame(i));
+        AppendChunk(&k, FourCC('0', '1', 'w', 'b'), Sound(i));
+    }
     return k;
 }
 
@@ -247,9 +270,13 @@ TEST_P(AviRepair, KeepsEveryCompleteChunkInPlaceAndIndexesIt)
     ASSERT_EQ(avi.riffs.size(), 1u);
     EXPECT_EQ(avi.riffs[0].movi + 12, killed.kept.front().offset);
     std::vector<ParsedChunk> media;  // the gaps between them are JUNK now
-    for (const ParsedChunk& chunk : avi.chunks)
+    for (const ParsedChunk& chunk : avi.chunks) {
         if (fernwood::avi::StreamOfChunk(chunk.id) >= 0)
             media.push_back(chunk);
+        else
+            EXPECT_EQ(chunk.id, FourCC('J', 'U', 'N', 'K')) << chunk.offset;
+    }
+    EXPECT_EQ(avi.ix.size(), 2u) << "the stop's standard indexes alone";
     ASSERT_EQ(media.size(), killed.kept.size());
     for (size_t i = 0; i < media.size(); ++i) {
         EXPECT_EQ(media[i].offset, killed.kept[i].offset) << i;
@@ -319,7 +346,9 @@ TEST_P(AviRepair, KeepsEveryCompleteChunkInPlaceAndIndexesIt)
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, AviRepair,
-    ::testing::Values(RepairCase{"WineLike", WineLike, 30, 30, 48000, 3008},
+    ::testing::Values(RepairCase{"WineLike", [] { return WineLike(false); }, 30, 30, 48000, 3008},
+                      RepairCase{"WineLikeWithGarbageInAHole", [] { return WineLike(true); }, 30, 30, 48000, 3008},
+                      RepairCase{"RoomForTheHeaderAndTwoBytes", [] { return AfterRoom(692); }, 4, 4, 6400, 0},
                       RepairCase{"StandInKilledInItsFirstRiff",
                                  [] { return KilledStandIn({uint64_t{1} << 30, 20, 7, 31, 108}); }, 16, 15, 24000,
                                  108},
@@ -399,18 +428,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RepairOutcome::kNotUnderstood},
         LeftAloneCase{"AJournalWithoutAFormat", KilledFirstRiff, {BrokenVideo(), Audio()},
                       RepairOutcome::kNotUnderstood},
-        LeftAloneCase{"NoRoomForTheHeader",
-                      [] {
-                          Killed k;
-                          k.bytes.assign(64, 0);
-                          for (uint32_t i = 0; i < 4; ++i)
-                              AppendChunk(&k, FourCC('0', '0', 'd', 'c'), Frame(i));
-                          return k.bytes;
-                      },
-                      kStreams, RepairOutcome::kNotUnderstood},
+        LeftAloneCase{"NoRoomForTheHeader", [] { return AfterRoom(688).bytes; }, kStreams,
+                      RepairOutcome::kNotUnderstood},
         LeftAloneCase{"AGapTooSmallForAJunkChunk",
                       [] {
-                          Killed k = WineLike();
+                          Killed k = WineLike(false);
                           const size_t at = static_cast<size_t>(k.kept[3].offset);
                           k.bytes.insert(k.bytes.begin() + static_cast<long>(at), {0xAB, 0xCD, 0xEF, 0x01});
                           return k.bytes;
@@ -551,6 +573,10 @@ TEST(AviRepairBeyond4GiB, SplitsIntoRiffsOfAboutAGibibyteAtTheGapsTheStandInLeft
     ASSERT_EQ(riffs.size(), 6u);
     for (size_t r = 0; r + 1 < riffs.size(); ++r)
         EXPECT_LE(riffs[r + 1] - riffs[r] - 8, uint64_t{1} << 30) << r;
+    for (size_t r = 1; r < riffs.size(); ++r) {
+        const uint64_t end = r + 1 < riffs.size() ? riffs[r + 1] : file.Size();
+        EXPECT_EQ(riffs[r] + 20 + Read32(file, riffs[r] + 16), end) << "the 'movi' list fills RIFF " << r;
+    }
     EXPECT_GT(riffs[5], uint64_t{4} << 30);
 
     // Each stream's super index leads to one standard index per RIFF, and they to every kept chunk.
