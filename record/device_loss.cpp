@@ -58,27 +58,27 @@ void CheckDevice(UINT first_id, int count, int index)
         CheckMenuItem(CommandMenu, first_id + i, MF_BYCOMMAND | (i == index ? MF_CHECKED : MF_UNCHECKED));
 }
 
-// The card may come back at another position of its category.
-bool BringBackVideo()
+// A device is listed a moment before its driver can stream: what does not
+// run yet stays lost, and the next look builds it again.
+bool Runs(IBaseFilter* filter)
 {
-    int index = FindListedDevice(CLSID_VideoInputDeviceCategory, loss.video_name);
-    if (index < 0)
-        return false;
+    FILTER_STATE state = State_Stopped;
+    return filter && SUCCEEDED(filter->GetState(100, &state)) && state == State_Running;
+}
+
+// The card may come back at another position of its category.
+void BringBackVideo(int index)
+{
     CheckDevice(IDM_VIDEO_DEVICE_FIRST, video_device_count, index);
     SwitchVideoFormat(index, IsMenuChecked(IDM_RES_720) == MENU_CHECKED ? 720 : 1080);
     AdoptVideoBranch();
-    return true;
 }
 
-bool BringBackAudio()
+void BringBackAudio(int index)
 {
-    int index = FindListedDevice(CLSID_AudioInputDeviceCategory, loss.audio_name);
-    if (index < 0)
-        return false;
     if (index < audio_device_count)
         CheckDevice(IDM_AUDIO_DEVICE_FIRST, audio_device_count, index);
     SwitchAudioRate(index);
-    return true;
 }
 
 }  // namespace
@@ -118,16 +118,20 @@ void LookForLostDevice()
         KillTimer(main_window, TIMER_DEVICE_RETURN);
         return;
     }
-    // The rebuilding runs the graph, which may post the old filter's events.
-    if (loss.video && BringBackVideo())
-        loss.video = false;
-    if (loss.audio && BringBackAudio())
-        loss.audio = false;
+    int audio = loss.audio ? FindListedDevice(CLSID_AudioInputDeviceCategory, loss.audio_name) : -1;
+    int video = loss.video ? FindListedDevice(CLSID_VideoInputDeviceCategory, loss.video_name) : -1;
+    // The sound first: a dead filter left in the graph keeps the graph from running.
+    if (audio >= 0)
+        BringBackAudio(audio);
+    if (video >= 0)
+        BringBackVideo(video);
+    loss.audio = loss.audio && !Runs(capture_graph.audio_capture);
+    loss.video = loss.video && !Runs(capture_graph.video_capture);
     if (loss.video || loss.audio)
         return;
     KillTimer(main_window, TIMER_DEVICE_RETURN);
     HoldGraphFaults(false);
-    if (loss.resume_recording && capture_graph.video_capture && !recording_state.recording) {
+    if (loss.resume_recording && !recording_state.recording) {
         loss.resume_recording = false;
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     }

@@ -346,8 +346,13 @@ static void StopRecording()
     if (r.no_preview_active)
         RestorePreview();
     TakeDownRecordingBranch();
-    // The multiplexer has finished the file at the graph's stop.
-    CloseRecordingJournal();
+    // The multiplexer has finished the file at the graph's stop, unless a
+    // write failed: then it stopped writing, headers and index included.
+    if (r.write_failed)
+        RepairAfterFailedWrite();
+    else
+        CloseRecordingJournal();
+    r.write_failed = 0;
     KillTimer(main_window, TIMER_RECORD_STATS);
     DeleteMenu(CommandMenu, IDM_RECORDED_FRAMES, MF_BYCOMMAND);
     DeleteMenu(CommandMenu, IDM_DROPPED_FRAMES, MF_BYCOMMAND);
@@ -454,6 +459,7 @@ void OnGraphEvent()
         return LookForLostDevice();
     if (failed && recording_state.recording) {
         // A recording that has stopped writing must not look as if it ran on.
+        recording_state.write_failed = 1;
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
         ShowRecordingAbort(error);
     } else if (failed) {

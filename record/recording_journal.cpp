@@ -105,6 +105,18 @@ void CloseRecordingJournal()
         DeleteFileA(path);
 }
 
+void RepairAfterFailedWrite()
+{
+    char path[MAX_PATH];
+    RecordingJournal journal;
+    if (!JournalPath(path, sizeof path) || !ReadJournalFile(path, &journal))
+        return;
+    RepairOutcome outcome = RepairMovieFile(journal.movie.c_str(), journal.streams).outcome;
+    if (outcome == RepairOutcome::kRepaired || outcome == RepairOutcome::kWasWhole ||
+        outcome == RepairOutcome::kNotUnderstood)
+        DeleteFileA(path);
+}
+
 static void SayRepaired(const RecordingJournal& journal, const RepairResult& result)
 {
     double sound_seconds = 0;

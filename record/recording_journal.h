@@ -10,6 +10,10 @@
 bool OpenRecordingJournal(const char* movie_path);
 // After a stop that finished the file.
 void CloseRecordingJournal();
+// After a stop forced by a failed write, which leaves the file unfinished:
+// repairs it now, or keeps the journal for the next start when the disk
+// cannot take even the index yet.
+void RepairAfterFailedWrite();
 // At start-up: a journal left behind names a recording that ended without a
 // stop; makes it playable in place and says so once.
 void RepairUnfinishedRecording();

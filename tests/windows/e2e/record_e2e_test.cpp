@@ -567,6 +567,9 @@ TEST_F(RecordE2E, AFullDiskStopsTheRecordingAndSaysSo)
     WIN32_FILE_ATTRIBUTE_DATA file;
     ASSERT_TRUE(GetFileAttributesExA((Folder() + "\\" + name).c_str(), GetFileExInfoStandard, &file));
     EXPECT_LE(file.nFileSizeLow, 64u * 1024 * 1024);
+    AviSummary avi;
+    EXPECT_GE(FrameNumbers(Folder() + "\\" + name, &avi).size(), 20u);
+    EXPECT_TRUE(avi.valid) << "the writer stopped short of the index: the file is repaired at once";
     EXPECT_TRUE(PreviewRuns()) << "the picture goes on";
 }
 
@@ -578,7 +581,7 @@ TEST_F(RecordE2E, ClosingWhileTheFaultMessageIsOpenStillFinishesTheFile)
     ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
     bool closed = false;
     SetMessageBoxHook([&](const std::wstring& text) {
-        if (closed || text.find(L"キャプチャデバイスが外された") == std::wstring::npos)
+        if (closed || text.find(L"が外されました") == std::wstring::npos)
             return;
         closed = true;
         // The box disables the window's own close box: another program
