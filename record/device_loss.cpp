@@ -125,8 +125,16 @@ void LookForLostDevice()
         BringBackAudio(audio);
     if (video >= 0)
         BringBackVideo(video);
-    loss.audio = loss.audio && !Runs(capture_graph.audio_capture);
     loss.video = loss.video && !Runs(capture_graph.video_capture);
+    // A card's sound filter may die with its picture without a word.
+    if (video >= 0 && !loss.video && !loss.audio && audio_device_index >= 0 && !Runs(capture_graph.audio_capture)) {
+        lstrcpynA(loss.audio_name, device_list.audio_names[audio_device_index], kNameSlotBytes);
+        audio = FindListedDevice(CLSID_AudioInputDeviceCategory, loss.audio_name);
+        loss.audio = true;
+        if (audio >= 0)
+            BringBackAudio(audio);
+    }
+    loss.audio = loss.audio && !Runs(capture_graph.audio_capture);
     if (loss.video || loss.audio)
         return;
     KillTimer(main_window, TIMER_DEVICE_RETURN);

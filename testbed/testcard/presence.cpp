@@ -168,10 +168,10 @@ void DeviceWatch::Bind(DeviceId id) {
   if (!presence.plugged) gone_ = true;
 }
 
+// A stopped instance hears of the removal too (the KS proxy is told by Plug
+// and Play, not by its stream): it says so when asked to start.
 HRESULT DeviceWatch::Usable() {
-  if (gone_) return kDeviceGone;
-  Presence presence = ReadPresence(id_);
-  return presence.plugged && presence.losses == bound_losses_ ? S_OK : kDeviceGone;
+  return Poll() ? kDeviceGone : S_OK;
 }
 
 bool DeviceWatch::Unplug(DWORD return_after_ms) {
