@@ -114,7 +114,12 @@ void OnDeviceLost(IUnknown* filter)
 
 void LookForLostDevice()
 {
+    // A filter that runs is one the user has chosen since: the lost one is dead.
+    loss.video = loss.video && !Runs(capture_graph.video_capture);
+    loss.audio = loss.audio && !Runs(capture_graph.audio_capture);
     if (!loss.video && !loss.audio) {
+        HoldGraphFaults(false);
+        loss.resume_recording = false;
         KillTimer(main_window, TIMER_DEVICE_RETURN);
         return;
     }
