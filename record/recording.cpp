@@ -2,6 +2,8 @@
 
 #include <cwchar>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
@@ -37,14 +39,23 @@ static void ForEachLockedItem(const std::function<void(UINT)>& apply)
         apply(IDM_COMPRESSOR_NONE + i);
 }
 
+// The unlock gives back what each item was: a rate the device lacks stays grey.
 static void LockRecordingMenu(bool lock)
 {
-    ForEachLockedItem([lock](UINT id) {
-        if (lock)
+    static std::vector<std::pair<UINT, UINT>> before;
+    if (lock) {
+        before.clear();
+        ForEachLockedItem([](UINT id) {
+            before.emplace_back(id, IsMenuChecked(id));
             LockMenuItem(id, MENU_CHECKED, MENU_CHECKED_GRAYED, MENU_GRAYED);
-        else
-            LockMenuItem(id, MENU_CHECKED_GRAYED, MENU_CHECKED, MENU_ENABLED);
-    });
+        });
+    } else {
+        ForEachLockedItem([](UINT id) { LockMenuItem(id, MENU_CHECKED_GRAYED, MENU_CHECKED, MENU_ENABLED); });
+        for (const auto& item : before)
+            if (item.second == MENU_GRAYED)
+                SetMenuState(item.first, MENU_GRAYED);
+        before.clear();
+    }
     for (UINT id : {IDM_CAPTURE_PATH, IDM_STILL, IDM_PICTURE_PATH})
         SetMenuState(id, lock ? MENU_GRAYED : MENU_ENABLED);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -54,13 +55,20 @@ TEST(DepartureLog, ClearForgetsEverything) {
 }
 
 // A reader racing the writer sees whole entries in order, never torn ones.
+// The writer waits for a read after each thousand entries, so the two overlap.
 TEST(DepartureLog, AReaderDuringWritesSeesConsecutiveWholeEntries) {
   DepartureLog log(16);
+  std::atomic<int> reads{0};
   std::thread writer([&] {
-    for (uint32_t n = 0; n < 20000; ++n) log.Add(Departure(n));
+    for (uint32_t n = 0; n < 20000; ++n) {
+      log.Add(Departure(n));
+      if (n % 1000 != 999 || n + 1 == 20000) continue;
+      for (int seen = reads.load(); reads.load() == seen;) std::this_thread::yield();
+    }
   });
   FrameDeparture out[16];
   bool ordered = true;
+  int overlapping = 0;
   while (log.Total() < 20000) {
     size_t got = log.Latest(out, 16);
     for (size_t i = 0; i < got; ++i) {
@@ -68,9 +76,12 @@ TEST(DepartureLog, AReaderDuringWritesSeesConsecutiveWholeEntries) {
                 out[i].delivered == 2000 + out[i].frame_number;
       if (i > 0) ordered = ordered && out[i].frame_number == out[i - 1].frame_number + 1;
     }
+    if (got > 1) ++overlapping;
+    ++reads;
   }
   writer.join();
   EXPECT_TRUE(ordered);
+  EXPECT_GE(overlapping, 19) << "reads that saw entries while the writer ran";
 }
 
 }  // namespace

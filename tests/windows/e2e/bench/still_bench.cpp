@@ -41,7 +41,6 @@ protected:
             SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
             QueryPerformanceCounter(&after);
             ASSERT_TRUE(CaughtMessageBoxes().empty()) << "still " << i << " failed";
-            ASSERT_GT(last_still_times.write, 0.0);
             ASSERT_EQ(static_cast<long long>(width) * height * 4 + 54, StillBytes());
             runs.push_back(last_still_times);
             command_ms.push_back(static_cast<double>(after.QuadPart - before.QuadPart) * 1000.0 /
