@@ -69,7 +69,7 @@ bool WaitForMessageBox()
 TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
 {
     StartViewer();
-    PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);  // the missing-card notice, if any
+    ASSERT_TRUE(SettleStartupNotices());
     std::string file_as_folder = Folder() + "\\plain.txt";
     CloseHandle(CreateFileA(file_as_folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     struct Case {
@@ -165,7 +165,7 @@ protected:
     {
         ViewerTest::SetUp();
         StartViewer();
-        PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);
+        ASSERT_TRUE(SettleStartupNotices());
         ClearCaughtMessageBoxes();
     }
 };

@@ -16,7 +16,7 @@ protected:
     {
         ViewerTest::SetUp();
         StartViewer();
-        PumpUntil([] { return !CaughtMessageBoxes().empty(); }, 2000);  // the missing-card notice, if any
+        ASSERT_TRUE(SettleStartupNotices());
         ClearCaughtMessageBoxes();
     }
 

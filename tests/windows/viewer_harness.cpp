@@ -9,6 +9,7 @@
 #include "capture/capture_graph.h"
 #include "record/recording_journal.h"
 #include "settings/settings_file.h"
+#include "state/timer_ids.h"
 
 int ViewerTest::quit_code_ = -1;
 
@@ -136,6 +137,14 @@ void ViewerTest::CloseViewer()
     EXPECT_TRUE(PumpUntil([] { return quit_code_ >= 0; }));
     EXPECT_FALSE(IsWindow(main_window));
     UnregisterClassA("FERNWOODVIEW", GetModuleHandleA(nullptr));
+}
+
+bool ViewerTest::SettleStartupNotices()
+{
+    return PumpUntil([] {
+        MSG queued;
+        return !PeekMessageA(&queued, nullptr, WM_GRAPH_FAULT, WM_GRAPH_FAULT, PM_NOREMOVE);
+    });
 }
 
 void ViewerTest::Pump(DWORD ms)

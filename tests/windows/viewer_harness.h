@@ -16,6 +16,9 @@ public:
     // Dispatches what is queued, including posted messages, for `ms` or until `done`.
     static void Pump(DWORD ms = 50);
     static bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
+    // Dispatches until no notice of the start-up (a missing card, a graph
+    // fault) is still queued; those shown are among the caught boxes then.
+    static bool SettleStartupNotices();
 
 protected:
     void SetUp() override;
