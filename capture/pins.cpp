@@ -1,5 +1,7 @@
 #include "capture/pins.h"
 
+#include "capture/capture_graph.h"
+
 IPin* FindPin(IBaseFilter* filter, const std::function<bool(IPin*)>& wanted)
 {
     IEnumPins* pins = nullptr;
@@ -114,4 +116,18 @@ int StreamIndexFedBy(IBaseFilter* filter, IBaseFilter* source)
         return -1;
     input->Release();
     return stream;
+}
+
+bool SameObject(IUnknown* a, IUnknown* b)
+{
+    if (!a || !b)
+        return false;
+    IUnknown* identity_a = nullptr;
+    IUnknown* identity_b = nullptr;
+    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_a));
+    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_b));
+    bool same = identity_a && identity_a == identity_b;
+    SafeRelease(identity_a);
+    SafeRelease(identity_b);
+    return same;
 }

@@ -31,4 +31,7 @@ int OutputPins(IBaseFilter* filter, IPin** out, int capacity);
 // or -1; a multiplexer's input order is its stream order.
 int StreamIndexFedBy(IBaseFilter* filter, IBaseFilter* source);
 
+// Whether two interface pointers belong to one COM object; false for a null one.
+bool SameObject(IUnknown* a, IUnknown* b);
+
 #endif

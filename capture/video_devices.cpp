@@ -127,18 +127,6 @@ static bool PinConnected(IAMStreamConfig* config)
     return connected;
 }
 
-static bool SameObject(IUnknown* a, IUnknown* b)
-{
-    IUnknown* identity_a = nullptr;
-    IUnknown* identity_b = nullptr;
-    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_a));
-    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity_b));
-    bool same = identity_a && identity_a == identity_b;
-    SafeRelease(identity_a);
-    SafeRelease(identity_b);
-    return same;
-}
-
 static void FindPreviewConfig()
 {
     CaptureGraph& g = capture_graph;

@@ -6,6 +6,7 @@
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "capture/graph_faults.h"
+#include "capture/pins.h"
 #include "record/recording.h"
 #include "state/command_menu.h"
 #include "state/timer_ids.h"
@@ -24,20 +25,6 @@ struct DeviceLoss {
 };
 
 DeviceLoss loss;
-
-bool SameObject(IUnknown* a, IUnknown* b)
-{
-    if (!a || !b)
-        return false;
-    IUnknown* first = nullptr;
-    IUnknown* second = nullptr;
-    a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&first));
-    b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&second));
-    bool same = first && first == second;
-    SafeRelease(first);
-    SafeRelease(second);
-    return same;
-}
 
 void SayLost(const char* name, bool recording_stopped)
 {
