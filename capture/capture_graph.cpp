@@ -267,6 +267,7 @@ HRESULT StartGraph()
 {
     if (!capture_graph.media_control)
         return E_POINTER;
+    ChooseGraphClock();
     HRESULT hr = capture_graph.media_control->Run();
     if (SUCCEEDED(hr))
         hr = CardRefusal();

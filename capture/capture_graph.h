@@ -67,6 +67,8 @@ void StopGraph();
 HRESULT RunGraph();
 // Runs the graph and says whether the card really started; stops it again if not.
 HRESULT StartGraph();
+// Gives a stopped graph a capture device's clock or the system clock (graph_clock.cpp).
+void ChooseGraphClock();
 // Whether the picture is connected and nothing keeps it from running.
 bool PreviewRunning();
 // Whether the renderer of the chosen mode has its picture connected now.

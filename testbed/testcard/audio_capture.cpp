@@ -52,7 +52,8 @@ class AudioCapture : public DeviceFilter, public ITestCardAudioStats {
  private:
   void Configure(const AudioDeviceConfig& config) {
     audio_.Configure(config.formats,
-                     {config.lose_after_buffers, config.return_after_ms, config.lose_with_video});
+                     {config.lose_after_buffers, config.return_after_ms, config.lose_with_video},
+                     CardClock(config.clock_ppm));
   }
 
   AudioStream audio_;

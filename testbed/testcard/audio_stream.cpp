@@ -152,8 +152,10 @@ AudioStream::AudioStream(testbed::Filter& filter, DeviceWatch& watch, const wcha
 
 AudioStream::~AudioStream() { stream_.Stop(); }
 
-void AudioStream::Configure(const AudioFormats& formats, const Unplugging& unplugging) {
+void AudioStream::Configure(const AudioFormats& formats, const Unplugging& unplugging,
+                            CardClock clock) {
   formats_ = formats;
+  clock_ = clock;
   current_ = {static_cast<int>(formats_.rates.front()), 2, 16};
   format_set_ = false;
   unplugging_ = unplugging;
@@ -182,9 +184,11 @@ std::vector<AudioFormat> AudioStream::Listed() const {
   return listed;
 }
 
-REFERENCE_TIME AudioStream::NextDue() { return BufferEnd(next_buffer_, frames_, stream_rate_); }
+REFERENCE_TIME AudioStream::NextDue() {
+  return clock_.ToStream(BufferEnd(next_buffer_, frames_, stream_rate_));
+}
 
-REFERENCE_TIME AudioStream::Period() { return BufferEnd(0, frames_, stream_rate_); }
+REFERENCE_TIME AudioStream::Period() { return clock_.ToStream(BufferEnd(0, frames_, stream_rate_)); }
 
 HRESULT AudioStream::InitStream() {
   live_ = pin_.IsConnected();
@@ -210,7 +214,7 @@ void AudioStream::StartStream(REFERENCE_TIME start, IReferenceClock* clock) {
 }
 
 void AudioStream::Produce(REFERENCE_TIME stream_now) {
-  uint64_t pending = FirstPendingBuffer(stream_now, frames_, stream_rate_);
+  uint64_t pending = FirstPendingBuffer(clock_.ToCard(stream_now), frames_, stream_rate_);
   // Catch up on late wake-ups as a sound card's buffer would, but start
   // afresh (with a discontinuity) after a start or a long stall.
   bool restart = resync_.exchange(false);
@@ -245,10 +249,12 @@ bool AudioStream::DeliverBuffer(uint64_t buffer) {
   BYTE* data = nullptr;
   if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < bytes) return false;
   uint64_t first = buffer * frames_;
+  // The click goes where the flash is on the PC's clock, which on a
+  // crystal of its own is a flash period of its own.
   RenderPcm(data, frames_, first, stream_rate_, stream_format_.channels, stream_format_.bits,
-            FlashPeriod());
-  REFERENCE_TIME start = SampleTime(first, stream_rate_);
-  REFERENCE_TIME stop = SampleTime(first + frames_, stream_rate_);
+            clock_.ToCard(FlashPeriod()));
+  REFERENCE_TIME start = clock_.ToStream(SampleTime(first, stream_rate_));
+  REFERENCE_TIME stop = clock_.ToStream(SampleTime(first + frames_, stream_rate_));
   LONGLONG media_start = static_cast<LONGLONG>(first), media_stop = media_start + frames_;
   sample->SetActualDataLength(bytes);
   sample->SetTime(&start, &stop);

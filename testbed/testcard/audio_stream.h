@@ -1,7 +1,8 @@
 // The card's sound: a capture pin of 16-bit stereo PCM and the streaming
 // that fills it, a tone with a click on every video flash, in buffers of half
-// a second (or of the size suggested through IAMBufferNegotiation) stamped by
-// sample position against the graph's reference clock. The audio filter has
+// a second (or of the size suggested through IAMBufferNegotiation), paced
+// and counted on the device's own crystal and stamped with the stream time
+// each buffer was complete at. The audio filter has
 // one; the video filter has one for its audio pin, as many HDMI cards do.
 #pragma once
 
@@ -16,6 +17,7 @@
 #include "testbed/common/filter.h"
 #include "testbed/common/live_stream.h"
 #include "testbed/testcard/config.h"
+#include "testbed/testcard/portable/card_clock.h"
 #include "testbed/testcard/pin_plumbing.h"
 
 namespace testcard {
@@ -81,7 +83,8 @@ class AudioStream : private testbed::LiveStream::Producer {
   AudioPin& Pin() { return pin_; }
 
   // What the device takes and when it is unplugged.
-  void Configure(const AudioFormats& formats, const Unplugging& unplugging = {});
+  void Configure(const AudioFormats& formats, const Unplugging& unplugging = {},
+                 CardClock clock = CardClock());
   const AudioFormats& Formats() const { return formats_; }
   bool Accepts(const AudioFormat& format) const;
   // The listed formats, the current one first once SetFormat chose it.
@@ -115,6 +118,7 @@ class AudioStream : private testbed::LiveStream::Producer {
   AudioFormat current_ = {48000, 2, 16};
   bool format_set_ = false;
   Unplugging unplugging_;
+  CardClock clock_;
   AudioPin pin_;
 
   // Fixed from pause to stop, for the streaming thread, which never takes

@@ -85,6 +85,8 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
   if (ReadDword(key, L"RunResult", &value)) config.run_result = static_cast<HRESULT>(value);
   value = 0;
   if (ReadDword(key, L"FirstFrameDelayMs", &value)) config.first_frame_delay_ms = value;
+  value = 0;
+  if (ReadDword(key, L"ClockPpm", &value)) config.clock_ppm = static_cast<int32_t>(value);
   return config;
 }
 
@@ -110,6 +112,8 @@ AudioDeviceConfig ReadAudioDevice(unsigned index) {
   ReadDword(key, L"ReturnAfterMs", &config.return_after_ms);
   config.lose_with_video = ReadDword(key, L"LoseWithVideo", &value);
   if (config.lose_with_video) config.video_index = value;
+  value = 0;
+  if (ReadDword(key, L"ClockPpm", &value)) config.clock_ppm = static_cast<int32_t>(value);
   return config;
 }
 

@@ -36,6 +36,9 @@ struct VideoDeviceConfig {
   HRESULT run_result = S_OK;
   // A slow card: no frame of a run starts before this much stream time.
   uint32_t first_frame_delay_ms = 0;
+  // The card's crystal against the PC's clock, parts per million (its audio
+  // pin's sound runs on it too); a negative DWORD is slow.
+  int32_t clock_ppm = 0;
 };
 
 // What an audio pin lists and takes: 16-bit stereo at the listed rates (the
@@ -58,6 +61,8 @@ struct AudioDeviceConfig {
   // The sound of video device video_index: unplugged and back with it.
   bool lose_with_video = false;
   unsigned video_index = 0;
+  // The sound's own crystal against the PC's clock, parts per million.
+  int32_t clock_ppm = 0;
 };
 
 unsigned VideoDeviceCount();

@@ -22,6 +22,7 @@
 #include "testbed/testcard/device_claim.h"
 #include "testbed/testcard/filters.h"
 #include "testbed/testcard/pin_plumbing.h"
+#include "testbed/testcard/portable/card_clock.h"
 #include "testbed/testcard/portable/departure_log.h"
 #include "testbed/testcard/portable/frame_clock.h"
 #include "testbed/testcard/portable/stream_control.h"
@@ -198,7 +199,9 @@ class VideoCapture : public DeviceFilter,
 
   REFERENCE_TIME NextDue() override;
   void Produce(REFERENCE_TIME stream_now) override;
-  REFERENCE_TIME Period() override { return interval_; }
+  REFERENCE_TIME Period() override { return clock_.ToStream(interval_); }
+  // Frame `frame`'s start and stop in stream time, by the card's crystal.
+  FrameTimes StreamTimesOf(uint64_t frame) const;
   bool Unplugged(uint64_t frame);
   void DeliverFrame(uint64_t frame);
   bool Admitted(VideoPin& pin, uint64_t frame);
@@ -242,6 +245,7 @@ class VideoCapture : public DeviceFilter,
   // takes the filter lock (the filter holds it while joining the thread).
   FrameLayout layout_ = {};
   int64_t interval_ = 0;
+  CardClock clock_;
   uint32_t frames_per_flash_ = 1;
   bool capture_live_ = false;
   bool preview_live_ = false;
@@ -418,6 +422,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   header_ = config.video_info2 ? VideoHeader::kVideoInfo2 : VideoHeader::kVideoInfo;
   dropped_frames_ = config.dropped_frames;
   run_result_ = config.run_result;
+  clock_ = CardClock(config.clock_ppm);
   current_ = DefaultFormat();
   chosen_ = format_set_ = false;
   if (has_preview_ != config.preview_pin || has_audio_ != config.audio_pin) {
@@ -426,7 +431,7 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
     ++pin_version_;
   }
   // An HDMI card's sound: 16-bit stereo at 48 kHz only.
-  audio_.Configure({{48000}, false, false});
+  audio_.Configure({{48000}, false, false}, {}, clock_);
 }
 
 HRESULT VideoCapture::LoadDevice(unsigned index) {
@@ -505,7 +510,7 @@ HRESULT VideoCapture::StartThreads() {
   layout_ = LayoutOf(current_);
   interval_ = current_.interval;
   frames_per_flash_ = FramesPerFlash(interval_);
-  PublishFlashPeriod(frames_per_flash_ * interval_);
+  PublishFlashPeriod(clock_.ToStream(frames_per_flash_ * interval_));
   capture_live_ = capture_.IsConnected();
   preview_live_ = preview_.IsConnected();
   next_frame_ = 0;
@@ -552,9 +557,15 @@ HRESULT VideoCapture::CleanupStream() {
   return S_OK;
 }
 
-REFERENCE_TIME VideoCapture::NextDue() { return TimesOfFrame(next_frame_, interval_).stop; }
+REFERENCE_TIME VideoCapture::NextDue() { return StreamTimesOf(next_frame_).stop; }
+
+FrameTimes VideoCapture::StreamTimesOf(uint64_t frame) const {
+  FrameTimes card = TimesOfFrame(frame, interval_);
+  return {clock_.ToStream(card.start), clock_.ToStream(card.stop)};
+}
 
 void VideoCapture::Produce(REFERENCE_TIME stream_now) {
+  stream_now = clock_.ToCard(stream_now);
   // A (re)started stream picks up at the current time without counting losses.
   if (resync_.exchange(false)) {
     uint64_t pending = FirstPendingFrame(stream_now, interval_);
@@ -602,7 +613,7 @@ bool VideoCapture::Admitted(VideoPin& pin, uint64_t frame) {
     std::lock_guard<std::mutex> hold(stats_lock_);
     start = run_start_;
   }
-  FrameTimes times = TimesOfFrame(frame, interval_);
+  FrameTimes times = StreamTimesOf(frame);
   return pin.Admit(start + times.start, start + times.stop);
 }
 
@@ -612,7 +623,7 @@ ComPtr<IMediaSample> VideoCapture::FillCapture(uint64_t frame) {
   if (FAILED(capture_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return {};
   ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
   if (!Draw(sample.Get(), frame, nullptr)) return {};
-  FrameTimes times = TimesOfFrame(frame, interval_);
+  FrameTimes times = StreamTimesOf(frame);
   LONGLONG media_start = static_cast<LONGLONG>(frame), media_stop = media_start + 1;
   sample->SetTime(&times.start, &times.stop);
   sample->SetMediaTime(&media_start, &media_stop);
@@ -674,7 +685,7 @@ void VideoCapture::LogDeparture(uint64_t frame, uint32_t pin) {
     start = run_start_;
     clock = run_clock_;
   }
-  departures_.Add({static_cast<uint32_t>(frame), pin, start + TimesOfFrame(frame, interval_).stop,
+  departures_.Add({static_cast<uint32_t>(frame), pin, start + StreamTimesOf(frame).stop,
                    testbed::LiveStream::Now(clock.Get())});
 }
 

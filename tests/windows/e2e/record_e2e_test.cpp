@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,7 @@ protected:
     }
 
     // Records until the counters report `frames` recorded frames.
-    void RecordFrames(long frames)
+    void RecordFrames(long frames, DWORD timeout_ms = 60000)
     {
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
         ASSERT_EQ(1, recording_state.recording);
@@ -91,7 +92,7 @@ protected:
                 return capture_graph.dropped_frames &&
                        SUCCEEDED(capture_graph.dropped_frames->GetNumNotDropped(&recorded)) && recorded >= frames;
             },
-            60000));
+            timeout_ms));
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
         ASSERT_EQ(0, recording_state.recording);
     }
@@ -460,9 +461,36 @@ AudioDelivery CardAudioDelivery()
 // Like Windows' audio capture filters, the card sends half a second at a time
 // unless asked: the live sound would trail the picture by that much, and the
 // multiplexer would wait on it.
+// The audio renderer must not be the graph's clock: as the clock it would
+// never match its rate to the card's sound, and the live sound would drift.
+static bool GraphClockIsAFiltersOwn()
+{
+    IMediaFilter* media = nullptr;
+    IReferenceClock* clock = nullptr;
+    capture_graph.graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(&media));
+    if (media)
+        media->GetSyncSource(&clock);
+    SafeRelease(media);
+    EXPECT_NE(nullptr, clock) << "the graph runs on a clock";
+    bool own = false;
+    IUnknown* clock_identity = nullptr;
+    if (clock)
+        clock->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&clock_identity));
+    CardTest::ForEachFilter([&](IBaseFilter* filter) {
+        IUnknown* identity = nullptr;
+        filter->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+        own = own || (identity && identity == clock_identity);
+        SafeRelease(identity);
+    });
+    SafeRelease(clock_identity);
+    SafeRelease(clock);
+    return own;
+}
+
 TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInStep)
 {
     StartWithCard();
+    EXPECT_FALSE(GraphClockIsAFiltersOwn()) << "the card has no clock: the system clock, not the renderer's";
     ASSERT_TRUE(PumpUntil([] { return CardAudioDelivery().buffers >= 10; }));
     AudioDelivery preview = CardAudioDelivery();
     const LONG asked = 48000 * 4 / 50;  // 20 ms
@@ -495,6 +523,53 @@ TEST_F(RecordE2E, TheSoundComesInShortBuffersAndTwentySecondsKeepEveryFrameInSte
     EXPECT_LE(sync.max_ms, 17.0) << "every click within a frame of its flash";
     EXPECT_GE(sync.min_ms, -17.0);
 }
+
+// A card's sound runs on a crystal of its own: 1000 ppm is 60 ms a minute,
+// nearly four frames at 59.94. The sound is the file's master stream, so the
+// multiplexer stretches the picture's frame time to it (strh dwScale) and
+// the sound keeps its 48 kHz: every click stays within a frame of its flash.
+class RecordDriftE2E : public RecordE2E {
+protected:
+    void RecordAMinuteOfDriftingSound(UINT format, bool test_codec, int32_t sound_ppm)
+    {
+        Card().SetNumber(TestCardSetup::Audio(0), L"ClockPpm", static_cast<DWORD>(sound_ppm));
+        StartWithCard();
+        if (format == IDM_RES_1080)
+            SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
+        if (test_codec) {
+            int codec = -1;
+            for (int i = 0; i < compressor_count; ++i)
+                if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
+                    codec = i;
+            ASSERT_NE(-1, codec);
+            SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
+        }
+        const double frame_s = format == IDM_RES_1080 ? 1001.0 / 30000 : 1001.0 / 60000;
+        RecordFrames(static_cast<long>(60 / frame_s), 180000);
+        AviSummary avi;
+        AvSync sync = MeasureAvSync(Folder() + "\\" + MovieFile(), &avi);
+        ASSERT_TRUE(avi.valid);
+        ASSERT_TRUE(avi.has_audio);
+        EXPECT_EQ(test_codec ? MAKEFOURCC('F', 'W', 'R', 'L') : MAKEFOURCC('U', 'Y', 'V', 'Y'),
+                  avi.video.biCompression);
+        std::printf("sound %+d ppm: click minus flash %.1f..%.1f ms (median %.1f) over %d pairs\n", sound_ppm,
+                    sync.min_ms, sync.max_ms, sync.median_ms, sync.pairs);
+        EXPECT_GE(sync.pairs, 55) << sync.flashes << " flashes, " << sync.clicks << " clicks";
+        EXPECT_LE(sync.max_ms, frame_s * 1000) << "every click within a frame of its flash, to the end";
+        EXPECT_GE(sync.min_ms, -frame_s * 1000);
+        ASSERT_GT(avi.video_timing.rate, 0u);
+        ASSERT_GT(avi.audio_timing.scale, 0u);
+        double stretch = avi.video_timing.scale / static_cast<double>(avi.video_timing.rate) / frame_s - 1;
+        EXPECT_NEAR(sound_ppm * 1e-6, stretch, 200e-6) << "the picture's frame time follows the sound";
+        EXPECT_DOUBLE_EQ(48000.0, avi.audio_timing.rate / static_cast<double>(avi.audio_timing.scale))
+            << "the master keeps its rate";
+    }
+};
+
+TEST_F(RecordDriftE2E, SoundFastAt720Uncompressed) { RecordAMinuteOfDriftingSound(IDM_RES_720, false, 1000); }
+TEST_F(RecordDriftE2E, SoundSlowAt1080Uncompressed) { RecordAMinuteOfDriftingSound(IDM_RES_1080, false, -1000); }
+TEST_F(RecordDriftE2E, SoundSlowAt720ThroughTheTestCodec) { RecordAMinuteOfDriftingSound(IDM_RES_720, true, -1000); }
+TEST_F(RecordDriftE2E, SoundFastAt1080ThroughTheTestCodec) { RecordAMinuteOfDriftingSound(IDM_RES_1080, true, 1000); }
 
 TEST_F(RecordE2E, ACardWithItsSoundPinFirstRecordsItsPicture)
 {

@@ -1,3 +1,4 @@
+#include "testbed/testcard/portable/card_clock.h"
 #include "testbed/testcard/portable/frame_clock.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,31 @@ TEST(FrameClock, LateWakeUpsDeliverWhatTheBufferHoldsAndCountTheRest) {
   CatchUp unbuffered = CatchUpAt(5, 8 * kT, kT, 0);
   EXPECT_EQ(7u, unbuffered.first);
   EXPECT_EQ(2u, unbuffered.missed);
+}
+
+TEST(CardClock, AFastOrSlowCrystalStretchesStreamTime) {
+  EXPECT_EQ(123456789, CardClock(0).ToStream(123456789));
+  EXPECT_EQ(123456789, CardClock(0).ToCard(123456789));
+  // 1000 ppm fast: a second and a millisecond of card time in one second.
+  EXPECT_EQ(10010000, CardClock(1000).ToCard(10000000));
+  EXPECT_EQ(10000000, CardClock(1000).ToStream(10010000));
+  EXPECT_EQ(9990000, CardClock(-1000).ToCard(10000000));
+  EXPECT_EQ(10000000, CardClock(-1000).ToStream(9990000));
+  // 100 ppm over an hour: 0.36 s.
+  EXPECT_EQ(36003600000, CardClock(100).ToCard(36000000000));
+  EXPECT_EQ(100000, CardClock(250000).Ppm());
+  EXPECT_EQ(-100000, CardClock(-250000).Ppm());
+  for (int32_t ppm : {1000, -1000, 37, -99999}) {
+    CardClock clock(ppm);
+    int64_t previous = clock.ToStream(0);
+    for (int64_t card = 1; card < 20000; card += 7) {
+      int64_t stream = clock.ToStream(card);
+      EXPECT_GE(stream, previous) << ppm << " " << card;
+      EXPECT_GE(clock.ToCard(stream), card) << ppm << " " << card;
+      EXPECT_LT(clock.ToCard(stream - 1), card) << ppm << " " << card;
+      previous = stream;
+    }
+  }
 }
 
 }  // namespace

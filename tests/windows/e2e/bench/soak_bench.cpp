@@ -5,7 +5,8 @@
 // GDI objects at the start and at every report, the frames lost, and the
 // sound's offset in the last recording.
 // FERNWOOD_SOAK_SECONDS (3600), FERNWOOD_SOAK_STEP_SECONDS (180) and
-// FERNWOOD_SOAK_REPORT_SECONDS (600) change the times, FERNWOOD_SOAK_FORMAT
+// FERNWOOD_SOAK_REPORT_SECONDS (600) change the times, FERNWOOD_SOAK_SOUND_PPM
+// (100) how fast the card's sound runs against the PC's clock, FERNWOOD_SOAK_FORMAT
 // (1080) the format.
 #include <windows.h>
 #include <psapi.h>
@@ -165,11 +166,15 @@ protected:
     double recording_started_ = 0;
     long reported_ = 0;
     double frame_ms_ = 1001.0 / 30;
+    int sound_ppm_ = 0;
     std::vector<ThreadCpu> threads_at_start_;
 
     void StartTheSoaksViewer()
     {
         const bool hd = BenchSetting("FERNWOOD_SOAK_FORMAT", 1080) != 720;
+        // A card's sound on a crystal of its own, 100 ppm fast unless told.
+        sound_ppm_ = static_cast<int>(BenchSetting("FERNWOOD_SOAK_SOUND_PPM", 100));
+        Card().SetNumber(testcard::TestCardSetup::Audio(0), L"ClockPpm", static_cast<DWORD>(sound_ppm_));
         StartShowing(hd ? IDM_RES_1080 : IDM_RES_720);
         frame_ms_ = hd ? 1001.0 / 30 : 1001.0 / 60;
         for (int i = 0; i < compressor_count; ++i)
@@ -295,9 +300,9 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
     FindClose(search);
     AviSummary avi;
     AvSync sync = MeasureAvSync(Folder() + "\\" + found.cFileName, &avi);
-    std::printf("last recording: %d frames in %d slots; %d flashes, %d clicks, %d pairs: click - flash median %.1f ms "
-                "(%.1f .. %.1f)\n",
-                avi.video_frames, avi.video_slots, sync.flashes, sync.clicks, sync.pairs, sync.median_ms, sync.min_ms,
+    std::printf("last recording, sound %+d ppm: %d frames in %d slots; %d flashes, %d clicks, %d pairs: click - flash "
+                "median %.1f ms (%.1f .. %.1f)\n",
+                sound_ppm_, avi.video_frames, avi.video_slots, sync.flashes, sync.clicks, sync.pairs, sync.median_ms, sync.min_ms,
                 sync.max_ms);
     for (const std::wstring& text : CaughtMessageBoxes()) {
         char bytes[512] = "";
