@@ -3,6 +3,7 @@
 #include <mmreg.h>
 
 #include "capture/capture_graph.h"
+#include "capture/graph_trace.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
 
@@ -44,7 +45,7 @@ HRESULT SetAudioFormat(int rate)
     wave->nBlockAlign = 4;
     wave->wBitsPerSample = 16;
     wave->cbSize = 0;
-    hr = g.audio_config->SetFormat(type);
+    hr = Traced("IAMStreamConfig::SetFormat(audio)", g.audio_config->SetFormat(type));
     FreeMediaType(type);
     return hr;
 }
@@ -147,11 +148,12 @@ void AddAudioDevice(int index)
     IMoniker* moniker = FindDeviceMoniker(CLSID_AudioInputDeviceCategory, index);
     if (!moniker)
         return;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.audio_capture));
+    Traced("IMoniker::BindToObject(audio device)",
+           moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.audio_capture)));
     moniker->Release();
     if (!g.audio_capture)
         return;
-    g.graph->AddFilter(g.audio_capture, L"オーディオデバイス");
+    Traced("IFilterGraph::AddFilter(audio device)", g.graph->AddFilter(g.audio_capture, L"オーディオデバイス"));
     bool ok_44k = SetAudioFormat(44100) == S_OK;
     bool ok_48k = SetAudioFormat(48000) == S_OK;
     bool probed_48k = ok_48k;
@@ -167,7 +169,8 @@ void AddAudioDevice(int index)
     if (!g.pin_tee)
         return;
     g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー");
-    g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee);
+    Traced("RenderStream(Audio, audio device, Infinite Pin Tee)",
+           g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee));
     if (IPin* output = FirstOutputPin(g.pin_tee)) {
         RenderLiveSound(output);
         output->Release();
