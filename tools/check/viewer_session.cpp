@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "app/main_window.h"

@@ -189,7 +189,7 @@ const Variation kVariations[] = {
       "    pin 1 Preview: output, PIN_CATEGORY_PREVIEW\n", "      IAMDroppedFrames: filter\n",
       "        entry 4: Video UYVY VideoInfo 1920x1080 16 bit 333667 (29.97 fps); sizes 1920x1080-1920x1080 step 0x0; "
       "intervals 333667 (29.97 fps) to 10000000 (1.00 fps)\n",
-      "  audio device 0 Fernwood HD Test Card Audio: \n", "      IMediaControl::Run: 0x00000000\n",
+      "  audio device 0 Fernwood HD Test Card Audio: \n", "      IMediaControl::Run: 0x0000000",
       "  recording: 2.0 s asked for\n", "    フレーム 記録 / frames written:", "    file kept: no, deleted\n",
       "    video spacing: min ", " (nominal 33.37 ms)\n", "    sound buffers: "},
      {"pin 2 "}, {0, 1}},
@@ -201,7 +201,7 @@ const Variation kVariations[] = {
     {"VideoInfo2Only", {}, {{L"FormatType", L"VideoInfo2"}}, false, false, 3, 4,
      {"        entry 4: Video UYVY VideoInfo2 1920x1080"}, {"Video UYVY VideoInfo "}, {0}},
     {"AudioPinFirst", {{L"AudioPin", 1}}, {}, false, false, 3, 4,
-     {"    pin 0 Audio: output, PIN_CATEGORY_CAPTURE\n", "        type 0: Audio PCM WaveFormatEx 48000 Hz 2 ch 16 bit\n",
+     {"    pin 0 Audio: output, PIN_CATEGORY_CAPTURE\n", "      type 0: Audio PCM WaveFormatEx 48000 Hz 2 ch 16 bit\n",
       "    pin 1 Capture: output, PIN_CATEGORY_CAPTURE\n"},
      {}, {0}},
     {"NoDroppedFrameStatistics", {{L"DroppedFrames", 0}}, {}, false, false, 3, 4,
