@@ -271,7 +271,8 @@ void ReadPhaseFigures(bool vmr9, TrialPhase* phase)
         HRESULT a = counters->GetNumNotDropped(&delivered);
         HRESULT b = counters->GetNumDropped(&lost);
         phase->figures.push_back("card frames delivered: " + Count(delivered) + " (" + fernwood_check::HresultText(a) +
-                                 "), dropped " + Count(lost) + " (" + fernwood_check::HresultText(b) + ")");
+                                 "), dropped " + Count(lost) + " (" + fernwood_check::HresultText(b) +
+                                 "), the capture pin's since the last start");
     } else {
         phase->figures.push_back("card frames delivered: not told (no IAMDroppedFrames)");
     }
@@ -334,7 +335,11 @@ void RunTrial(const TrialRequest& request, fernwood_check::Measurement* m, Trial
         phases.back().running = GraphRunning();
         phases.back().graph = GraphText(capture_graph.graph, 2);
     });
-    ReadPhaseFigures(true, &phases.back());
+    // The counters start again with the preview that follows the recording.
+    phases.back().figures.push_back(capture_graph.dropped_frames || m->card_delivered || m->card_lost
+                                        ? "card frames delivered: " + Count(m->card_delivered) + ", dropped " +
+                                              Count(m->card_lost) + " (the recording's last reading)"
+                                        : "card frames delivered: not told (no IAMDroppedFrames on the recording)");
 }
 
 }  // namespace

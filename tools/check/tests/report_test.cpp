@@ -191,7 +191,7 @@ const Variation kVariations[] = {
       "intervals 333667 (29.97 fps) to 10000000 (1.00 fps)\n",
       "  audio device 0 Fernwood HD Test Card Audio: \n", "      IMediaControl::Run: 0x0000000",
       "  recording: 2.0 s asked for\n", "    フレーム 記録 / frames written:", "    file kept: no, deleted\n",
-      "    video spacing: min ", " (nominal 33.37 ms)\n", "    sound buffers: "},
+      "    video spacing: min ", " (nominal 33.37 ms)\n", "    sound buffers: ", " (the recording's last reading)\n"},
      {"pin 2 "}, {0, 1}},
     {"CapturePinOnly", {{L"PreviewPin", 0}}, {}, false, false, 3, 4,
      {"    pin 0 Capture: output, PIN_CATEGORY_CAPTURE\n", "  recording: not asked for"},
