@@ -132,7 +132,7 @@ static void RemoveAudioBranch()
 static void RenderLiveSound(IPin* output)
 {
     CaptureGraph& g = capture_graph;
-    g.graph->Render(output);
+    Traced("IGraphBuilder::Render(Infinite Pin Tee output)", g.graph->Render(output));
     if (IsConnected(output)) {
         SafeRelease(audio_monitor);
         audio_monitor = PeerOwner(output);
@@ -164,11 +164,12 @@ void AddAudioDevice(int index)
     ApplyRateProbe(ok_44k, ok_48k);
     SuggestShortAudioBuffers();
 
-    CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(&g.pin_tee));
+    Traced("CoCreateInstance(CLSID_InfTee)",
+           CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
+                            reinterpret_cast<void**>(&g.pin_tee)));
     if (!g.pin_tee)
         return;
-    g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー");
+    Traced("IFilterGraph::AddFilter(Infinite Pin Tee)", g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー"));
     Traced("RenderStream(Audio, audio device, Infinite Pin Tee)",
            g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee));
     if (IPin* output = FirstOutputPin(g.pin_tee)) {
@@ -186,7 +187,8 @@ void ReconnectLiveSound()
     // input of the multiplexer must not take the sound: name the renderer.
     // The builder's S_OK alone does not say that it connected anything.
     if (audio_monitor) {
-        g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor);
+        Traced("RenderStream(Audio, Infinite Pin Tee, sound renderer)",
+               g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor));
         if (HasConnectedInput(audio_monitor))
             return;
     }

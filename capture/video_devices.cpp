@@ -110,7 +110,7 @@ HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
 {
     FormatChoice choice = ChooseDeviceFormat(config, height);
     if (choice.index < 0)
-        return Traced("ChooseCapability", VFW_E_NO_ACCEPTABLE_TYPES);
+        return Traced("ChooseDeviceFormat", VFW_E_NO_ACCEPTABLE_TYPES);
     std::vector<BYTE> caps(kMaxCapsBytes);
     AM_MEDIA_TYPE* type = nullptr;
     HRESULT hr = Traced("IAMStreamConfig::GetStreamCaps", config->GetStreamCaps(choice.index, &type, caps.data()));

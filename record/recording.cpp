@@ -109,9 +109,11 @@ static void RestorePreview()
     CaptureGraph& g = capture_graph;
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
     if (g.avi_decompressor_1 && vmr9_path)
-        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9);
+        Traced("RenderStream(AviDecompressor1, Color Space Converter, VMR9)",
+               g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9));
     else if (g.avi_decompressor_1)
-        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
+        Traced("RenderStream(AviDecompressor1, VMR7)",
+               g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7));
     // A card whose picture bypasses the decompressor is rendered from the card again.
     if (!PreviewConnected())
         ConnectPreview();

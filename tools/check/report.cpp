@@ -170,6 +170,37 @@ bool WriteUtf8File(const std::wstring& path, const std::string& text)
     return done;
 }
 
+struct TrialWatch {
+    std::wstring path;
+    std::string text;  // the sections written before the trial
+    fernwood_check::CheckFormat format;
+    DWORD bound_ms = 0;
+    HANDLE done = nullptr;
+};
+
+// A trial that hangs in a driver would take the report with it: past the
+// bound the report is finished without it and the process ends.
+DWORD WINAPI WatchTrial(void* data)
+{
+    auto watch = static_cast<TrialWatch*>(data);
+    if (WaitForSingleObject(watch->done, watch->bound_ms) == WAIT_OBJECT_0)
+        return 0;
+    const char* phase = "";
+    const char* call = "";
+    TrialProgress(&phase, &call);
+    TrialResult none;
+    std::string text = watch->text + SectionHeading(4) +
+                       ReportLine(1, "listed", "not known: the viewer's trial did not finish") + SectionHeading(5) +
+                       ReportLine(1, "trial", "no answer within " + std::to_string(watch->bound_ms / 1000) +
+                                                  " s in the phase \"" + phase +
+                                                  "\"; the last call that returned: " + call) +
+                       SectionHeading(6) + FoldersText(none, watch->format) + "== end: exit 2 ==\n";
+    if (WriteUtf8File(watch->path, text))
+        Print("レポート / report: " + FullPath(watch->path) + "\n");
+    TerminateProcess(GetCurrentProcess(), kCouldNotCheck);
+    return 0;
+}
+
 int Outcome(const ReportRequest& request, const DeviceSections& devices, const TrialResult& trial,
             const fernwood_check::Measurement& m)
 {
@@ -201,7 +232,20 @@ int WriteReport(const ReportRequest& request)
     trial_request.height = request.height;
     trial_request.record_seconds = request.record_seconds;
     trial_request.folder = CodePage(request.folder);
+    TrialWatch watch;
+    watch.path = path;
+    watch.text = text;
+    watch.format = m.format;
+    watch.bound_ms = static_cast<DWORD>(120000 + request.record_seconds * 3000);
+    watch.done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE watcher = CreateThread(nullptr, 0, WatchTrial, &watch, 0, nullptr);
     TrialResult trial = TrialThroughViewer(trial_request, &m);
+    SetEvent(watch.done);
+    if (watcher) {
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+    }
+    CloseHandle(watch.done);
     StampProbe probe;
     if (trial.video_index >= 0)
         probe = ProbeStamps(trial.video_index, trial.audio_index, request.height, 2);

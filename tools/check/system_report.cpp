@@ -6,7 +6,6 @@
 #include <dshow.h>
 #include <oleauto.h>
 
-#include <memory>
 #include <vector>
 
 #include "capture/capture_graph.h"

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
@@ -191,9 +192,12 @@ SessionResult RecordThroughViewer(const SessionRequest& request, fernwood_check:
 namespace {
 
 std::vector<TrialPhase>* trial_phases = nullptr;
+std::atomic<const char*> phase_now{"starting the viewer"};
+std::atomic<const char*> last_call{"none"};
 
 void NoteCall(const char* call, HRESULT hr)
 {
+    last_call = call;
     if (trial_phases && !trial_phases->empty())
         trial_phases->back().calls.push_back(std::string(call) + ": " + fernwood_check::HresultText(hr));
 }
@@ -287,6 +291,7 @@ bool RunsOrFails()
 void Preview(const char* title, bool vmr9, double seconds, std::vector<TrialPhase>* phases)
 {
     phases->back().title = title;
+    phase_now = title;
     PumpUntil(RunsOrFails, 10000);
     TrialPhase& phase = phases->back();
     phase.running = GraphRunning();
@@ -330,7 +335,7 @@ void RunTrial(const TrialRequest& request, fernwood_check::Measurement* m, Trial
     if (request.record_seconds <= 0 || !phases.back().running)
         return;
     phases.emplace_back();
-    phases.back().title = "recording, VMR9";
+    phases.back().title = phase_now = "recording, VMR9";
     Record(request.record_seconds, m, &result->movie_path, [&phases] {
         phases.back().running = GraphRunning();
         phases.back().graph = GraphText(capture_graph.graph, 2);
@@ -368,7 +373,7 @@ TrialResult TrialThroughViewer(const TrialRequest& request, fernwood_check::Meas
         ShowWindow(main_window, SW_HIDE);
         RunTrial(request, m, &result);
         result.phases.emplace_back();
-        result.phases.back().title = "closing the viewer";
+        result.phases.back().title = phase_now = "closing the viewer";
         if (IsWindow(main_window))
             DestroyWindow(main_window);
         PumpUntil([] { return quit_seen; }, 10000);
@@ -385,4 +390,10 @@ TrialResult TrialThroughViewer(const TrialRequest& request, fernwood_check::Meas
     SetCurrentDirectoryA(previous);
     RemoveScratchFolder(scratch);
     return result;
+}
+
+void TrialProgress(const char** phase, const char** call)
+{
+    *phase = phase_now;
+    *call = last_call;
 }

@@ -59,5 +59,8 @@ struct TrialResult {
 
 // Fills the recording half of `m` when a recording is asked for.
 TrialResult TrialThroughViewer(const TrialRequest& request, fernwood_check::Measurement* m);
+// Where the trial is, for a watch on another thread: the phase and the last
+// call that returned (texts that live as long as the program).
+void TrialProgress(const char** phase, const char** call);
 
 #endif
