@@ -3,6 +3,7 @@
 #include <mmreg.h>
 
 #include "capture/capture_graph.h"
+#include "capture/graph_trace.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
 
@@ -44,7 +45,7 @@ HRESULT SetAudioFormat(int rate)
     wave->nBlockAlign = 4;
     wave->wBitsPerSample = 16;
     wave->cbSize = 0;
-    hr = g.audio_config->SetFormat(type);
+    hr = Traced("IAMStreamConfig::SetFormat(audio)", g.audio_config->SetFormat(type));
     FreeMediaType(type);
     return hr;
 }
@@ -131,7 +132,7 @@ static void RemoveAudioBranch()
 static void RenderLiveSound(IPin* output)
 {
     CaptureGraph& g = capture_graph;
-    g.graph->Render(output);
+    Traced("IGraphBuilder::Render(Infinite Pin Tee output)", g.graph->Render(output));
     if (IsConnected(output)) {
         SafeRelease(audio_monitor);
         audio_monitor = PeerOwner(output);
@@ -147,11 +148,12 @@ void AddAudioDevice(int index)
     IMoniker* moniker = FindDeviceMoniker(CLSID_AudioInputDeviceCategory, index);
     if (!moniker)
         return;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.audio_capture));
+    Traced("IMoniker::BindToObject(audio device)",
+           moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.audio_capture)));
     moniker->Release();
     if (!g.audio_capture)
         return;
-    g.graph->AddFilter(g.audio_capture, L"オーディオデバイス");
+    Traced("IFilterGraph::AddFilter(audio device)", g.graph->AddFilter(g.audio_capture, L"オーディオデバイス"));
     bool ok_44k = SetAudioFormat(44100) == S_OK;
     bool ok_48k = SetAudioFormat(48000) == S_OK;
     bool probed_48k = ok_48k;
@@ -162,12 +164,14 @@ void AddAudioDevice(int index)
     ApplyRateProbe(ok_44k, ok_48k);
     SuggestShortAudioBuffers();
 
-    CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
-                     reinterpret_cast<void**>(&g.pin_tee));
+    Traced("CoCreateInstance(CLSID_InfTee)",
+           CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,
+                            reinterpret_cast<void**>(&g.pin_tee)));
     if (!g.pin_tee)
         return;
-    g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー");
-    g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee);
+    Traced("IFilterGraph::AddFilter(Infinite Pin Tee)", g.graph->AddFilter(g.pin_tee, L"インフィニットピンティー"));
+    Traced("RenderStream(Audio, audio device, Infinite Pin Tee)",
+           g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.audio_capture, nullptr, g.pin_tee));
     if (IPin* output = FirstOutputPin(g.pin_tee)) {
         RenderLiveSound(output);
         output->Release();
@@ -183,7 +187,8 @@ void ReconnectLiveSound()
     // input of the multiplexer must not take the sound: name the renderer.
     // The builder's S_OK alone does not say that it connected anything.
     if (audio_monitor) {
-        g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor);
+        Traced("RenderStream(Audio, Infinite Pin Tee, sound renderer)",
+               g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, audio_monitor));
         if (HasConnectedInput(audio_monitor))
             return;
     }

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "capture/devices.h"
+#include "capture/graph_trace.h"
 #include "capture/graph_faults.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
@@ -10,6 +11,7 @@
 #include "state/window.h"
 
 CaptureGraph capture_graph;
+GraphTraceCallback graph_trace = nullptr;
 static bool com_initialized = false;
 // Whether the last preview connection reached its renderer.
 static bool preview_connected = false;
@@ -38,26 +40,30 @@ void FreeMediaType(AM_MEDIA_TYPE* type)
 static IBaseFilter* AddNewFilter(REFCLSID clsid, DWORD context, const wchar_t* name, HRESULT* result = nullptr)
 {
     IBaseFilter* filter = nullptr;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, context, IID_IBaseFilter, reinterpret_cast<void**>(&filter));
+    HRESULT hr = Traced("CoCreateInstance(filter)",
+                        CoCreateInstance(clsid, nullptr, context, IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
     if (result)
         *result = hr;
     if (hr != S_OK) {
         SafeRelease(filter);
         return nullptr;
     }
-    capture_graph.graph->AddFilter(filter, name);
+    Traced("IFilterGraph::AddFilter", capture_graph.graph->AddFilter(filter, name));
     return filter;
 }
 
 static bool CreateGraphCore()
 {
     CaptureGraph& g = capture_graph;
-    CoCreateInstance(CLSID_FilterGraph, nullptr, kInprocContext, IID_IGraphBuilder, reinterpret_cast<void**>(&g.graph));
-    CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kInprocContext, IID_ICaptureGraphBuilder2,
-                     reinterpret_cast<void**>(&g.builder));
+    Traced("CoCreateInstance(CLSID_FilterGraph)",
+           CoCreateInstance(CLSID_FilterGraph, nullptr, kInprocContext, IID_IGraphBuilder,
+                            reinterpret_cast<void**>(&g.graph)));
+    Traced("CoCreateInstance(CLSID_CaptureGraphBuilder2)",
+           CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, kInprocContext, IID_ICaptureGraphBuilder2,
+                            reinterpret_cast<void**>(&g.builder)));
     if (!g.graph || !g.builder)
         return false;
-    g.builder->SetFiltergraph(g.graph);
+    Traced("ICaptureGraphBuilder2::SetFiltergraph", g.builder->SetFiltergraph(g.graph));
     g.graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&g.media_control));
     // Errors and a lost device must reach the window whenever they happen.
     IMediaEventEx* events = nullptr;
@@ -169,14 +175,18 @@ static HRESULT RenderPreview(bool vmr9_path)
     IBaseFilter* renderer = PreviewRenderer(vmr9_path);
     HRESULT hr;
     if (vmr9_path && g.color_converter) {
-        hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
-                                     g.color_converter);
-        HRESULT to_renderer = g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9);
+        hr = Traced("RenderStream(PREVIEW, Video, card, AviDecompressor1, Color Space Converter)",
+                    g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
+                                            g.color_converter));
+        HRESULT to_renderer = Traced("RenderStream(Color Space Converter, VMR9)",
+                                     g.builder->RenderStream(nullptr, nullptr, g.color_converter, nullptr, g.vmr9));
         // The first failure is the one to tell.
         hr = FAILED(hr) ? hr : to_renderer;
     } else {
         // Without a converter the renderer may still take the decompressor's output.
-        hr = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1, renderer);
+        hr = Traced("RenderStream(PREVIEW, Video, card, AviDecompressor1, renderer)",
+                    g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, g.avi_decompressor_1,
+                                            renderer));
     }
     if (HasConnectedInput(renderer))
         return hr;
@@ -185,7 +195,8 @@ static HRESULT RenderPreview(bool vmr9_path)
     // which takes it, by whatever Intelligent Connect finds.
     DisconnectFilterPins(g.color_converter);
     DisconnectFilterPins(g.avi_decompressor_1);
-    HRESULT direct = g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, nullptr, renderer);
+    HRESULT direct = Traced("RenderStream(PREVIEW, Video, card, renderer)",
+                            g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, video, g.video_capture, nullptr, renderer));
     return HasConnectedInput(renderer) ? direct : hr;
 }
 
@@ -234,7 +245,7 @@ void DisconnectFilterPins(IBaseFilter* filter)
 void StopGraph()
 {
     if (capture_graph.media_control)
-        capture_graph.media_control->Stop();
+        Traced("IMediaControl::Stop", capture_graph.media_control->Stop());
 }
 
 // Wine's graph answers S_FALSE for a Run that a source refused once a
@@ -246,7 +257,7 @@ static HRESULT CardRefusal()
     FILTER_STATE state = State_Running;
     if (!card || FAILED(card->GetState(0, &state)) || state != State_Stopped)
         return S_OK;
-    HRESULT hr = card->Pause();
+    HRESULT hr = Traced("IBaseFilter::Pause(card)", card->Pause());
     card->Stop();
     return FAILED(hr) ? hr : E_FAIL;
 }
@@ -268,7 +279,7 @@ HRESULT StartGraph()
     if (!capture_graph.media_control)
         return E_POINTER;
     ChooseGraphClock();
-    HRESULT hr = capture_graph.media_control->Run();
+    HRESULT hr = Traced("IMediaControl::Run", capture_graph.media_control->Run());
     if (SUCCEEDED(hr))
         hr = CardRefusal();
     // A graph that failed half way would hold the filters that did start.

@@ -8,6 +8,7 @@
 
 #include <dshow.h>
 
+#include "capture/format_choice.h"
 #include "capture/selection_rules.h"
 
 struct DeviceList {
@@ -40,6 +41,11 @@ int FindListedDevice(REFCLSID category, const char* name, const char* path = "")
 
 void EnumerateCaptureDevices();
 void AddVideoDevice(int index, int height);
+// The capability the viewer takes for the 720 or 1080 format from the
+// device's entries, and at which interval; index -1 when none offers it.
+FormatChoice ChooseDeviceFormat(IAMStreamConfig* config, int height);
+// Sets that entry, shaped to the format; VFW_E_NO_ACCEPTABLE_TYPES when there is none.
+HRESULT SetCaptureFormat(IAMStreamConfig* config, int height);
 // Sets the chosen format again on the card's pins that are not connected.
 void ApplyCaptureFormat();
 // Whether the device took the chosen format at the last attempt.

@@ -14,6 +14,7 @@
 // device's own clock when it has one (then the sound's stamps count on the
 // card's crystal), else on the system clock, never on the renderer's.
 #include "capture/capture_graph.h"
+#include "capture/graph_trace.h"
 
 static IReferenceClock* ClockOf(IBaseFilter* filter)
 {
@@ -40,7 +41,7 @@ void ChooseGraphClock()
                          reinterpret_cast<void**>(&clock));
     // Without any clock the graph's own choice stands.
     if (clock) {
-        media->SetSyncSource(clock);
+        Traced("IMediaFilter::SetSyncSource", media->SetSyncSource(clock));
         clock->Release();
     }
     media->Release();

@@ -8,6 +8,7 @@
 #include "capture/capture_graph.h"
 #include "capture/format_choice.h"
 #include "capture/graph_faults.h"
+#include "capture/graph_trace.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
 #include "state/window.h"
@@ -19,6 +20,7 @@ static int capture_height = 720;
 // What setting the chosen format on the device last gave.
 static HRESULT format_result = S_OK;
 const int kMaxCapabilities = 1024;
+const int kMaxCapsBytes = 4096;
 // The preview pin's own stream configuration, when the card offers one.
 static IAMStreamConfig* preview_config = nullptr;
 
@@ -83,16 +85,13 @@ static void ShapeType(AM_MEDIA_TYPE* type, const VideoFormat& format, REFERENCE_
         type->lSampleSize = header.bitmap->biSizeImage;
 }
 
-// Every capability is walked (cards list dozens); the entry that offers the
-// wanted size at a rate within half a percent is set. VFW_E_NO_ACCEPTABLE_TYPES
-// when none does: the device keeps its own format.
-static HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
+// Every capability is walked (cards list dozens).
+FormatChoice ChooseDeviceFormat(IAMStreamConfig* config, int height)
 {
-    VideoFormat format = VideoFormatForHeight(height);
     int count = 0, size = 0;
-    if (FAILED(config->GetNumberOfCapabilities(&count, &size)) || count <= 0 ||
-        size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)) || size > 4096)
-        return VFW_E_NO_ACCEPTABLE_TYPES;
+    if (FAILED(Traced("IAMStreamConfig::GetNumberOfCapabilities", config->GetNumberOfCapabilities(&count, &size))) ||
+        count <= 0 || size < static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)) || size > kMaxCapsBytes)
+        return {-1, 0};
     // A driver's count is not to be trusted with an allocation.
     count = count < kMaxCapabilities ? count : kMaxCapabilities;
     std::vector<BYTE> caps(static_cast<size_t>(size));
@@ -104,15 +103,21 @@ static HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
         offered[i] = ReadCapability(type, *reinterpret_cast<const VIDEO_STREAM_CONFIG_CAPS*>(caps.data()));
         FreeMediaType(type);
     }
-    FormatChoice choice = ChooseCapability(offered.data(), count, format);
+    return ChooseCapability(offered.data(), count, VideoFormatForHeight(height));
+}
+
+HRESULT SetCaptureFormat(IAMStreamConfig* config, int height)
+{
+    FormatChoice choice = ChooseDeviceFormat(config, height);
     if (choice.index < 0)
-        return VFW_E_NO_ACCEPTABLE_TYPES;
+        return Traced("ChooseDeviceFormat", VFW_E_NO_ACCEPTABLE_TYPES);
+    std::vector<BYTE> caps(kMaxCapsBytes);
     AM_MEDIA_TYPE* type = nullptr;
-    HRESULT hr = config->GetStreamCaps(choice.index, &type, caps.data());
+    HRESULT hr = Traced("IAMStreamConfig::GetStreamCaps", config->GetStreamCaps(choice.index, &type, caps.data()));
     if (FAILED(hr) || !type)
         return FAILED(hr) ? hr : E_POINTER;
-    ShapeType(type, format, choice.interval);
-    hr = config->SetFormat(type);
+    ShapeType(type, VideoFormatForHeight(height), choice.interval);
+    hr = Traced("IAMStreamConfig::SetFormat", config->SetFormat(type));
     FreeMediaType(type);
     return hr;
 }
@@ -183,11 +188,12 @@ void AddVideoDevice(int index, int height)
     IMoniker* moniker = FindDeviceMoniker(CLSID_VideoInputDeviceCategory, index);
     if (!moniker)
         return;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.video_capture));
+    Traced("IMoniker::BindToObject(video device)",
+           moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&g.video_capture)));
     moniker->Release();
     if (!g.video_capture)
         return;
-    g.graph->AddFilter(g.video_capture, L"キャプチャデバイス");
+    Traced("IFilterGraph::AddFilter(video device)", g.graph->AddFilter(g.video_capture, L"キャプチャデバイス"));
     // Many cards put a sound pin on the video filter, and the builder takes the
     // first pin of a category: the type names the picture's.
     if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.video_capture, IID_IAMStreamConfig,

@@ -8,6 +8,7 @@
 #include "capture/capture_graph.h"
 #include "capture/devices.h"
 #include "capture/graph_faults.h"
+#include "capture/graph_trace.h"
 #include "capture/pins.h"
 #include "record/device_loss.h"
 #include "record/disk_watch.h"
@@ -108,9 +109,11 @@ static void RestorePreview()
     CaptureGraph& g = capture_graph;
     bool vmr9_path = IsMenuChecked(IDM_MODE_VMR9) == MENU_CHECKED;
     if (g.avi_decompressor_1 && vmr9_path)
-        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9);
+        Traced("RenderStream(AviDecompressor1, Color Space Converter, VMR9)",
+               g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, g.color_converter, g.vmr9));
     else if (g.avi_decompressor_1)
-        g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7);
+        Traced("RenderStream(AviDecompressor1, VMR7)",
+               g.builder->RenderStream(nullptr, nullptr, g.avi_decompressor_1, nullptr, g.vmr7));
     // A card whose picture bypasses the decompressor is rendered from the card again.
     if (!PreviewConnected())
         ConnectPreview();
@@ -212,7 +215,9 @@ static HRESULT WireRecording(bool* sound_lost, RecordLeg* leg)
     if (!g.builder || !g.video_capture)
         return VFW_E_NOT_CONNECTED;
     WidePath wide;
-    HRESULT hr = g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, wide.Convert(r.movie_path), &g.avi_mux, &g.file_sink);
+    HRESULT hr = Traced("ICaptureGraphBuilder2::SetOutputFileName",
+                        g.builder->SetOutputFileName(&MEDIASUBTYPE_Avi, wide.Convert(r.movie_path), &g.avi_mux,
+                                                     &g.file_sink));
     if (FAILED(hr) || !g.avi_mux)
         return FAILED(hr) ? hr : E_POINTER;
     SetCaptureInterleaving();
@@ -221,7 +226,8 @@ static HRESULT WireRecording(bool* sound_lost, RecordLeg* leg)
     IBaseFilter* through = compressor_index == -1 ? nullptr : g.compressor;
     *leg = through ? RecordLeg::kCompressor : RecordLeg::kPicture;
     // The type keeps the builder off a sound pin of the video filter.
-    hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.video_capture, through, g.avi_mux);
+    hr = Traced("RenderStream(CAPTURE, Video, card, compressor or none, AVI Mux)",
+                g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.video_capture, through, g.avi_mux));
     if (FAILED(hr))
         return hr;
     // The builder answers S_OK for a stream it found no pin for.
@@ -231,7 +237,8 @@ static HRESULT WireRecording(bool* sound_lost, RecordLeg* leg)
     // A tee left behind without a device would give the multiplexer a stream
     // with no data, and interleaving would hold the picture back waiting for it.
     if (g.pin_tee && g.audio_capture && audio_device_index != -1) {
-        hr = g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, g.avi_mux);
+        hr = Traced("RenderStream(Audio, Infinite Pin Tee, AVI Mux)",
+                    g.builder->RenderStream(nullptr, &MEDIATYPE_Audio, g.pin_tee, nullptr, g.avi_mux));
         *sound_lost = FAILED(hr) || !FeedsMux(g.pin_tee);
         if (!*sound_lost)
             MakeSoundTheMaster();

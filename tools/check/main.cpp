@@ -14,6 +14,7 @@
 #include "card_devices.h"
 #include "console_text.h"
 #include "readback.h"
+#include "report.h"
 #include "record/repair_file.h"
 #include "resources/version.h"
 #include "viewer_session.h"
@@ -23,13 +24,17 @@ namespace {
 const char kUsage[] =
     "使い方 / usage: fernwood-check [--format 720|1080] [--seconds N] [--folder PATH] [--keep]\n"
     "                fernwood-check --repair FILE [--journal PATH]\n"
+    "                fernwood-check --report [FILE] [--device N] [--format 720|1080] [--seconds N --folder PATH] [--keep]\n"
     "  --format   1280×720 59.94fps (720) または / or 1920×1080 29.97fps (1080, 既定 / default)\n"
     "  --seconds  録画する秒数 / seconds to record, 1-3600 (既定 / default 10)\n"
     "  --folder   録画を書くフォルダ / folder to record into (既定: 現在のフォルダ / default: current folder)\n"
     "  --keep     録画ファイルを消さずに残す / keep the recorded file\n"
     "  --repair   停止せずに終わった録画を再生できるように直す / make a recording that ended without a stop playable\n"
     "  --journal  録画の記録 / the recording's journal (既定: FILE の unfinished.txt、なければ FILE のヘッダー /\n"
-    "             default: unfinished.txt in the current folder if it names FILE, else FILE's own header)\n";
+    "             default: unfinished.txt in the current folder if it names FILE, else FILE's own header)\n"
+    "  --report   このPCのデバイスとビューアのグラフの報告を書く / write a report of this PC's devices and the\n"
+    "             viewer's graph (既定 / default: fernwood-report-<日時 / time>.txt); --seconds で録画も / records too\n"
+    "  --device   試すビデオデバイスの番号 / the video device to try, from 0 (既定: setting.ini の / default: the saved one)\n";
 
 enum ExitCode { kCanRecord = 0, kCannotRecord = 1, kCouldNotCheck = 2 };
 // --repair: repaired or whole already, left alone, could not read or write.
@@ -43,7 +48,22 @@ struct Options {
     bool recording_options = false;
     std::wstring repair;
     std::wstring journal;
+    bool report = false;
+    std::wstring report_file;
+    int device = -1;
+    bool seconds_given = false;
+    bool folder_given = false;
 };
+
+bool ParseDevice(const wchar_t* text, int* device)
+{
+    wchar_t* end = nullptr;
+    long value = std::wcstol(text, &end, 10);
+    if (*end || end == text || value < 0 || value > 9)
+        return false;
+    *device = static_cast<int>(value);
+    return true;
+}
 
 bool ParseOptions(int count, wchar_t** args, Options* options)
 {
@@ -51,7 +71,14 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
         std::wstring arg = args[i];
         bool has_value = i + 1 < count;
         options->recording_options = options->recording_options || (arg != L"--repair" && arg != L"--journal");
-        if (arg == L"--keep") {
+        if (arg == L"--report") {
+            options->report = true;
+            if (has_value && std::wcsncmp(args[i + 1], L"--", 2) != 0)
+                options->report_file = args[++i];
+        } else if (arg == L"--device" && has_value) {
+            if (!ParseDevice(args[++i], &options->device))
+                return false;
+        } else if (arg == L"--keep") {
             options->keep = true;
         } else if (arg == L"--repair" && has_value) {
             options->repair = args[++i];
@@ -67,12 +94,18 @@ bool ParseOptions(int count, wchar_t** args, Options* options)
             options->seconds = std::wcstod(args[++i], &end);
             if (*end || options->seconds < 1 || options->seconds > 3600)
                 return false;
+            options->seconds_given = true;
         } else if (arg == L"--folder" && has_value) {
             options->folder = args[++i];
+            options->folder_given = true;
         } else {
             return false;
         }
     }
+    if (options->report)
+        return options->repair.empty() && options->journal.empty() && options->seconds_given == options->folder_given;
+    if (options->device >= 0)
+        return false;
     return options->repair.empty() ? options->journal.empty() : !options->recording_options;
 }
 
@@ -256,5 +289,15 @@ int main()
         return kCouldNotCheck;
     }
     LocalFree(args);
+    if (options.report) {
+        ReportRequest request;
+        request.file = options.report_file;
+        request.device = options.device;
+        request.height = options.height;
+        request.record_seconds = options.seconds_given ? options.seconds : 0;
+        request.folder = options.folder_given ? options.folder : L"";
+        request.keep = options.keep;
+        return WriteReport(request);
+    }
     return options.repair.empty() ? Check(options) : Repair(options);
 }
