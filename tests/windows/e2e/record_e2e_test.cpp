@@ -552,8 +552,10 @@ protected:
         ASSERT_TRUE(avi.has_audio);
         EXPECT_EQ(test_codec ? MAKEFOURCC('F', 'W', 'R', 'L') : MAKEFOURCC('U', 'Y', 'V', 'Y'),
                   avi.video.biCompression);
-        std::printf("sound %+d ppm: click minus flash %.1f..%.1f ms (median %.1f) over %d pairs\n", sound_ppm,
-                    sync.min_ms, sync.max_ms, sync.median_ms, sync.pairs);
+        std::printf("sound %+d ppm: %d frames in %d slots, frame %u/%u s; click minus flash "
+                    "%.1f..%.1f ms (median %.1f) over %d pairs\n",
+                    sound_ppm, avi.video_frames, avi.video_slots, avi.video_timing.scale,
+                    avi.video_timing.rate, sync.min_ms, sync.max_ms, sync.median_ms, sync.pairs);
         EXPECT_GE(sync.pairs, 55) << sync.flashes << " flashes, " << sync.clicks << " clicks";
         EXPECT_LE(sync.max_ms, frame_s * 1000) << "every click within a frame of its flash, to the end";
         EXPECT_GE(sync.min_ms, -frame_s * 1000);
