@@ -99,7 +99,7 @@ TEST(ChainTest, RecordsCardAndAudioThroughAviMux) {
     ComPtr<IPin> capture = PinNamed(card.Get(), L"Capture");
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, capture.As(&config));
-    ASSERT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 166833, nullptr));
+    ASSERT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 166833));
     ComPtr<IPin> audio_out = PinAt(audio.Get(), 0);
     ASSERT_EQ(S_OK, SetAudioRate(audio_out.Get(), 48000));
     // Multiplexer to writer first, as ICaptureGraphBuilder2::SetOutputFileName
