@@ -123,7 +123,8 @@ TEST_F(FullscreenTest, FromMaximisedBackToMaximised)
     EXPECT_FALSE(Topmost());
     EXPECT_EQ(0u, IsMenuChecked(IDM_SIZE_ONE));
     EXPECT_EQ(IDM_SIZE_ONE, window_size_state.pending_size_command);
-    ExpectRectEq(FittedPicture(kAspect16x9), video_rects.dest_rect);
+    ExpectMaximisedClient();
+    ExpectRectEq(kMaximisedPicture16x9, video_rects.dest_rect);
 
     ShowWindow(main_window, SW_RESTORE);
     ExpectRectEq(restored, WindowRect());
