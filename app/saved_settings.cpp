@@ -10,6 +10,7 @@
 #include "settings/settings_file.h"
 #include "settings/settings_rules.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 #include "view/fullscreen.h"
@@ -31,7 +32,7 @@ static void ReportUnsavedSettings()
             folder[0] = L'\0';
     }
     wchar_t text[kPathBufferSize + 100];
-    std::swprintf(text, sizeof text / sizeof text[0], L"設定を保存できませんでした。\n%ls", folder);
+    std::swprintf(text, sizeof text / sizeof text[0], MessageText(Message::kSettingsNotSaved), folder);
     // The main window is being destroyed: the box has no owner.
     MessageBoxW(nullptr, text, L"エラー", MB_OK | MB_ICONWARNING);
 }

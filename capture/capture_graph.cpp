@@ -7,6 +7,7 @@
 #include "capture/graph_faults.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 
@@ -98,13 +99,13 @@ void BuildCaptureGraph()
     // single-threaded apartment on this thread.
     com_initialized = SUCCEEDED(CoInitialize(nullptr));
     if (!CreateGraphCore()) {
-        MessageBoxW(main_window, L"DirectShowを初期化できませんでした", L"エラー", MB_OK);
+        MessageBoxW(main_window, MessageText(Message::kDirectShowMissing), L"エラー", MB_OK);
         return;
     }
     HRESULT vmr9_result;
     g.vmr9 = AddNewFilter(CLSID_VideoMixingRenderer9, kInprocContext, L"Video Mixing Renderer9", &vmr9_result);
     if (!g.vmr9) {
-        MessageBoxW(main_window, L"DirectX9をインストールしてください", L"エラー", MB_OK);
+        MessageBoxW(main_window, MessageText(Message::kDirectX9Missing), L"エラー", MB_OK);
         g.dx9_missing = 1;
         DestroyWindow(main_window);
         return;

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 
@@ -16,42 +17,32 @@ wchar_t queued[512] = L"";
 
 struct Cause {
     HRESULT hr;
-    const wchar_t* text;
+    Message text;
 };
-
-const wchar_t kInUse[] =
-    L"このデバイスはほかのプログラムが使っています。\nそのプログラムを終えてから、メニューでデバイスを選び直してください。";
-const wchar_t kPrivacy[] =
-    L"Windows のプライバシー設定でカメラへのアクセスがオフになっています。\n「設定」→「プライバシー」→「カメラ」で、"
-    L"デスクトップアプリがカメラにアクセスできるようにしてください。";
-const wchar_t kNoSuchFormat[] = L"このデバイスは選んだ形式の映像を出せません。";
-const wchar_t kNotConnected[] = L"デバイスがつながっていません。ケーブルと電源を確かめてください。";
-const wchar_t kDiskFull[] = L"保存先のディスクがいっぱいです。";
-const wchar_t kFileTooLarge[] = L"録画ファイルが保存先のファイルシステムの上限を超えました。";
 
 // Built at run time: HRESULT_FROM_WIN32 is a function in some SDKs.
 const wchar_t* PlainCause(HRESULT hr)
 {
     const Cause causes[] = {
-        {HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), kInUse},
-        {HRESULT_FROM_WIN32(ERROR_BUSY), kInUse},
-        {HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), kInUse},
-        {E_ACCESSDENIED, kPrivacy},
-        {VFW_E_NO_ACCEPTABLE_TYPES, kNoSuchFormat},
-        {VFW_E_TYPE_NOT_ACCEPTED, kNoSuchFormat},
-        {VFW_E_INVALIDMEDIATYPE, kNoSuchFormat},
-        {VFW_E_CANNOT_CONNECT, kNoSuchFormat},
-        {HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), kNotConnected},
-        {HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST), kNotConnected},
-        {VFW_E_NO_CAPTURE_HARDWARE, kNotConnected},
-        {HRESULT_FROM_WIN32(ERROR_DISK_FULL), kDiskFull},
-        {HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), kDiskFull},
-        {STG_E_MEDIUMFULL, kDiskFull},
-        {HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), kFileTooLarge},
+        {HRESULT_FROM_WIN32(ERROR_NO_SYSTEM_RESOURCES), Message::kDeviceInUse},
+        {HRESULT_FROM_WIN32(ERROR_BUSY), Message::kDeviceInUse},
+        {HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), Message::kDeviceInUse},
+        {E_ACCESSDENIED, Message::kCameraPrivacy},
+        {VFW_E_NO_ACCEPTABLE_TYPES, Message::kNoSuchFormat},
+        {VFW_E_TYPE_NOT_ACCEPTED, Message::kNoSuchFormat},
+        {VFW_E_INVALIDMEDIATYPE, Message::kNoSuchFormat},
+        {VFW_E_CANNOT_CONNECT, Message::kNoSuchFormat},
+        {HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED), Message::kDeviceNotConnected},
+        {HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST), Message::kDeviceNotConnected},
+        {VFW_E_NO_CAPTURE_HARDWARE, Message::kDeviceNotConnected},
+        {HRESULT_FROM_WIN32(ERROR_DISK_FULL), Message::kDiskFull},
+        {HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL), Message::kDiskFull},
+        {STG_E_MEDIUMFULL, Message::kDiskFull},
+        {HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), Message::kFileTooLarge},
     };
     for (const Cause& cause : causes)
         if (cause.hr == hr)
-            return cause.text;
+            return MessageText(cause.text);
     return nullptr;
 }
 
@@ -73,10 +64,10 @@ void SystemText(HRESULT hr, wchar_t* text, DWORD size)
 const wchar_t* StepText(GraphStep step)
 {
     switch (step) {
-    case GraphStep::kFormat: return L"映像の形式を設定できませんでした。";
-    case GraphStep::kPreview: return L"映像をウィンドウにつなげられませんでした。";
-    case GraphStep::kRun: return L"キャプチャを開始できませんでした。";
-    case GraphStep::kStreaming: return L"キャプチャ中にエラーが起きました。";
+    case GraphStep::kFormat: return MessageText(Message::kFormatStepFailed);
+    case GraphStep::kPreview: return MessageText(Message::kPreviewStepFailed);
+    case GraphStep::kRun: return MessageText(Message::kRunStepFailed);
+    case GraphStep::kStreaming: return MessageText(Message::kStreamingFailed);
     }
     return L"";
 }
@@ -105,14 +96,14 @@ void DescribeFailure(HRESULT hr, wchar_t* text, size_t size)
     }
     wchar_t system[256];
     SystemText(hr, system, sizeof system / sizeof system[0]);
-    std::swprintf(text, size, system[0] ? L"（エラー 0x%08lX: %ls）" : L"（エラー 0x%08lX）",
+    std::swprintf(text, size, system[0] ? MessageText(Message::kErrorCodeWithText) : MessageText(Message::kErrorCode),
                   static_cast<unsigned long>(hr), system);
 }
 
 bool IsDiskFull(HRESULT hr)
 {
     const wchar_t* cause = PlainCause(hr);
-    return cause == kDiskFull || cause == kFileTooLarge;
+    return cause == MessageText(Message::kDiskFull) || cause == MessageText(Message::kFileTooLarge);
 }
 
 void ReportGraphFault(GraphStep step, HRESULT hr)
@@ -127,7 +118,7 @@ void ReportGraphFault(GraphStep step, HRESULT hr)
 void ReportFormatNotOffered(int height)
 {
     wchar_t text[200];
-    std::swprintf(text, sizeof text / sizeof text[0], L"このデバイスは %ls の映像を出せません。\nデバイスの既定の形式で表示します。",
+    std::swprintf(text, sizeof text / sizeof text[0], MessageText(Message::kFormatNotOffered),
                   height == 720 ? L"1280×720 59.94fps" : L"1920×1080 29.97fps");
     Queue(VFW_E_NO_ACCEPTABLE_TYPES, text);
 }

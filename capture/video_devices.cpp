@@ -11,6 +11,7 @@
 #include "capture/graph_trace.h"
 #include "capture/pins.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/window.h"
 
 int video_device_index = 0;
@@ -242,7 +243,7 @@ void ReportMissingVideoDevice()
         return;
     // Once per run: a black window with no word of why is the worst answer.
     missing_device_reported = true;
-    const wchar_t* text = video_device_count == 0 ? L"ビデオキャプチャデバイスが見つかりません"
-                                                  : L"ビデオキャプチャデバイスを開けませんでした";
+    const wchar_t* text = video_device_count == 0 ? MessageText(Message::kNoVideoDevice)
+                                                  : MessageText(Message::kVideoDeviceNotOpened);
     ShowMessageBox(text, L"エラー", MB_OK | MB_ICONWARNING);
 }

@@ -10,4 +10,5 @@ set(FERNWOOD_PORTABLE_SOURCES
   view/layout_geometry.cpp
   capture/selection_rules.cpp
   capture/format_choice.cpp
+  state/messages.cpp
 )

@@ -9,6 +9,7 @@
 #include "capture/pins.h"
 #include "record/recording.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 #include "view/video_layout.h"
@@ -32,10 +33,10 @@ void SayLost(const char* name, bool recording_stopped)
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, device, kNameSlotBytes) <= 0)
         device[0] = L'\0';
     wchar_t text[600];
-    std::swprintf(text, 600, L"キャプチャデバイス「%ls」が外されました。\n%ls", device,
+    std::swprintf(text, 600, MessageText(Message::kDeviceUnplugged), device,
                   recording_stopped
-                      ? L"録画を停止しました。それまでの録画は保存されています。\nつなぎ直すと、映像と録画を自動で再開します（録画は新しいファイルになります）。"
-                      : L"つなぎ直すと、映像を自動で再開します。");
+                      ? MessageText(Message::kUnpluggedWhileRecording)
+                      : MessageText(Message::kUnpluggedWhilePreviewing));
     ShowErrorMessage(text);
 }
 

@@ -3,6 +3,7 @@
 #include "record/keep_awake.h"
 #include "record/recording.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 
@@ -117,13 +118,13 @@ static void Commit(HWND dialog)
     TimerSpec start, stop;
     switch (CheckTimerChoices(ReadSide(dialog, kStartSide), ReadSide(dialog, kStopSide), LocalClock(), &start,
                               &stop)) {
-    case TimerVerdict::Incomplete: MessageBoxW(dialog, L"設定が不十分です 　", L"", MB_OK); return;
-    case TimerVerdict::NoSuchDate: MessageBoxW(dialog, L"その日付はありません 　", L"", MB_OK); return;
-    case TimerVerdict::AlreadyPast: MessageBoxW(dialog, L"その時刻は過ぎています 　", L"", MB_OK); return;
+    case TimerVerdict::Incomplete: MessageBoxW(dialog, MessageText(Message::kTimerIncomplete), L"", MB_OK); return;
+    case TimerVerdict::NoSuchDate: MessageBoxW(dialog, MessageText(Message::kTimerNoSuchDate), L"", MB_OK); return;
+    case TimerVerdict::AlreadyPast: MessageBoxW(dialog, MessageText(Message::kTimerPast), L"", MB_OK); return;
     case TimerVerdict::StopNotLater:
-        MessageBoxW(dialog, L"停止時間が開始時間より早くなっています 　", L"", MB_OK);
+        MessageBoxW(dialog, MessageText(Message::kTimerStopBeforeStart), L"", MB_OK);
         return;
-    case TimerVerdict::SameTimes: MessageBoxW(dialog, L"開始時間と停止時間が同じです 　", L"", MB_OK); return;
+    case TimerVerdict::SameTimes: MessageBoxW(dialog, MessageText(Message::kTimerSameTimes), L"", MB_OK); return;
     case TimerVerdict::Accepted: break;
     }
     record_timer.start = start;

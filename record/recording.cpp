@@ -19,6 +19,7 @@
 #include "settings/save_folders.h"
 #include "settings/save_paths.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/timer_ids.h"
 #include "state/window.h"
 #include "view/fullscreen.h"
@@ -72,15 +73,15 @@ static bool PrepareMoviePath()
     LocalTime time{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     FormatTimeStampedName(r.file_name, sizeof r.file_name, "cap", ".avi", time);
     if (!JoinSavePath(r.movie_path, sizeof r.movie_path, save_folders.path_capture, r.file_name)) {
-        ShowErrorMessage(L"録画を開始できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        ShowErrorMessage(MessageText(Message::kRecordPathTooLong));
         return false;
     }
     HANDLE probe = CreateFileA(r.movie_path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         ShowErrorMessage(error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
-                      ? L"録画を開始できませんでした。\n同じ名前の録画ファイルが既にあります。"
-                      : L"録画を開始できませんでした。\n保存先のフォルダにファイルを作れません。フォルダがあるか、書き込めるかを確かめてください。");
+                      ? MessageText(Message::kMovieExists)
+                      : MessageText(Message::kMovieNotCreated));
         return false;
     }
     CloseHandle(probe);
@@ -153,7 +154,7 @@ static void WarnAutoStopBlind()
     if (IsMenuChecked(IDM_AUTO_STOP) != MENU_CHECKED_GRAYED || warned_device == video_device_index)
         return;
     warned_device = video_device_index;
-    ShowMessageBox(L"このデバイスは欠落フレームを報告しません。\n「欠落フレーム検知で停止」は働きません。", L"",
+    ShowMessageBox(MessageText(Message::kDropsNotReported), L"",
                    MB_OK | MB_ICONWARNING);
 }
 
@@ -250,13 +251,13 @@ static void ShowStartFailure(HRESULT hr, RecordLeg leg)
 {
     wchar_t cause[400];
     if (leg == RecordLeg::kCompressor)
-        std::swprintf(cause, 400, L"この圧縮コーデックはこの映像を受け付けません。\n「非圧縮」かほかの圧縮コーデックを選んでください。");
+        std::swprintf(cause, 400, L"%ls", MessageText(Message::kCodecRefusesPicture));
     else if (leg == RecordLeg::kFile)
-        std::swprintf(cause, 400, L"録画ファイルを書き出せません（エラー 0x%08lX）。", static_cast<unsigned long>(hr));
+        std::swprintf(cause, 400, MessageText(Message::kMovieNotWritable), static_cast<unsigned long>(hr));
     else
         DescribeFailure(hr, cause, 400);
     wchar_t text[500];
-    std::swprintf(text, 500, L"録画を開始できませんでした。\n%ls", cause);
+    std::swprintf(text, 500, MessageText(Message::kRecordStartFailed), cause);
     ShowErrorMessage(text);
 }
 
@@ -267,7 +268,7 @@ static bool WatchDisk(bool* fat32)
 {
     if (BeginDiskWatch(save_folders.path_capture, fat32) == DiskVerdict::kGoOn)
         return true;
-    ShowErrorMessage(L"録画を開始できませんでした。\n保存先のディスクの空きが足りません。");
+    ShowErrorMessage(MessageText(Message::kRecordNoDiskRoom));
     return false;
 }
 
@@ -315,11 +316,10 @@ static void StartRecording()
     }
     UpdateKeepAwake();
     if (fat32)
-        ShowMessageBox(L"保存先のドライブは FAT32 のため、4 GB を超えるファイルを保存できません。\n"
-                       L"録画ファイルが 4 GB に近づいたら録画を停止します。",
+        ShowMessageBox(MessageText(Message::kFat32Warning),
                        L"", MB_OK | MB_ICONWARNING);
     if (sound_lost)
-        ShowMessageBox(L"音声を録画ファイルにつなげられません。\n映像だけを録画しています。", L"",
+        ShowMessageBox(MessageText(Message::kSoundNotRecorded), L"",
                        MB_OK | MB_ICONWARNING);
     if (!counted)
         WarnAutoStopBlind();
@@ -349,7 +349,7 @@ static void ShowAutoStopNotice()
     recording_state.auto_stopped = 0;
     if (fullscreen_state.fullscreen)
         RevealCursor();
-    ShowMessageBox(L"欠落フレームを検知したので録画を停止しました 　　", L"", MB_OK);
+    ShowMessageBox(MessageText(Message::kStoppedOnDroppedFrame), L"", MB_OK);
     if (fullscreen_state.fullscreen)
         SetTimer(main_window, TIMER_CURSOR_HIDE, 2000, nullptr);
 }
@@ -401,8 +401,8 @@ static bool StopForDiskRoom()
         return false;
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     ShowErrorMessage(verdict == DiskVerdict::kFileLimit
-                         ? L"録画ファイルが FAT32 の上限（4 GB）に近づいたため録画を停止しました。\nそれまでの録画は保存されています。"
-                         : L"保存先のディスクの空きが少なくなったため録画を停止しました。\nそれまでの録画は保存されています。");
+                         ? MessageText(Message::kStoppedAtFat32Limit)
+                         : MessageText(Message::kStoppedForDiskRoom));
     return true;
 }
 
@@ -429,11 +429,11 @@ void UpdateRecordStats()
 static void ShowRecordingAbort(HRESULT error)
 {
     if (IsDiskFull(error))
-        return ShowErrorMessage(L"録画中にエラーが起きたため録画を停止しました。\n保存先のディスクの空きと接続を確かめてください。");
+        return ShowErrorMessage(MessageText(Message::kRecordingFailedOnDisk));
     wchar_t cause[400];
     DescribeFailure(error, cause, 400);
     wchar_t text[500];
-    std::swprintf(text, 500, L"録画中にエラーが起きたため録画を停止しました。\n%ls\nそれまでの録画は保存されています。", cause);
+    std::swprintf(text, 500, MessageText(Message::kRecordingFailed), cause);
     ShowErrorMessage(text);
 }
 

@@ -12,6 +12,7 @@
 #include "record/avi_repair.h"
 #include "record/repair_file.h"
 #include "settings/settings_file.h"
+#include "state/messages.h"
 #include "state/window.h"
 
 static bool JournalPath(char* path, size_t size)
@@ -129,11 +130,11 @@ static void SayRepaired(const RecordingJournal& journal, const RepairResult& res
     wchar_t text[700];
     if (result.outcome == RepairOutcome::kRepaired)
         std::swprintf(text, 700,
-                      L"前回の録画は停止されないまま終わっていました。\n%ls\nを再生できるように直しました（映像 %llu フレーム、音声 %.1f 秒）。",
+                      MessageText(Message::kRepaired),
                       movie, static_cast<unsigned long long>(result.video_frames), sound_seconds);
     else
         std::swprintf(text, 700,
-                      L"前回の録画は停止されないまま終わっていました。\n%ls\nを直せませんでした。ファイルはそのまま残してあります。",
+                      MessageText(Message::kNotRepaired),
                       movie);
     ShowMessageBox(text, L"", MB_OK | (result.outcome == RepairOutcome::kRepaired ? MB_ICONINFORMATION : MB_ICONWARNING));
 }

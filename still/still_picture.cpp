@@ -6,6 +6,7 @@
 #include "settings/save_folders.h"
 #include "settings/save_paths.h"
 #include "state/command_menu.h"
+#include "state/messages.h"
 #include "state/window.h"
 #include "still/bmp_picture.h"
 #include "still/sample_grabber.h"
@@ -210,18 +211,18 @@ const wchar_t* GrabAndSave(LapClock& clock)
     bool arrived = WaitForFirstFrame();
     last_still_times.wait = clock.Lap();
     if (!arrived)
-        return L"静止画を取得できませんでした。\n映像が届いていません。";
+        return MessageText(Message::kStillNoPicture);
     if (static_cast<unsigned long long>(width) * height * 4 > kStillBufferBytes)
-        return L"静止画を取得できませんでした。\n映像が大きすぎます（1920×1080まで）。";
+        return MessageText(Message::kStillTooLarge);
     const uint8_t* frame = GrabFrame();
     last_still_times.copies = clock.Lap();
     if (!frame)
-        return L"静止画を取得できませんでした。\n映像の大きさが合いません。";
+        return MessageText(Message::kStillWrongSize);
     const uint8_t* pixels = frame;
     if (IsMenuChecked(IDM_ASPECT_4_3) == MENU_CHECKED) {
         uint8_t* squeezed = KeptBuffer(still.squeezed);
         if (!squeezed)
-            return L"静止画を取得できませんでした。\nメモリが足りません。";
+            return MessageText(Message::kStillNoMemory);
         still.still_width = SqueezeToFourThirds(frame, squeezed, still.still_width, still.still_height);
         pixels = squeezed;
         last_still_times.squeeze = clock.Lap();
@@ -231,7 +232,7 @@ const wchar_t* GrabAndSave(LapClock& clock)
     bool written = WriteBmp(pixels);
     last_still_times.write = clock.Lap();
     if (!written)
-        return L"静止画を保存できませんでした。\n保存先のフォルダがあるか、書き込めるかを確かめてください。";
+        return MessageText(Message::kStillNotSaved);
     return nullptr;
 }
 
@@ -262,11 +263,11 @@ void TakeStillPicture()
         return;
     // The name's length never changes, so a folder too long is refused now.
     if (!PreparePicturePath()) {
-        ShowErrorMessage(L"静止画を保存できませんでした。\n保存先のフォルダのパスが長すぎます（237文字まで）。");
+        ShowErrorMessage(MessageText(Message::kStillPathTooLong));
         return;
     }
     if (!g.color_converter || !g.avi_decompressor_1 || !g.vmr9) {
-        ShowErrorMessage(L"静止画を取得できませんでした。\n色空間変換フィルタがありません。");
+        ShowErrorMessage(MessageText(Message::kStillNoConverter));
         return;
     }
     last_still_times = StillStepTimes{};
@@ -275,7 +276,7 @@ void TakeStillPicture()
     WireThroughConverter();
     bool inserted = InsertGrabber();
     last_still_times.rewire = clock.Lap();
-    const wchar_t* failure = inserted ? GrabAndSave(clock) : L"静止画を取得できませんでした。\nサンプルグラバーを作れません。";
+    const wchar_t* failure = inserted ? GrabAndSave(clock) : MessageText(Message::kStillNoGrabber);
     clock.Lap();
     RestorePreview();
     // Only this command uses it; held longer it would outlive the graph.

@@ -69,18 +69,72 @@ TEST_F(CaptureTest, RenderModeSwitchesFollowTheMenu)
     EXPECT_EQ(8u, IsMenuChecked(IDM_MODE_VMR9));
 }
 
-TEST_F(CaptureTest, ReadoutWithoutRendererStatisticsShowsADash)
+// A renderer as the readout sees it: IQualProp with an average rate
+// (hundredths of a frame a second), one that fails, or no IQualProp at all.
+class FakeStatisticsRenderer final : public IBaseFilter, public IQualProp {
+public:
+    FakeStatisticsRenderer(bool statistics, HRESULT result, int rate)
+        : statistics_(statistics), result_(result), rate_(rate) {}
+    HRESULT WINAPI QueryInterface(REFIID iid, void** out) override
+    {
+        *out = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IBaseFilter)
+            *out = static_cast<IBaseFilter*>(this);
+        else if (iid == IID_IQualProp && statistics_)
+            *out = static_cast<IQualProp*>(this);
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG WINAPI AddRef() override { return 2; }
+    ULONG WINAPI Release() override { return 1; }
+    HRESULT WINAPI GetClassID(CLSID*) override { return E_NOTIMPL; }
+    HRESULT WINAPI Stop() override { return E_NOTIMPL; }
+    HRESULT WINAPI Pause() override { return E_NOTIMPL; }
+    HRESULT WINAPI Run(REFERENCE_TIME) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetState(DWORD, FILTER_STATE*) override { return E_NOTIMPL; }
+    HRESULT WINAPI SetSyncSource(IReferenceClock*) override { return E_NOTIMPL; }
+    HRESULT WINAPI GetSyncSource(IReferenceClock**) override { return E_NOTIMPL; }
+    HRESULT WINAPI EnumPins(IEnumPins**) override { return E_NOTIMPL; }
+    HRESULT WINAPI FindPin(LPCWSTR, IPin**) override { return E_NOTIMPL; }
+    HRESULT WINAPI QueryFilterInfo(FILTER_INFO*) override { return E_NOTIMPL; }
+    HRESULT WINAPI JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT WINAPI QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_FramesDroppedInRenderer(int*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_FramesDrawn(int*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_AvgFrameRate(int* rate) override
+    {
+        *rate = rate_;
+        return result_;
+    }
+    HRESULT WINAPI get_Jitter(int*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_AvgSyncOffset(int*) override { return E_NOTIMPL; }
+    HRESULT WINAPI get_DevSyncOffset(int*) override { return E_NOTIMPL; }
+
+private:
+    bool statistics_;
+    HRESULT result_;
+    int rate_;
+};
+
+TEST_F(CaptureTest, ReadoutShowsTheRenderersAverageOrADash)
 {
     StartViewer();
-    IQualProp* quality = nullptr;
-    bool has_statistics = capture_graph.vmr9->QueryInterface(IID_IQualProp, reinterpret_cast<void**>(&quality)) == S_OK;
-    SafeRelease(quality);
-    SendMessageA(main_window, WM_TIMER, TIMER_FPS, 0);
-    std::wstring caption = MenuText(CommandMenu, IDM_FRAME_RATE);
-    if (has_statistics)
-        EXPECT_EQ(0u, caption.rfind(L"平均 ", 0)) << "a number from the renderer";
-    else
-        EXPECT_EQ(L"平均 - fps", caption);
+    struct {
+        FakeStatisticsRenderer renderer;
+        const wchar_t* caption;
+    } cases[] = {
+        {{true, S_OK, 5994}, L"平均 59 fps"},  // whole frames, cut down
+        {{true, S_OK, 2997}, L"平均 29 fps"},
+        {{true, S_OK, 0}, L"平均 0 fps"},
+        {{true, E_FAIL, 5994}, L"平均 - fps"},
+        {{false, S_OK, 5994}, L"平均 - fps"},
+    };
+    IBaseFilter* real = capture_graph.vmr9;
+    for (auto& c : cases) {
+        capture_graph.vmr9 = &c.renderer;
+        SendMessageA(main_window, WM_TIMER, TIMER_FPS, 0);
+        capture_graph.vmr9 = real;
+        EXPECT_EQ(c.caption, MenuText(CommandMenu, IDM_FRAME_RATE));
+    }
 }
 
 // The platform lists compressors of its own; they come before "uncompressed".

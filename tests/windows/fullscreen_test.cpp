@@ -16,9 +16,12 @@ LONG Style()
     return GetWindowLongA(main_window, GWL_STYLE) & ~(WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_MAXIMIZE);
 }
 
-void ExpectCoversTheScreen(double picture_aspect = video_rects.aspect)
+// The harness's screen is 1920 × 1080; a 16:9 picture fills it.
+void ExpectCoversTheScreen(const RECT& picture = RECT{0, 0, 1920, 1080})
 {
     SIZE screen = ScreenSize();
+    ASSERT_EQ(1920, screen.cx);
+    ASSERT_EQ(1080, screen.cy);
     EXPECT_TRUE(fullscreen_state.fullscreen);
     EXPECT_EQ(kFullscreenStyle, Style());
     EXPECT_TRUE(Topmost());
@@ -26,7 +29,7 @@ void ExpectCoversTheScreen(double picture_aspect = video_rects.aspect)
     EXPECT_EQ(screen.cx, MainClientSize().cx);
     EXPECT_EQ(screen.cy, MainClientSize().cy);
     EXPECT_EQ(8u, IsMenuChecked(IDM_SIZE_FULLSCREEN));
-    ExpectRectEq(FittedPicture(picture_aspect), video_rects.dest_rect);
+    ExpectRectEq(picture, video_rects.dest_rect);
 }
 
 void ExpectWindowed()
@@ -120,7 +123,8 @@ TEST_F(FullscreenTest, FromMaximisedBackToMaximised)
     EXPECT_FALSE(Topmost());
     EXPECT_EQ(0u, IsMenuChecked(IDM_SIZE_ONE));
     EXPECT_EQ(IDM_SIZE_ONE, window_size_state.pending_size_command);
-    ExpectRectEq(FittedPicture(kAspect16x9), video_rects.dest_rect);
+    ExpectMaximisedClient();
+    ExpectRectEq(kMaximisedPicture16x9, video_rects.dest_rect);
 
     ShowWindow(main_window, SW_RESTORE);
     ExpectRectEq(restored, WindowRect());
@@ -175,7 +179,7 @@ TEST_F(FullscreenTest, ClippingWorksOnlyInFullscreen)
     EXPECT_EQ(108, video_rects.clip_x);
     EXPECT_EQ(38, video_rects.clip_y);
     ExpectRectEq(RECT{108, 38, 1812, 1042}, video_rects.source_rect);
-    ExpectRectEq(FittedPicture(kClippedAspect16x9), video_rects.dest_rect);
+    ExpectRectEq(RECT{44, 0, 1875, 1080}, video_rects.dest_rect);
 
     // The insets of the format clipping was switched on in stay.
     Command(IDM_RES_720);
@@ -183,7 +187,7 @@ TEST_F(FullscreenTest, ClippingWorksOnlyInFullscreen)
     video_rects.native_height = 720;
     EXPECT_EQ(108, video_rects.clip_x);
     Command(IDM_ASPECT_4_3);
-    ExpectRectEq(FittedPicture(kClippedAspect4x3), video_rects.dest_rect);
+    ExpectRectEq(RECT{273, 0, 1646, 1080}, video_rects.dest_rect);  // 1373 wide: 1080 × 852 / 670
     RelayoutAfterGraphChange();
     EXPECT_EQ(8u, IsMenuChecked(IDM_CLIPPING));
     EXPECT_EQ(72, video_rects.clip_x);  // re-applied for the new format
@@ -337,7 +341,7 @@ TEST_F(FullscreenTest, SavedFullscreenReopensMaximisedThenFullscreenTopmostAndCl
     WriteSetting("window_position", "left", "80");
     WriteSetting("window_position", "top", "60");
     StartViewer();
-    ExpectCoversTheScreen(kClippedAspect16x9);
+    ExpectCoversTheScreen(RECT{44, 0, 1875, 1080});  // 1831 wide: 1080 × 1136 / 670
     EXPECT_TRUE(fullscreen_state.was_maximised);
     EXPECT_EQ(80, fullscreen_state.saved_rect.x);
     EXPECT_EQ(8u, IsMenuChecked(IDM_TOPMOST));

@@ -50,7 +50,8 @@ TEST_F(LayoutTest, MaximisingRemembersThePresetAndPaintsBarsThatRestoringTakesAw
     EXPECT_EQ(0u, IsMenuChecked(IDM_SIZE_ONE));
     EXPECT_EQ(IDM_SIZE_ONE, window_size_state.pending_size_command);
     EXPECT_TRUE(window_size_state.resize_pending);
-    RECT picture = FittedPicture(kAspect16x9);
+    ExpectMaximisedClient();
+    RECT picture = kMaximisedPicture16x9;
     ExpectRectEq(picture, video_rects.dest_rect);
     ExpectRectEq(picture, renderer.dest);
     ExpectRectEq(RECT{0, 0, 1280, 720}, renderer.source);
@@ -173,7 +174,8 @@ TEST_F(LayoutTest, AspectCommandInAMaximisedWindowOnlyRefitsThePicture)
     Command(IDM_ASPECT_4_3);
     EXPECT_TRUE(Maximised());
     EXPECT_EQ(maximised.cx, ClientSize().cx);
-    ExpectRectEq(FittedPicture(kAspect4x3), video_rects.dest_rect);
+    ExpectMaximisedClient();
+    ExpectRectEq(kMaximisedPicture4x3, video_rects.dest_rect);
 
     ShowWindow(main_window, SW_RESTORE);
     EXPECT_EQ(960, ClientSize().cx);
@@ -265,7 +267,8 @@ TEST_F(LayoutTest, RelayoutAfterAGraphChangeRefitsOrReappliesClipping)
     EXPECT_EQ(3u, IsMenuChecked(IDM_CLIPPING));  // greyed outside fullscreen: stays off
     EXPECT_EQ(0, video_rects.clip_x);
     ExpectRectEq(RECT{0, 0, 1280, 720}, video_rects.source_rect);
-    ExpectRectEq(FittedPicture(kAspect16x9), video_rects.dest_rect);
+    ExpectMaximisedClient();
+    ExpectRectEq(kMaximisedPicture16x9, video_rects.dest_rect);
 }
 
 TEST_F(LayoutTest, AMinimisedWindowKeepsTheGeometryItComesBackTo)

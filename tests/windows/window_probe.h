@@ -184,13 +184,19 @@ inline void ExpectRectEq(const RECT& expected, const RECT& actual)
     EXPECT_EQ(expected.bottom, actual.bottom);
 }
 
-// The picture rectangle the layout must give the current client area.
-inline RECT FittedPicture(double aspect)
+// A maximised window's client area on the harness's 1920 × 1080 screen
+// under Wine (no task bar: the whole screen less the caption), and the
+// pictures the layout fits into it.
+constexpr SIZE kMaximisedClient{1920, 1061};
+constexpr RECT kMaximisedPicture16x9{17, 0, 1903, 1061};  // 1886 wide: 1061 × 16 / 9
+constexpr RECT kMaximisedPicture4x3{253, 0, 1667, 1061};  // 1414 wide: 1061 × 4 / 3
+
+inline void ExpectMaximisedClient()
 {
     RECT client{};
     GetClientRect(main_window, &client);
-    IntRect fitted = FitPicture(client.right, client.bottom, aspect);
-    return RECT{fitted.left, fitted.top, fitted.right, fitted.bottom};
+    EXPECT_EQ(kMaximisedClient.cx, client.right);
+    EXPECT_EQ(kMaximisedClient.cy, client.bottom);
 }
 
 #endif

@@ -164,16 +164,24 @@ struct MuxGraph {
 class BackgroundPush {
 public:
     BackgroundPush(PushSource* source, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop)
-        : data_(size, 0x55), thread_([this, source, start, stop] {
+        : source_(source), entered_before_(source->ReceivesEntered()), data_(size, 0x55),
+          thread_([this, source, start, stop] {
               result_ = source->Push(data_.data(), data_.size(), start, stop);
               done_ = true;
           }) {}
     ~BackgroundPush() { thread_.join(); }
     // Whether the push returns within the bound.
     bool Returns(DWORD timeout_ms = 15000) const { return WaitFor([&] { return done_.load(); }, timeout_ms); }
+    // Whether the push reached the mux's Receive and stays there: a thread
+    // that has not yet run would look blocked too.
+    bool BlocksInReceive() const {
+        return WaitFor([&] { return source_->ReceivesEntered() > entered_before_; }) && !Returns(300);
+    }
     HRESULT Result() const { return result_; }
 
 private:
+    PushSource* source_;
+    int entered_before_;
     std::vector<uint8_t> data_;
     std::atomic<bool> done_{false};
     std::atomic<HRESULT> result_{E_PENDING};
@@ -227,7 +235,7 @@ TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
     // A frame past the audio's half second waits for the next audio buffer.
     {
         BackgroundPush late(g.video, 512, 6000000, 6000000 + g.kFrame);
-        EXPECT_FALSE(late.Returns(300));
+        EXPECT_TRUE(late.BlocksInReceive());
         ASSERT_EQ(g.Audio(5000000, g.kHalfSecond), S_OK);
         ASSERT_TRUE(late.Returns());
         EXPECT_EQ(late.Result(), S_OK);
@@ -235,7 +243,7 @@ TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
     // The end of the other stream releases a waiting frame too.
     {
         BackgroundPush late(g.video, 512, 12000000, 12000000 + g.kFrame);
-        EXPECT_FALSE(late.Returns(300));
+        EXPECT_TRUE(late.BlocksInReceive());
         ASSERT_EQ(Named(g.mux.Get(), L"Input 02")->EndOfStream(), S_OK);
         ASSERT_TRUE(late.Returns());
         EXPECT_EQ(late.Result(), S_OK);
@@ -245,7 +253,7 @@ TEST(AviMux, FullInterleavingHoldsAStreamUntilTheOthersCatchUp) {
     // And a stop releases it without writing it.
     {
         BackgroundPush late(g.audio, 100, 30000000, 30125000);
-        EXPECT_FALSE(late.Returns(300));
+        EXPECT_TRUE(late.BlocksInReceive());
         ASSERT_TRUE(SUCCEEDED(g.control->Stop()));
         ASSERT_TRUE(late.Returns());
         EXPECT_EQ(late.Result(), VFW_E_WRONG_STATE);
@@ -280,9 +288,9 @@ TEST(AviMux, CaptureInterleavingLetsAStreamRunAheadByTheInterleaveTime) {
     }
     {
         BackgroundPush too_far(g.video, 512, 7000000, 7000000 + g.kFrame);
-        EXPECT_FALSE(too_far.Returns(300));
+        EXPECT_TRUE(too_far.BlocksInReceive());
         ASSERT_EQ(g.Audio(0, 2000), S_OK);  // up to 0.125 s: not yet
-        EXPECT_FALSE(too_far.Returns(300));
+        EXPECT_TRUE(too_far.BlocksInReceive());
         ASSERT_EQ(g.Audio(1250000, 2000), S_OK);  // up to 0.25 s
         ASSERT_TRUE(too_far.Returns());
         EXPECT_EQ(too_far.Result(), S_OK);

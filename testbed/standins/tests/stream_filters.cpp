@@ -153,6 +153,7 @@ HRESULT PushPin::Push(const void* data, size_t size, REFERENCE_TIME start, REFER
     sample->SetDiscontinuity(flags.discontinuity);
     if (flags.attach) sample->SetMediaType(const_cast<AM_MEDIA_TYPE*>(flags.attach));
     last_sample_ = sample.Get();
+    ++receives_entered_;
     return Deliver(sample.Get());
 }
 

@@ -41,6 +41,7 @@ public:
     HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
     HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop, const PushFlags& flags);
     IMediaSample* LastSample() const { return last_sample_; }
+    int ReceivesEntered() const { return receives_entered_; }
 
 protected:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -49,6 +50,7 @@ private:
     testbed::MediaType type_;
     long buffer_size_;
     std::atomic<IMediaSample*> last_sample_{nullptr};  // identity only, not referenced
+    std::atomic<int> receives_entered_{0};
 };
 
 class PushSource final : public testbed::Filter {
@@ -63,6 +65,10 @@ public:
     }
     // The sample object of the last push, for identity checks downstream.
     IMediaSample* LastSample() const { return pin_.LastSample(); }
+    // Pushes that have got a buffer and are about to call the downstream
+    // Receive, so that a test can tell a push that blocks there from one
+    // whose thread has not run yet.
+    int ReceivesEntered() const { return pin_.ReceivesEntered(); }
 
 protected:
     // Live: nothing to cue while paused.

@@ -3,7 +3,6 @@
 #include <mmreg.h>
 
 #include "testbed/common/media_type.h"
-#include "testbed/testcard/portable/audio_tone.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
 #include "testcard_harness.h"
@@ -45,22 +44,19 @@ class AudioCaptureTest : public ComTest {
     }
   }
 
-  // The viewer's way: take the current format and write 16-bit stereo PCM at `rate` into it.
+  // SetFormat with a 16-bit PCM type at `rate`, made from nothing the card handed out.
   HRESULT SetRate(DWORD rate, WORD channels = 2) {
-    AM_MEDIA_TYPE* mt = nullptr;
-    HRESULT hr = config_->GetFormat(&mt);
-    if (FAILED(hr)) return hr;
-    auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt->pbFormat);
-    wfx->wFormatTag = WAVE_FORMAT_PCM;
-    wfx->nChannels = channels;
-    wfx->nSamplesPerSec = rate;
-    wfx->nAvgBytesPerSec = rate * 2 * channels;
-    wfx->nBlockAlign = static_cast<WORD>(2 * channels);
-    wfx->wBitsPerSample = 16;
-    wfx->cbSize = 0;
-    hr = config_->SetFormat(mt);
-    testbed::DeleteMediaType(mt);
-    return hr;
+    const WORD block = static_cast<WORD>(2 * channels);
+    WAVEFORMATEX wfx = {WAVE_FORMAT_PCM, channels, rate, rate * block, block, 16, 0};
+    AM_MEDIA_TYPE mt = {};
+    mt.majortype = MEDIATYPE_Audio;
+    mt.subtype = MEDIASUBTYPE_PCM;
+    mt.bFixedSizeSamples = TRUE;
+    mt.lSampleSize = block;
+    mt.formattype = FORMAT_WaveFormatEx;
+    mt.cbFormat = sizeof(wfx);
+    mt.pbFormat = reinterpret_cast<BYTE*>(&wfx);
+    return config_->SetFormat(&mt);
   }
 
   DWORD CurrentRate() {
@@ -319,13 +315,17 @@ TEST_F(AudioCaptureTest, SuggestedBuffersAreStampedBySamplePosition) {
 
   std::vector<Arrival> arrivals = sink_->Arrivals();
   EXPECT_TRUE(arrivals[0].discontinuity);
+  // Each buffer spans its samples' times, rounded down: 249886.6 units a
+  // buffer, so 249886 or 249887 and never drifting from n * 1102 samples.
   const uint64_t first = static_cast<uint64_t>(arrivals[0].start) * 44100 / 10000000 / 1102;
   for (size_t i = 0; i < arrivals.size(); ++i) {
     SCOPED_TRACE(i);
     ASSERT_TRUE(arrivals[i].timed);
     EXPECT_EQ(4408, arrivals[i].length);
-    EXPECT_EQ(testcard::SampleTime((first + i) * 1102, 44100), arrivals[i].start);
-    EXPECT_EQ(testcard::SampleTime((first + i + 1) * 1102, 44100), arrivals[i].stop);
+    const uint64_t samples = (first + i) * 1102;
+    EXPECT_EQ(static_cast<REFERENCE_TIME>(samples * 10000000 / 44100), arrivals[i].start);
+    EXPECT_EQ(static_cast<REFERENCE_TIME>((samples + 1102) * 10000000 / 44100), arrivals[i].stop);
+    EXPECT_TRUE(arrivals[i].stop - arrivals[i].start == 249886 || arrivals[i].stop - arrivals[i].start == 249887);
     EXPECT_GE(arrivals[i].arrived, arrivals[i].stop);
     if (i > 0) {
       EXPECT_FALSE(arrivals[i].discontinuity);
@@ -453,6 +453,7 @@ INSTANTIATE_TEST_SUITE_P(Returns, AudioUnplugTest, ::testing::Values(0u, 1000u))
 struct PcmCase {
   DWORD rate;
   WORD channels, bits;
+  long half_second_bytes;
 };
 
 class AudioFormatTest : public AudioCaptureTest, public ::testing::WithParamInterface<PcmCase> {};
@@ -489,7 +490,7 @@ TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
   testbed::FreeMediaType(&connected);
   ASSERT_EQ(S_OK, input->GetAllocator(used.Put()));
   EXPECT_NE(offered.Get(), used.Get());
-  const long bytes = static_cast<long>(pcm.rate * block / 2) / 2 * 2 / block * block;
+  const long bytes = pcm.half_second_bytes;
   ALLOCATOR_PROPERTIES props = {};
   ASSERT_EQ(S_OK, used->GetProperties(&props));
   EXPECT_EQ(bytes, props.cbBuffer);
@@ -501,14 +502,14 @@ TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
   }
   for (const Arrival& a : sink_->Arrivals()) {
     EXPECT_EQ(bytes, a.length);
-    EXPECT_EQ(testcard::SampleTime(bytes / block, pcm.rate), a.stop - a.start);
+    EXPECT_EQ(5000000, a.stop - a.start);
   }
   Disconnect();
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AudioFormatTest,
-                         ::testing::Values(PcmCase{48000, 2, 16}, PcmCase{32000, 1, 16},
-                                           PcmCase{32000, 1, 8}, PcmCase{22050, 2, 8}));
+                         ::testing::Values(PcmCase{48000, 2, 16, 96000}, PcmCase{32000, 1, 16, 32000},
+                                           PcmCase{32000, 1, 8, 16000}, PcmCase{22050, 2, 8, 22050}));
 
 }  // namespace
 }  // namespace testcard_test

@@ -1,5 +1,6 @@
-// A recording chain as the viewer builds it: the card's capture pin and the
-// audio source into the platform's AVI multiplexer and file writer. The
+// A recording chain of the viewer's parts: the card's capture pin and the
+// audio source into the platform's AVI multiplexer, interleaving as the
+// viewer has it interleave while recording, and its file writer. The
 // first test records and notes what it recorded in testcard_chain.txt;
 // check-chain-recording then inspects the file with ffprobe and decodes its
 // frames; the second test reads the frame numbers back.
@@ -17,7 +18,6 @@
 #include "testbed/testcard/portable/test_pattern.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
-#include "stream_writer.h"
 #include "testcard_harness.h"
 
 namespace testcard_test {
@@ -72,22 +72,14 @@ TEST(ChainTest, RecordsCardAndAudioThroughAviMux) {
     ComPtr<IBaseFilter> mux = CreateFilter(CLSID_AviDest);
     ComPtr<IBaseFilter> writer = CreateFilter(CLSID_FileWriter);
     ASSERT_TRUE(graph && card && audio && mux && writer);
-    // The multiplexer writes through IStream on the writer's pin, which
-    // Wine 8's File Writer lacks; the test's own writer stands in there.
-    ComPtr<IStream> stream;
-    if (FAILED(PinAt(writer.Get(), 0).As(&stream))) {
-      std::printf("the File Writer's pin offers no IStream; using the test's writer\n");
-      writer = ComPtr<IBaseFilter>::Adopt(new StreamWriter());
-    }
     ASSERT_EQ(S_OK, graph->AddFilter(card.Get(), L"キャプチャデバイス"));
     ASSERT_EQ(S_OK, graph->AddFilter(audio.Get(), L"オーディオデバイス"));
     ASSERT_EQ(S_OK, graph->AddFilter(mux.Get(), L"AVI Mux"));
     ASSERT_EQ(S_OK, graph->AddFilter(writer.Get(), L"File Writer"));
 
-    // As ICaptureGraphBuilder2::SetOutputFileName sets it in the test prefix.
     ComPtr<IConfigInterleaving> interleaving;
     ASSERT_EQ(S_OK, mux.As(&interleaving));
-    ASSERT_EQ(S_OK, interleaving->put_Mode(INTERLEAVE_FULL));
+    ASSERT_EQ(S_OK, interleaving->put_Mode(INTERLEAVE_CAPTURE));
 
     wchar_t path[MAX_PATH];
     ASSERT_GT(GetFullPathNameW(kMovie, MAX_PATH, path, nullptr), 0u);
@@ -99,7 +91,7 @@ TEST(ChainTest, RecordsCardAndAudioThroughAviMux) {
     ComPtr<IPin> capture = PinNamed(card.Get(), L"Capture");
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, capture.As(&config));
-    ASSERT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 166833, nullptr));
+    ASSERT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 166833));
     ComPtr<IPin> audio_out = PinAt(audio.Get(), 0);
     ASSERT_EQ(S_OK, SetAudioRate(audio_out.Get(), 48000));
     // Multiplexer to writer first, as ICaptureGraphBuilder2::SetOutputFileName

@@ -269,31 +269,25 @@ DWORD HoldingProgram::ExitCode() {
   return code;
 }
 
-HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_TIME interval,
-                      int* index_used) {
-  VIDEO_STREAM_CONFIG_CAPS caps;
-  for (int i = 0; i < 20; ++i) {
-    AM_MEDIA_TYPE* mt = nullptr;
-    if (config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)) != S_OK) continue;
-    bool uyvy = IsEqualGUID(mt->majortype, MEDIATYPE_Video) &&
-                IsEqualGUID(mt->subtype, MEDIASUBTYPE_UYVY) &&
-                IsEqualGUID(mt->formattype, FORMAT_VideoInfo) &&
-                mt->cbFormat >= sizeof(VIDEOINFOHEADER) && mt->pbFormat;
-    HRESULT hr = E_FAIL;
-    if (uyvy) {
-      auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
-      vih->bmiHeader.biWidth = width;
-      vih->bmiHeader.biHeight = height;
-      vih->AvgTimePerFrame = interval;
-      vih->bmiHeader.biSizeImage =
-          (width * vih->bmiHeader.biBitCount + 31) / 32 * 4 * height;
-      hr = config->SetFormat(mt);
-      if (index_used) *index_used = i;
-    }
-    testbed::DeleteMediaType(mt);
-    if (uyvy) return hr;
-  }
-  return E_FAIL;
+HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_TIME interval) {
+  VIDEOINFOHEADER vih = {};
+  vih.AvgTimePerFrame = interval;
+  vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  vih.bmiHeader.biWidth = width;
+  vih.bmiHeader.biHeight = height;
+  vih.bmiHeader.biPlanes = 1;
+  vih.bmiHeader.biBitCount = 16;
+  vih.bmiHeader.biCompression = MAKEFOURCC('U', 'Y', 'V', 'Y');
+  vih.bmiHeader.biSizeImage = static_cast<DWORD>(width) * height * 2;
+  AM_MEDIA_TYPE mt = {};
+  mt.majortype = MEDIATYPE_Video;
+  mt.subtype = MEDIASUBTYPE_UYVY;
+  mt.bFixedSizeSamples = TRUE;
+  mt.lSampleSize = vih.bmiHeader.biSizeImage;
+  mt.formattype = FORMAT_VideoInfo;
+  mt.cbFormat = sizeof(vih);
+  mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
+  return config->SetFormat(&mt);
 }
 
 namespace {

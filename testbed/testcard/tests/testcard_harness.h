@@ -138,10 +138,9 @@ class HoldingProgram {
   PROCESS_INFORMATION process_ = {};
 };
 
-// The viewer's way to pick a capture format: the first UYVY VIDEOINFOHEADER
-// capability among indices 0..19, edited to the wanted size and rate.
-HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height,
-                      REFERENCE_TIME interval, int* index_used);
+// SetFormat with a UYVY VIDEOINFOHEADER type of that size and rate, made
+// from nothing the card handed out.
+HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_TIME interval);
 
 // A device of the test card as the system device enumerator lists it.
 struct ListedDevice {

@@ -11,9 +11,11 @@
 #include "state/timer_ids.h"
 #include "record/record_timer.h"
 #include "record/recording.h"
+#include "still/still_picture.h"
 #include "av_sync.h"
 #include "avi_reader.h"
 #include "card_harness.h"
+#include "screen_frame.h"
 #include "testbed/testcard/portable/test_pattern.h"
 #include "testbed/testcard/testcard_ids.h"
 
@@ -233,10 +235,24 @@ TEST_F(RecordE2E, WithoutPreviewTheWindowIsBlackAndEverythingComesBack)
     EXPECT_EQ(11u, IsMenuChecked(IDM_NO_PREVIEW));
     EXPECT_EQ(3u, IsMenuChecked(IDM_FRAME_RATE));
     EXPECT_EQ(L"平均 - fps", MenuText(CommandMenu, IDM_FRAME_RATE));
-    EXPECT_TRUE(PumpUntil([] {
-        uint32_t number = 0;
-        return !ShownFrameNumber(&number);
-    })) << "no picture while recording without preview";
+    // Every grab over 30 recorded frames reads the window, and finds it black.
+    int grabs = 0, unread = 0, shown = 0;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            bool black = false;
+            ++grabs;
+            if (!ReadClientIsBlack(main_window, &black))
+                ++unread;
+            else if (!black)
+                ++shown;
+            long recorded = 0;
+            return capture_graph.dropped_frames && SUCCEEDED(capture_graph.dropped_frames->GetNumNotDropped(&recorded)) &&
+                   recorded >= 30;
+        },
+        60000));
+    EXPECT_GE(grabs, 2);
+    EXPECT_EQ(0, unread);
+    EXPECT_EQ(0, shown) << "no picture while recording without preview";
     SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     EXPECT_EQ(0, recording_state.no_preview_active);
     EXPECT_EQ(8u, IsMenuChecked(IDM_NO_PREVIEW));
@@ -699,9 +715,16 @@ TEST_F(RecordE2E, AStillWithoutPicturesIsReportedWithinTheBound)
     StartWithCard();
     ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
     ClearCaughtMessageBoxes();
+    const DWORD asked = GetTickCount();
     SendMessageA(main_window, WM_COMMAND, IDM_STILL, 0);
     ASSERT_TRUE(PumpUntil([] { return !CaughtMessageBoxes().empty(); }));
+    const DWORD reported = GetTickCount() - asked;
     EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(L"映像が届いていません"));
+    // The card gets five seconds for its first frame (less a tick of
+    // GetTickCount's 16 ms on Windows), and the wait then gives up.
+    EXPECT_GE(last_still_times.wait, 4984.0);
+    EXPECT_LT(last_still_times.wait, 10000.0);
+    EXPECT_GE(reported, 4984u);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((Folder() + "\\pic*.bmp").c_str(), &found);
     EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "nothing is written";

@@ -9,5 +9,8 @@
 
 // False when the window has no client area or shows no readable number.
 bool ReadShownFrameNumber(HWND window, uint32_t* number);
+// Whether the client area on the screen is black throughout; false when it
+// could not be read.
+bool ReadClientIsBlack(HWND window, bool* black);
 
 #endif

@@ -1,20 +1,83 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "state/command_menu.h"
 #include "app/main_window.h"
 #include "capture/capture_graph.h"
 #include "card_harness.h"
+#include "still/still_picture.h"
 #include "testbed/testcard/portable/test_pattern.h"
+#include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
 
 namespace {
 
 using testcard::TestCardSetup;
+using testcard::TestCardFrameDeparture;
+
+// Follows the card's departures from a thread of its own while the viewer's
+// thread is busy with a still, keeping every run it saw (the card numbers
+// frames from 0 at each run, and the still runs the graph anew).
+class DepartureWatch {
+public:
+    explicit DepartureWatch(IBaseFilter* card) : stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+    {
+        if (card)
+            card->QueryInterface(testcard::IID_ITestCardFrameStats, reinterpret_cast<void**>(&stats_));
+        if (stats_)
+            thread_ = std::thread([this] { Watch(); });
+    }
+    ~DepartureWatch()
+    {
+        SetEvent(stop_);
+        if (thread_.joinable())
+            thread_.join();
+        if (stats_)
+            stats_->Release();
+        CloseHandle(stop_);
+    }
+    // The frame numbers either pin delivered in each run, oldest run first.
+    std::vector<std::vector<uint32_t>> Runs()
+    {
+        SetEvent(stop_);
+        if (thread_.joinable())
+            thread_.join();
+        std::vector<std::vector<uint32_t>> runs = runs_;
+        runs.push_back(current_);
+        return runs;
+    }
+
+private:
+    void Watch()
+    {
+        std::vector<TestCardFrameDeparture> latest(4096);
+        do {
+            LONG copied = 0;
+            if (FAILED(stats_->GetDepartures(static_cast<LONG>(latest.size()), latest.data(), &copied)))
+                continue;
+            std::vector<uint32_t> numbers;
+            for (LONG i = 0; i < copied; ++i)
+                numbers.push_back(latest[i].frame_number);
+            // A run that began since the last look has fewer departures or a lower first number.
+            if (!current_.empty() &&
+                (numbers.size() < current_.size() || (!numbers.empty() && numbers[0] < current_[0])))
+                runs_.push_back(current_);
+            current_ = numbers;
+        } while (WaitForSingleObject(stop_, 1) == WAIT_TIMEOUT);
+    }
+
+    HANDLE stop_;
+    testcard::ITestCardFrameStats* stats_ = nullptr;
+    std::thread thread_;
+    std::vector<std::vector<uint32_t>> runs_;
+    std::vector<uint32_t> current_;
+};
 
 class StillE2E : public CardTest {
 protected:
@@ -61,16 +124,25 @@ TEST_F(StillE2E, SixteenNineStillIsTheFrameAndThePreviewComesBack)
 {
     StartWithCard();
     ASSERT_TRUE(PreviewRuns());
-    DWORD started = GetTickCount();
+    DepartureWatch watch(capture_graph.video_capture);
     std::string path = TakeStill();
-    DWORD took = GetTickCount() - started;
+    std::vector<std::vector<uint32_t>> runs = watch.Runs();
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(21u, path.substr(path.find_last_of('\\') + 1).size());
     uint32_t number = 0;
     EXPECT_TRUE(ReadStill(ReadFile(path), 1280, 720, &number));
-    // The card counts from 0 at every run, and the still runs the graph anew:
-    // frame 0 is as good as any, but no frame can be newer than the command.
-    EXPECT_LE(number, took * 60 / 1000 + 60);
+    // The still is the frame the card was delivering when the viewer copied
+    // it: of the still's run (the preview's, the still's, the preview's
+    // again), among the last, whatever came after the copy while the picture
+    // was written.
+    ASSERT_GE(runs.size(), 2u);
+    const std::vector<uint32_t>& still_run = runs[1];
+    ASSERT_FALSE(still_run.empty());
+    EXPECT_NE(still_run.end(), std::find(still_run.begin(), still_run.end(), number)) << number;
+    const double after_copy_ms = last_still_times.copies + last_still_times.write;
+    const uint32_t last = *std::max_element(still_run.begin(), still_run.end());
+    EXPECT_LE(last - number, static_cast<uint32_t>(after_copy_ms * 60 / 1000) + 3)
+        << "still " << number << ", last of its run " << last << ", " << after_copy_ms << " ms after the copy";
     EXPECT_TRUE(CaughtMessageBoxes().empty());
     IBaseFilter* grabber = nullptr;
     EXPECT_NE(S_OK, capture_graph.graph->FindFilterByName(L"Sample Grabber", &grabber));

@@ -1,8 +1,6 @@
 #include "testbed/testcard/portable/audio_buffers.h"
-
 #include <gtest/gtest.h>
 
-#include "testbed/testcard/portable/audio_tone.h"
 
 namespace testcard {
 namespace {
@@ -26,8 +24,10 @@ TEST(AudioBuffers, BuffersTileTheStreamBySamplePosition) {
   // 1102 frames at 44.1 kHz is not a whole number of 100 ns units: each
   // buffer ends where its last sample does, without accumulating rounding.
   const uint32_t f = 1102;
-  for (uint64_t k : {0ull, 1ull, 999ull, 3600000ull})
-    EXPECT_EQ(SampleTime((k + 1) * f, 44100), BufferEnd(k, f, 44100));
+  EXPECT_EQ(249886, BufferEnd(0, f, 44100));  // 249886.6 rounded down
+  EXPECT_EQ(499773, BufferEnd(1, f, 44100));
+  EXPECT_EQ(249886621, BufferEnd(999, f, 44100));
+  EXPECT_EQ(899592086621LL, BufferEnd(3600000, f, 44100));  // 4.6 days, no overflow
   EXPECT_EQ(5000000, BufferEnd(0, 24000, 48000));
   EXPECT_EQ(36000000000LL, BufferEnd(7199, 24000, 48000));  // an hour, exactly
 }
@@ -36,10 +36,13 @@ TEST(AudioBuffers, PendingBufferIsTheFirstNotYetEnded) {
   const uint32_t f = 1102;
   EXPECT_EQ(0u, FirstPendingBuffer(-5, f, 44100));
   EXPECT_EQ(0u, FirstPendingBuffer(0, f, 44100));
-  for (uint64_t k : {0ull, 1ull, 17ull, 123456ull}) {
-    int64_t end = BufferEnd(k, f, 44100);
-    EXPECT_EQ(k, FirstPendingBuffer(end - 1, f, 44100));
-    EXPECT_EQ(k + 1, FirstPendingBuffer(end, f, 44100));
+  const struct {
+    uint64_t buffer;
+    int64_t end;
+  } ends[] = {{0, 249886}, {1, 499773}, {17, 4497959}, {123456, 30850252607LL}};
+  for (const auto& e : ends) {
+    EXPECT_EQ(e.buffer, FirstPendingBuffer(e.end - 1, f, 44100));
+    EXPECT_EQ(e.buffer + 1, FirstPendingBuffer(e.end, f, 44100));
   }
   EXPECT_EQ(2u, FirstPendingBuffer(10000000, 24000, 48000));
 }

@@ -76,13 +76,22 @@ TEST(CheckReport, EachFaultIsNamed)
     }
 }
 
+// Sound 25 ms from the picture and a file covering 9 of the 10 seconds pass;
+// a little beyond either does not.
 TEST(CheckReport, TheLimitsThemselvesPass)
 {
-    Measurement m = CleanRecording();
-    m.offset_median_ms = -kMaxSoundOffsetMs;
-    m.file_seconds = m.requested_seconds * kMinCoveredShare;
-    m.file_bytes = static_cast<uint64_t>(m.stream_bytes_per_second * m.file_seconds);
-    EXPECT_EQ(Outcome::kCanRecord, Judge(m).outcome);
+    auto judged = [](double offset_ms, double file_seconds) {
+        Measurement m = CleanRecording();
+        m.offset_median_ms = offset_ms;
+        m.file_seconds = file_seconds;
+        m.file_bytes = static_cast<uint64_t>(m.stream_bytes_per_second * m.file_seconds);
+        return Judge(m).outcome;
+    };
+    EXPECT_EQ(Outcome::kCanRecord, judged(-25.0, 9.0));
+    EXPECT_EQ(Outcome::kCanRecord, judged(25.0, 9.0));
+    EXPECT_EQ(Outcome::kCannotRecord, judged(-25.1, 9.0));
+    EXPECT_EQ(Outcome::kCannotRecord, judged(25.1, 9.0));
+    EXPECT_EQ(Outcome::kCannotRecord, judged(3, 8.99));
 }
 
 TEST(CheckReport, FiguresShowEveryMeasurement)
