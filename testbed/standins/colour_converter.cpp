@@ -2,9 +2,9 @@
 // bits) in, the same picture in any of those layouts out, either row order.
 // The output offers RGB32, RGB24, RGB565 and RGB555 bottom-up in that order;
 // configured (HKCU\Software\FernwoodTestbed\ColourConverter, OutputRows =
-// TopDown, OutputFormat = VideoInfo2) it offers them top-down, a negative
-// biHeight as "Top-Down vs. Bottom-Up DIBs" describes uncompressed RGB, or
-// described by VIDEOINFOHEADER2, and takes such output types in any case.
+// TopDown, OutputFormat = VideoInfo2) it offers them first top-down, a
+// negative biHeight as "Top-Down vs. Bottom-Up DIBs" describes uncompressed
+// RGB, or described by VIDEOINFOHEADER2, and takes such types in any case.
 //
 // A renderer may ask for a wider stride or another row order (QueryAccept on
 // the output, then a media type attached to the next buffer it hands out);
@@ -351,12 +351,17 @@ HRESULT ConverterOutput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     return ParseRgbType(mt, &out, true) && TargetFor(in, out, &target) ? S_OK : S_FALSE;
 }
 
+// The configured shape's layouts come first, then the usual bottom-up ones,
+// so that a renderer that takes only those still connects.
 HRESULT ConverterOutput::GetMediaType(unsigned index, MediaType* out) {
-    if (index >= sizeof kLayouts / sizeof kLayouts[0]) return VFW_S_NO_MORE_ITEMS;
+    const unsigned layouts = sizeof kLayouts / sizeof kLayouts[0];
+    const OutputShape configured = ReadOutputShape();
+    const bool plain = !configured.top_down && !configured.vih2;
+    if (index >= (plain ? 1 : 2) * layouts) return VFW_S_NO_MORE_ITEMS;
     MediaType input = input_.ConnectionType();
     RgbFormat in;
     if (!input_.IsConnected() || !ParseRgbType(input.Get(), &in)) return VFW_S_NO_MORE_ITEMS;
-    *out = OutputType(input.Get(), in, kLayouts[index], ReadOutputShape());
+    *out = OutputType(input.Get(), in, kLayouts[index % layouts], index < layouts ? configured : OutputShape{});
     return out->Get().pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
