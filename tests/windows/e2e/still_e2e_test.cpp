@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,11 @@ struct GrabShape {
     bool top_down;
     bool vih2;
 };
+
+void PrintTo(const GrabShape& shape, std::ostream* out)
+{
+    *out << shape.name;
+}
 
 class GrabShapeE2E : public StillE2E, public ::testing::WithParamInterface<GrabShape> {};
 
