@@ -652,7 +652,15 @@ TEST_P(StreamErrorE2E, ACardWhoseStreamFailsStopsTheRecordingAndKeepsWhatWasWrit
     EXPECT_EQ(1, MessagesSaying(L"録画中にエラーが起きたため録画を停止しました")) << CaughtText();
     EXPECT_FALSE(MessageSaid(L"が外されました")) << "the driver told of no removal";
     EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
-    ExpectEveryFrameUpTo(name, 239, true);
+    AviSummary avi;
+    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
+    ASSERT_TRUE(avi.valid) << "the file is finished";
+    EXPECT_TRUE(avi.has_audio);
+    ASSERT_FALSE(numbers.empty());
+    // The last frames before the fault, less any the card lost on a busy machine.
+    EXPECT_LE(numbers.back(), 239u);
+    EXPECT_GE(numbers.back(), 230u);
+    EXPECT_EQ(static_cast<size_t>(avi.video_frames), numbers.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(LossEvents, StreamErrorE2E, ::testing::Values(L"ErrorAbortEx", L"StreamErrorStopped"),
