@@ -1,5 +1,7 @@
 #include "still/bmp_picture.h"
 
+#include <algorithm>
+
 // The product and the sum are rounded separately (no fused multiply-add), so
 // every build writes the same bytes.
 static int Interpolate(int a, int b, double fraction)
@@ -27,6 +29,15 @@ int SqueezeToFourThirds(const uint8_t* in, uint8_t* out, int width, int height)
         }
     }
     return squeezed;
+}
+
+void FlipRows(uint8_t* pixels, int width, int height)
+{
+    size_t row_bytes = static_cast<size_t>(width) * 4;
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        uint8_t* row = pixels + row_bytes * top;
+        std::swap_ranges(row, row + row_bytes, pixels + row_bytes * bottom);
+    }
 }
 
 static void Put16(uint8_t* at, uint32_t value)

@@ -13,6 +13,10 @@ constexpr size_t kBmpHeaderBytes = 54;
 // returns the new width. `out` needs (3 × width / 4) × height × 4 bytes.
 int SqueezeToFourThirds(const uint8_t* in, uint8_t* out, int width, int height);
 
+// Puts the last of `height` rows of `width` 32-bit pixels first and so on:
+// a top-down picture becomes the bottom-up rows a BMP stores.
+void FlipRows(uint8_t* pixels, int width, int height);
+
 // The 14-byte file header and 40-byte info header of a 32-bit bottom-up BMP.
 void WriteBmpHeaders(uint8_t (&headers)[kBmpHeaderBytes], int width, int height);
 

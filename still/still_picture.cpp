@@ -21,6 +21,8 @@ struct StillCapture {
     ISampleGrabber* grabber_control = nullptr;
     int still_width = 0;
     int still_height = 0;
+    // A negative biHeight: the grabbed rows run from the top (top-down RGB).
+    bool top_down = false;
     char file_name[100] = "";
     char picture_path[MAX_PATH] = "";
     // Allocated by the first still and kept: fresh pages for two 8 MB
@@ -179,9 +181,10 @@ bool WriteBmp(const uint8_t* pixels)
 // The size of the pictures the grabber receives, which is also the size of
 // the bytes it copies out. A renderer cut from the stream cannot be asked:
 // Windows' VMR-9 then answers 0 x 0.
-void ReadGrabbedSize(LONG* width, LONG* height)
+void ReadGrabbedSize(LONG* width, LONG* height, bool* top_down)
 {
     *width = *height = 0;
+    *top_down = false;
     AM_MEDIA_TYPE type{};
     if (still.grabber_control->GetConnectedMediaType(&type) != S_OK)
         return;
@@ -193,6 +196,7 @@ void ReadGrabbedSize(LONG* width, LONG* height)
     if (header) {
         *width = header->biWidth;
         *height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+        *top_down = header->biHeight < 0;
     }
     FreeMediaTypeContents(type);
 }
@@ -201,7 +205,7 @@ void ReadGrabbedSize(LONG* width, LONG* height)
 const wchar_t* GrabAndSave(LapClock& clock)
 {
     LONG width = 0, height = 0;
-    ReadGrabbedSize(&width, &height);
+    ReadGrabbedSize(&width, &height, &still.top_down);
     still.still_width = width;
     still.still_height = height;
     video_rects.source_rect = RECT{0, 0, width, height};
@@ -218,6 +222,9 @@ const wchar_t* GrabAndSave(LapClock& clock)
     last_still_times.copies = clock.Lap();
     if (!frame)
         return MessageText(Message::kStillWrongSize);
+    // A BMP stores its rows bottom-up.
+    if (still.top_down)
+        FlipRows(still.frame.get(), still.still_width, still.still_height);
     const uint8_t* pixels = frame;
     if (IsMenuChecked(IDM_ASPECT_4_3) == MENU_CHECKED) {
         uint8_t* squeezed = KeptBuffer(still.squeezed);

@@ -1,6 +1,10 @@
 // The Colour Space Converter stand-in: uncompressed RGB (32, 24, 565, 555
 // bits) in, the same picture in any of those layouts out, either row order.
-// The output offers RGB32, RGB24, RGB565 and RGB555 bottom-up in that order.
+// The output offers RGB32, RGB24, RGB565 and RGB555 bottom-up in that order;
+// configured (HKCU\Software\FernwoodTestbed\ColourConverter, OutputRows =
+// TopDown, OutputFormat = VideoInfo2) it offers them first top-down, a
+// negative biHeight as "Top-Down vs. Bottom-Up DIBs" describes uncompressed
+// RGB, or described by VIDEOINFOHEADER2, and takes such types in any case.
 //
 // A renderer may ask for a wider stride or another row order (QueryAccept on
 // the output, then a media type attached to the next buffer it hands out);
@@ -11,8 +15,12 @@
 
 #include <dshow.h>
 #include <windows.h>
+// After the headers that bring in the types it uses.
+#include <dvdmedia.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cwchar>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -64,35 +72,47 @@ bool Inside(const RECT& r, LONG width, LONG rows) {
     return r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= rows && !IsEmpty(r);
 }
 
-bool MasksAre(const AM_MEDIA_TYPE& mt, const DWORD (&expected)[3]) {
-    if (mt.cbFormat < sizeof(VIDEOINFOHEADER) + sizeof expected) return true;  // masks left out: the defaults
-    return std::memcmp(mt.pbFormat + sizeof(VIDEOINFOHEADER), expected, sizeof expected) == 0;
+// The masks follow the format block's header, which VIDEOINFOHEADER2 makes longer.
+bool MasksAre(const AM_MEDIA_TYPE& mt, size_t header, const DWORD (&expected)[3]) {
+    if (mt.cbFormat < header + sizeof expected) return true;  // masks left out: the defaults
+    return std::memcmp(mt.pbFormat + header, expected, sizeof expected) == 0;
 }
 
-bool CompressionFits(const AM_MEDIA_TYPE& mt, RgbLayout layout, DWORD compression) {
+bool CompressionFits(const AM_MEDIA_TYPE& mt, size_t header, RgbLayout layout, DWORD compression) {
     switch (layout) {
         case RgbLayout::kRgb565:
-            return compression == BI_BITFIELDS && MasksAre(mt, kMask565);
+            return compression == BI_BITFIELDS && MasksAre(mt, header, kMask565);
         case RgbLayout::kRgb555:
-            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, kMask555));
+            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, header, kMask555));
         case RgbLayout::kRgb32:
-            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, kMask32));
+            return compression == BI_RGB || (compression == BI_BITFIELDS && MasksAre(mt, header, kMask32));
         case RgbLayout::kRgb24:
             return compression == BI_RGB;
     }
     return false;
 }
 
-bool ParseRgbType(const AM_MEDIA_TYPE& mt, RgbFormat* out) {
-    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || !IsEqualGUID(mt.formattype, FORMAT_VideoInfo) || !mt.pbFormat ||
-        mt.cbFormat < sizeof(VIDEOINFOHEADER))
+// How far into a format block its BITMAPINFOHEADER ends, or 0 for another
+// block; VIDEOINFOHEADER2 only where `vih2` allows it. Both blocks begin
+// with rcSource and rcTarget.
+size_t HeaderEnd(const AM_MEDIA_TYPE& mt, bool vih2) {
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo)) return sizeof(VIDEOINFOHEADER);
+    if (vih2 && IsEqualGUID(mt.formattype, FORMAT_VideoInfo2)) return sizeof(VIDEOINFOHEADER2);
+    return 0;
+}
+
+bool ParseRgbType(const AM_MEDIA_TYPE& mt, RgbFormat* out, bool vih2 = false) {
+    const size_t header = HeaderEnd(mt, vih2);
+    if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video) || header == 0 || !mt.pbFormat || mt.cbFormat < header)
         return false;
     const auto* layout = std::find_if(std::begin(kLayouts), std::end(kLayouts),
                                       [&](const LayoutInfo& l) { return IsEqualGUID(*l.subtype, mt.subtype); });
     if (layout == std::end(kLayouts)) return false;
     const auto& vih = *reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-    const BITMAPINFOHEADER& bih = vih.bmiHeader;
-    if (bih.biBitCount != RgbBitsPerPixel(layout->layout) || !CompressionFits(mt, layout->layout, bih.biCompression))
+    const BITMAPINFOHEADER& bih =
+        *reinterpret_cast<const BITMAPINFOHEADER*>(mt.pbFormat + header - sizeof(BITMAPINFOHEADER));
+    if (bih.biBitCount != RgbBitsPerPixel(layout->layout) ||
+        !CompressionFits(mt, header, layout->layout, bih.biCompression))
         return false;
     RgbFormat f;
     f.layout = layout->layout;
@@ -136,25 +156,60 @@ PictureView ViewOf(const RgbFormat& f, const RECT& r) {
     return v;
 }
 
-MediaType OutputType(const AM_MEDIA_TYPE& input, const RgbFormat& in, const LayoutInfo& layout) {
+// What the output offers, as configured.
+struct OutputShape {
+    bool top_down = false;
+    bool vih2 = false;
+};
+
+bool ConfiguredAs(const wchar_t* name, const wchar_t* value) {
+    wchar_t text[32] = L"";
+    DWORD bytes = sizeof text;
+    return RegGetValueW(HKEY_CURRENT_USER, L"Software\\FernwoodTestbed\\ColourConverter", name, RRF_RT_REG_SZ, nullptr,
+                        text, &bytes) == ERROR_SUCCESS &&
+           std::wcscmp(text, value) == 0;
+}
+
+OutputShape ReadOutputShape() {
+    return {ConfiguredAs(L"OutputRows", L"TopDown"), ConfiguredAs(L"OutputFormat", L"VideoInfo2")};
+}
+
+// The fields both blocks share, up to the bitmap header; a VIDEOINFOHEADER2
+// adds square pixels (the picture's own aspect), progressive frames and no
+// copy protection (the zeros).
+BITMAPINFOHEADER* AllocOutputFormat(MediaType& mt, bool vih2, size_t masks, const VIDEOINFOHEADER& from) {
+    const size_t header = vih2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
+    BYTE* block = mt.AllocFormat(static_cast<ULONG>(header + masks));
+    if (!block) return nullptr;
+    mt->formattype = vih2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
+    auto* shared = reinterpret_cast<VIDEOINFOHEADER*>(block);
+    shared->dwBitErrorRate = from.dwBitErrorRate;
+    shared->AvgTimePerFrame = from.AvgTimePerFrame;
+    if (vih2) {
+        auto* vih2_block = reinterpret_cast<VIDEOINFOHEADER2*>(block);
+        vih2_block->dwPictAspectRatioX = static_cast<DWORD>(from.bmiHeader.biWidth);
+        vih2_block->dwPictAspectRatioY = static_cast<DWORD>(std::abs(from.bmiHeader.biHeight));
+    }
+    return reinterpret_cast<BITMAPINFOHEADER*>(block + header - sizeof(BITMAPINFOHEADER));
+}
+
+MediaType OutputType(const AM_MEDIA_TYPE& input, const RgbFormat& in, const LayoutInfo& layout,
+                     const OutputShape& shape) {
     const bool masks = layout.layout == RgbLayout::kRgb565;
     MediaType mt;
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = *layout.subtype;
-    mt->formattype = FORMAT_VideoInfo;
     mt->bFixedSizeSamples = TRUE;
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(
-        mt.AllocFormat(static_cast<ULONG>(sizeof(VIDEOINFOHEADER) + (masks ? sizeof kMask565 : 0))));
-    if (!vih) return MediaType();
     const auto& from = *reinterpret_cast<const VIDEOINFOHEADER*>(input.pbFormat);
+    BITMAPINFOHEADER* header = AllocOutputFormat(mt, shape.vih2, masks ? sizeof kMask565 : 0, from);
+    if (!header) return MediaType();
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
     const LONG w = Width(in.source), h = Height(in.source);
     const int bits = RgbBitsPerPixel(layout.layout);
-    vih->AvgTimePerFrame = from.AvgTimePerFrame;
-    vih->dwBitErrorRate = from.dwBitErrorRate;
-    BITMAPINFOHEADER& bih = vih->bmiHeader;
+    BITMAPINFOHEADER& bih = *header;
     bih.biSize = sizeof(BITMAPINFOHEADER);
     bih.biWidth = w;
-    bih.biHeight = h;
+    bih.biHeight = shape.top_down ? -h : h;
     bih.biPlanes = 1;
     bih.biBitCount = static_cast<WORD>(bits);
     bih.biCompression = masks ? BI_BITFIELDS : BI_RGB;
@@ -163,7 +218,7 @@ MediaType OutputType(const AM_MEDIA_TYPE& input, const RgbFormat& in, const Layo
         const double rate = 8.0 * bih.biSizeImage * 1e7 / static_cast<double>(from.AvgTimePerFrame);
         vih->dwBitRate = rate < 4294967295.0 ? static_cast<DWORD>(rate) : 0xFFFFFFFFu;
     }
-    if (masks) std::memcpy(vih + 1, kMask565, sizeof kMask565);
+    if (masks) std::memcpy(header + 1, kMask565, sizeof kMask565);
     mt->lSampleSize = bih.biSizeImage;
     return mt;
 }
@@ -293,21 +348,26 @@ HRESULT ConverterOutput::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     RgbFormat in, out;
     RECT target;
     if (!input_.IsConnected() || !ParseRgbType(input_.ConnectionType().Get(), &in)) return VFW_E_NOT_CONNECTED;
-    return ParseRgbType(mt, &out) && TargetFor(in, out, &target) ? S_OK : S_FALSE;
+    return ParseRgbType(mt, &out, true) && TargetFor(in, out, &target) ? S_OK : S_FALSE;
 }
 
+// The configured shape's layouts come first, then the usual bottom-up ones,
+// so that a renderer that takes only those still connects.
 HRESULT ConverterOutput::GetMediaType(unsigned index, MediaType* out) {
-    if (index >= sizeof kLayouts / sizeof kLayouts[0]) return VFW_S_NO_MORE_ITEMS;
+    const unsigned layouts = sizeof kLayouts / sizeof kLayouts[0];
+    const OutputShape configured = ReadOutputShape();
+    const bool plain = !configured.top_down && !configured.vih2;
+    if (index >= (plain ? 1 : 2) * layouts) return VFW_S_NO_MORE_ITEMS;
     MediaType input = input_.ConnectionType();
     RgbFormat in;
     if (!input_.IsConnected() || !ParseRgbType(input.Get(), &in)) return VFW_S_NO_MORE_ITEMS;
-    *out = OutputType(input.Get(), in, kLayouts[index]);
+    *out = OutputType(input.Get(), in, kLayouts[index % layouts], index < layouts ? configured : OutputShape{});
     return out->Get().pbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT ConverterOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
     RgbFormat out;
-    if (!ParseRgbType(mt_.Get(), &out)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!ParseRgbType(mt_.Get(), &out, true)) return VFW_E_TYPE_NOT_ACCEPTED;
     const long image = static_cast<long>(DibBytes(out.stride, out.rows));
     HRESULT hr = testbed::SetAllocatorAtLeast(allocator, *request, image);
     if (FAILED(hr)) return hr;
@@ -318,7 +378,7 @@ HRESULT ConverterOutput::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
 HRESULT ConverterOutput::CompleteConnect(IPin* peer) {
     RgbFormat out;
     ComPtr<IMemInputPin> downstream;
-    if (!ParseRgbType(mt_.Get(), &out)) return VFW_E_TYPE_NOT_ACCEPTED;
+    if (!ParseRgbType(mt_.Get(), &out, true)) return VFW_E_TYPE_NOT_ACCEPTED;
     HRESULT hr = peer->QueryInterface(IID_IMemInputPin, downstream.PutVoid());
     if (FAILED(hr)) return hr;
     ComPtr<IMemAllocator> allocator = allocator_candidate_;
@@ -354,7 +414,7 @@ HRESULT ColourConverter::TakeTypeChange(IMediaSample* sample, testbed::Pin& pin,
     if (sample->GetMediaType(&mt) != S_OK || !mt) return S_OK;
     RgbFormat Stream::*side = &pin == &input_ ? &Stream::in : &Stream::out;
     Stream changed = *s;
-    const bool fits = ParseRgbType(*mt, &(changed.*side)) && TargetFor(changed.in, changed.out, &changed.target);
+    const bool fits = ParseRgbType(*mt, &(changed.*side), side == &Stream::out) && TargetFor(changed.in, changed.out, &changed.target);
     if (fits) {
         pin.AdoptType(*mt);
         *s = changed;

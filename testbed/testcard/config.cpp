@@ -77,6 +77,8 @@ VideoDeviceConfig ReadVideoDevice(unsigned index) {
   ReadDword(key, L"ReturnAfterMs", &config.return_after_ms);
   std::wstring format_type;
   config.video_info2 = ReadString(key, L"FormatType", &format_type) && format_type == L"VideoInfo2";
+  std::wstring pin_formats;
+  config.independent_pin_formats = ReadString(key, L"PinFormats", &pin_formats) && pin_formats == L"Independent";
   value = 0;
   config.audio_pin = ReadDword(key, L"AudioPin", &value) && value != 0;
   value = 1;
@@ -115,6 +117,18 @@ AudioDeviceConfig ReadAudioDevice(unsigned index) {
   value = 0;
   if (ReadDword(key, L"ClockPpm", &value)) config.clock_ppm = static_cast<int32_t>(value);
   return config;
+}
+
+LossReport ReadLossReport(bool video, unsigned index) {
+  std::wstring key = DeviceKey(video ? L"Video" : L"Audio", index);
+  LossReport report;
+  std::wstring event;
+  if (ReadString(key, L"LossEvent", &event)) {
+    if (event == L"ErrorAbortEx") report.event = LossEvent::kErrorAbortEx;
+    if (event == L"StreamErrorStopped") report.event = LossEvent::kStreamErrorStopped;
+  }
+  ReadDword(key, L"LoseDeviceTimes", &report.times);
+  return report;
 }
 
 }  // namespace testcard

@@ -29,6 +29,8 @@ struct VideoDeviceConfig {
   DWORD return_after_ms = 0;
   // Every type in VIDEOINFOHEADER2 instead of VIDEOINFOHEADER.
   bool video_info2 = false;
+  // The preview pin has a format of its own, set on its own IAMStreamConfig.
+  bool independent_pin_formats = false;
   // An audio capture pin before the video pins.
   bool audio_pin = false;
   bool dropped_frames = true;
@@ -65,9 +67,19 @@ struct AudioDeviceConfig {
   int32_t clock_ppm = 0;
 };
 
+// How a device's configured loss reaches its graph, and how often it can happen.
+enum class LossEvent { kDeviceLost, kErrorAbortEx, kStreamErrorStopped };
+struct LossReport {
+  LossEvent event = LossEvent::kDeviceLost;
+  // Losses per registration.
+  DWORD times = 1;
+};
+
 unsigned VideoDeviceCount();
 unsigned AudioDeviceCount();
 VideoDeviceConfig ReadVideoDevice(unsigned index);
 AudioDeviceConfig ReadAudioDevice(unsigned index);
+// VideoN or AudioN: LossEvent and LoseDeviceTimes.
+LossReport ReadLossReport(bool video, unsigned index);
 
 }  // namespace testcard

@@ -1,5 +1,7 @@
 #include "testbed/testcard/presence.h"
 
+#include <oleauto.h>
+
 #include <new>
 #include <string>
 #include <vector>
@@ -165,6 +167,7 @@ void DeviceWatch::Bind(DeviceId id) {
   id_ = id;
   Presence presence = ReadPresence(id);
   bound_losses_ = presence.losses;
+  report_ = ReadLossReport(id.type == DeviceType::kVideo, id.index);
   if (!presence.plugged) gone_ = true;
 }
 
@@ -176,7 +179,7 @@ HRESULT DeviceWatch::Usable() {
 
 bool DeviceWatch::Unplug(DWORD return_after_ms) {
   if (gone_) return true;
-  if (bound_losses_ != 0) return false;
+  if (bound_losses_ >= report_.times) return false;
   // Unless it went from elsewhere meanwhile.
   if (ReadPresence(id_).losses == bound_losses_) UnplugDevice(id_, return_after_ms);
   Lost();
@@ -192,16 +195,37 @@ bool DeviceWatch::Poll() {
 }
 
 // The graph hears of it once, as of a PnP device removed (EC_DEVICE_LOST,
-// the filter, 0), and once more when it is back (1).
+// the filter, 0), and once more when it is back (1); a driver whose stream
+// fails instead says so with the error alone, and nothing when it is back.
 void DeviceWatch::Lost() {
   if (gone_.exchange(true)) return;
-  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(&filter_));
-  filter_.NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
+  TellGraphOfLoss();
+  if (report_.event != LossEvent::kDeviceLost) return;
   stop_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!stop_) return;
   try {
     watcher_ = std::thread(&DeviceWatch::WatchForReturn, this);
   } catch (...) {
+  }
+}
+
+// EC_STREAM_ERROR_STOPPED: the failure code, a minor code of 0;
+// EC_ERRORABORTEX: the failure code and a BSTR that FreeEventParams frees.
+void DeviceWatch::TellGraphOfLoss() {
+  auto* self = static_cast<IUnknown*>(static_cast<IBaseFilter*>(&filter_));
+  switch (report_.event) {
+    case LossEvent::kDeviceLost:
+      filter_.NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(self), 0);
+      return;
+    case LossEvent::kStreamErrorStopped:
+      filter_.NotifyEvent(EC_STREAM_ERROR_STOPPED, kDeviceGone, 0);
+      return;
+    case LossEvent::kErrorAbortEx: {
+      BSTR text = SysAllocString(L"The device was removed.");
+      if (filter_.NotifyEvent(EC_ERRORABORTEX, kDeviceGone, reinterpret_cast<LONG_PTR>(text)) != S_OK)
+        SysFreeString(text);
+      return;
+    }
   }
 }
 

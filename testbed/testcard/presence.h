@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "testbed/common/filter.h"
+#include "testbed/testcard/config.h"
 
 namespace testcard {
 
@@ -70,11 +71,13 @@ class DeviceWatch {
 
  private:
   void Lost();
+  void TellGraphOfLoss();
   void WatchForReturn();
 
   testbed::Filter& filter_;
   DeviceId id_ = {DeviceType::kVideo, 0};
   DWORD bound_losses_ = 0;
+  LossReport report_;
   std::atomic<bool> gone_{false};
   HANDLE stop_ = nullptr;
   std::thread watcher_;

@@ -56,10 +56,15 @@ const ProcAmpRange kProcAmp[] = {{0, 255, 1, 128}, {0, 255, 1, 128}, {-180, 180,
                                  {0, 255, 1, 128}};
 const long kProcAmpCount = sizeof(kProcAmp) / sizeof(kProcAmp[0]);
 
+bool SameLayout(const FrameLayout& a, const FrameLayout& b) {
+  return a.format == b.format && a.width == b.width && a.height == b.height && a.bottom_up == b.bottom_up;
+}
+
 class VideoCapture;
 
 // Both pins carry the card's one current format; they differ in category
-// and in buffering. Either pin's IAMStreamConfig sets that card-wide format.
+// and in buffering. Either pin's IAMStreamConfig sets that card-wide format,
+// unless the card's pins have formats of their own (PinFormats).
 // Besides what every card pin has, Windows' capture pins offer stream
 // control and (a live source's) seeking.
 class VideoPin : public CapturePin, public LiveSeeking, public IAMStreamControl {
@@ -158,18 +163,19 @@ class VideoCapture : public DeviceFilter,
 
   // Called by the pins with the filter lock held.
   const std::vector<Capability>& Capabilities() const { return caps_; }
-  const VideoFormat& Current() const { return current_; }
+  const VideoFormat& Current(const VideoPin& pin) const { return StateOf(pin).current; }
   VideoHeader Header() const { return header_; }
-  // Whether the pins are bound to Current(): by SetFormat or a connection.
-  bool Chosen() const { return chosen_; }
+  // Whether the pin is bound to Current(): by SetFormat or a connection.
+  bool Chosen(const VideoPin& pin) const { return StateOf(pin).chosen; }
   // Whether SetFormat chose it: then it stays, whatever is disconnected.
-  bool FormatSet() const { return format_set_; }
+  bool FormatSet(const VideoPin& pin) const { return StateOf(pin).set; }
   bool Resolve(VideoFormat* format) const;
-  bool Accepts(const VideoFormat& format) const;
-  HRESULT ApplyFormat(const VideoFormat& format);
-  void Connected(const VideoFormat& format) {
-    current_ = format;
-    chosen_ = true;
+  bool Accepts(const VideoPin& pin, const VideoFormat& format) const;
+  HRESULT ApplyFormat(VideoPin& pin, const VideoFormat& format);
+  void Connected(const VideoPin& pin, const VideoFormat& format) {
+    PinFormat& state = StateOf(pin);
+    state.current = format;
+    state.chosen = true;
   }
   void Disconnecting(VideoPin& pin);
 
@@ -195,6 +201,20 @@ class VideoCapture : public DeviceFilter,
   // The capability `index` of `pin` when it allows `dimensions`, or nullptr.
   const Capability* CapabilityFor(IPin* pin, long index, SIZE dimensions);
   VideoFormat DefaultFormat() const { return FormatOf(caps_.front()); }
+  // The format state `pin` follows: the card's one, or the pin's own.
+  struct PinFormat {
+    VideoFormat current = {};
+    bool chosen = false;
+    bool set = false;
+  };
+  PinFormat& StateOf(const VideoPin& pin) { return formats_[independent_pins_ && &pin == &preview_]; }
+  const PinFormat& StateOf(const VideoPin& pin) const {
+    return formats_[independent_pins_ && &pin == &preview_];
+  }
+  // The pins a SetFormat on `pin` changes.
+  std::vector<VideoPin*> SharingFormat(VideoPin& pin);
+  // The format whose rate paces the frames.
+  const VideoFormat& PacingFormat();
   HRESULT StartThreads();
 
   REFERENCE_TIME NextDue() override;
@@ -207,7 +227,7 @@ class VideoCapture : public DeviceFilter,
   bool Admitted(VideoPin& pin, uint64_t frame);
   ComPtr<IMediaSample> FillCapture(uint64_t frame);
   void DeliverPreview(uint64_t frame, IMediaSample* captured);
-  bool Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from);
+  bool Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from, const FrameLayout& layout);
   void CountDropped(uint64_t frame);
   void CountDelivered(long bytes);
   void LogDeparture(uint64_t frame, uint32_t pin);
@@ -224,9 +244,9 @@ class VideoCapture : public DeviceFilter,
   HRESULT run_result_ = S_OK;
   unsigned device_index_ = 0;
   DeviceClaim claim_;
-  VideoFormat current_ = {};
-  bool chosen_ = false;
-  bool format_set_ = false;
+  // [0] the card's (the capture pin's), [1] the preview pin's own.
+  PinFormat formats_[2];
+  bool independent_pins_ = false;
   // Set while SetFormat has the graph reconnect the pins: their disconnection
   // is part of the change, not a reason to forget the format.
   bool reconnecting_ = false;
@@ -244,6 +264,7 @@ class VideoCapture : public DeviceFilter,
   // Fixed from pause to stop; used by the streaming thread, which never
   // takes the filter lock (the filter holds it while joining the thread).
   FrameLayout layout_ = {};
+  FrameLayout preview_layout_ = {};
   int64_t interval_ = 0;
   CardClock clock_;
   uint32_t frames_per_flash_ = 1;
@@ -279,7 +300,7 @@ HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
   VideoFormat format;
   VideoHeader header;
   if (!ParseVideoType(mt, &format, &header) || header != card_.Header()) return S_FALSE;
-  return card_.Accepts(format) ? S_OK : S_FALSE;
+  return card_.Accepts(*this, format) ? S_OK : S_FALSE;
 }
 
 // Like a driver's pin (Wine's Windows-validated videocapture.c,
@@ -287,9 +308,9 @@ HRESULT VideoPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
 // is called; from then on the set format alone, even while connected in it.
 HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
   Hold hold(Owner().Lock());
-  if (card_.FormatSet()) {
+  if (card_.FormatSet(*this)) {
     if (index > 0) return VFW_S_NO_MORE_ITEMS;
-    *out = MakeVideoType(card_.Current(), card_.Header());
+    *out = MakeVideoType(card_.Current(*this), card_.Header());
     return S_OK;
   }
   const std::vector<Capability>& caps = card_.Capabilities();
@@ -302,16 +323,16 @@ HRESULT VideoPin::GetMediaType(unsigned index, MediaType* out) {
 // pin, and either pin once a format is chosen, proposes the current format.
 HRESULT VideoPin::ProposedType(unsigned index, MediaType* out) {
   Hold hold(Owner().Lock());
-  if (IsCapture() && !card_.Chosen()) return GetMediaType(index, out);
+  if (IsCapture() && !card_.Chosen(*this)) return GetMediaType(index, out);
   if (index > 0) return VFW_S_NO_MORE_ITEMS;
-  *out = MakeVideoType(card_.Current(), card_.Header());
+  *out = MakeVideoType(card_.Current(*this), card_.Header());
   return S_OK;
 }
 
 HRESULT VideoPin::CompleteConnect(IPin* peer) {
   (void)peer;
   VideoFormat format;
-  if (ParseVideoType(mt_.Get(), &format) && card_.Resolve(&format)) card_.Connected(format);
+  if (ParseVideoType(mt_.Get(), &format) && card_.Resolve(&format)) card_.Connected(*this, format);
   return S_OK;
 }
 
@@ -382,11 +403,11 @@ HRESULT VideoPin::ApplyFormat(const AM_MEDIA_TYPE& mt) {
   if (!ParseVideoType(mt, &format, &header) || header != card_.Header() ||
       !FormatAllowed(card_.Capabilities(), format))
     return E_FAIL;
-  return card_.ApplyFormat(format);
+  return card_.ApplyFormat(*this, format);
 }
 
 MediaType VideoPin::CurrentFormat() {
-  return peer_ ? mt_ : MakeVideoType(card_.Current(), card_.Header());
+  return peer_ ? mt_ : MakeVideoType(card_.Current(*this), card_.Header());
 }
 
 size_t VideoPin::CapabilityCount() { return card_.Capabilities().size(); }
@@ -423,8 +444,8 @@ void VideoCapture::Configure(const VideoDeviceConfig& config) {
   dropped_frames_ = config.dropped_frames;
   run_result_ = config.run_result;
   clock_ = CardClock(config.clock_ppm);
-  current_ = DefaultFormat();
-  chosen_ = format_set_ = false;
+  formats_[0] = formats_[1] = {DefaultFormat(), false, false};
+  independent_pins_ = config.independent_pin_formats;
   if (has_preview_ != config.preview_pin || has_audio_ != config.audio_pin) {
     has_preview_ = config.preview_pin;
     has_audio_ = config.audio_pin;
@@ -459,24 +480,36 @@ bool VideoCapture::Resolve(VideoFormat* format) const {
   return FormatAllowed(caps_, *format);
 }
 
-bool VideoCapture::Accepts(const VideoFormat& format) const {
+bool VideoCapture::Accepts(const VideoPin& pin, const VideoFormat& format) const {
   VideoFormat resolved = format;
   if (!Resolve(&resolved)) return false;
   // Once a format is chosen, by SetFormat or a connection, it is the only one.
-  return !chosen_ || resolved == current_;
+  const PinFormat& state = StateOf(pin);
+  return !state.chosen || resolved == state.current;
 }
 
-HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
+std::vector<VideoPin*> VideoCapture::SharingFormat(VideoPin& pin) {
+  if (independent_pins_) return {&pin};
+  return {&capture_, &preview_};
+}
+
+// With formats of their own the pins still share the card's one frame clock:
+// the capture pin's rate, or the preview pin's while it streams alone.
+const VideoFormat& VideoCapture::PacingFormat() {
+  return independent_pins_ && !capture_.IsConnected() ? formats_[1].current : formats_[0].current;
+}
+
+HRESULT VideoCapture::ApplyFormat(VideoPin& changed, const VideoFormat& format) {
   MediaType type = MakeVideoType(format);
-  for (VideoPin* pin : {&capture_, &preview_}) {
+  std::vector<VideoPin*> pins = SharingFormat(changed);
+  for (VideoPin* pin : pins) {
     HRESULT hr = pin->CheckPeerAccepts(type.Get());
     if (FAILED(hr)) return hr;
   }
-  current_ = format;
-  chosen_ = format_set_ = true;
+  StateOf(changed) = {format, true, true};
   reconnecting_ = true;
   HRESULT hr = S_OK;
-  for (VideoPin* pin : {&capture_, &preview_}) {
+  for (VideoPin* pin : pins) {
     hr = pin->ReconnectIfChanged(type.Get());
     if (FAILED(hr)) break;
   }
@@ -489,9 +522,10 @@ HRESULT VideoCapture::ApplyFormat(const VideoFormat& format) {
 // card is back at its default. A format SetFormat chose stays.
 void VideoCapture::Disconnecting(VideoPin& pin) {
   VideoPin& other = &pin == &capture_ ? preview_ : capture_;
-  if (reconnecting_ || format_set_ || other.IsConnected()) return;
-  current_ = DefaultFormat();
-  chosen_ = false;
+  PinFormat& state = StateOf(pin);
+  if (reconnecting_ || state.set || (!independent_pins_ && other.IsConnected())) return;
+  state.current = DefaultFormat();
+  state.chosen = false;
 }
 
 // --- VideoCapture: streaming ---
@@ -507,8 +541,9 @@ HRESULT VideoCapture::InitStream() {
 }
 
 HRESULT VideoCapture::StartThreads() {
-  layout_ = LayoutOf(current_);
-  interval_ = current_.interval;
+  layout_ = LayoutOf(PacingFormat());
+  preview_layout_ = LayoutOf(StateOf(preview_).current);
+  interval_ = PacingFormat().interval;
   frames_per_flash_ = FramesPerFlash(interval_);
   PublishFlashPeriod(clock_.ToStream(frames_per_flash_ * interval_));
   capture_live_ = capture_.IsConnected();
@@ -622,7 +657,7 @@ ComPtr<IMediaSample> VideoCapture::FillCapture(uint64_t frame) {
   // No free buffer when the frame is due means the frame is lost, as on a card.
   if (FAILED(capture_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return {};
   ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
-  if (!Draw(sample.Get(), frame, nullptr)) return {};
+  if (!Draw(sample.Get(), frame, nullptr, layout_)) return {};
   FrameTimes times = StreamTimesOf(frame);
   LONGLONG media_start = static_cast<LONGLONG>(frame), media_stop = media_start + 1;
   sample->SetTime(&times.start, &times.stop);
@@ -636,7 +671,8 @@ void VideoCapture::DeliverPreview(uint64_t frame, IMediaSample* captured) {
   IMediaSample* raw = nullptr;
   if (FAILED(preview_.GetDeliveryBuffer(&raw, AM_GBF_NOWAIT))) return;
   ComPtr<IMediaSample> sample = ComPtr<IMediaSample>::Adopt(raw);
-  if (!Draw(sample.Get(), frame, captured)) return;
+  bool same = SameLayout(preview_layout_, layout_);
+  if (!Draw(sample.Get(), frame, same ? captured : nullptr, preview_layout_)) return;
   // Untimed, as a preview stream is: renderers show it at once instead of
   // dropping every frame as late (a frame is stamped with its capture start).
   sample->SetTime(nullptr, nullptr);
@@ -646,16 +682,17 @@ void VideoCapture::DeliverPreview(uint64_t frame, IMediaSample* captured) {
   preview_queue_.Push(sample.Get());
 }
 
-bool VideoCapture::Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from) {
+bool VideoCapture::Draw(IMediaSample* sample, uint64_t frame, IMediaSample* copy_from,
+                        const FrameLayout& layout) {
   BYTE* pixels = nullptr;
-  long bytes = static_cast<long>(FrameBytes(layout_));
+  long bytes = static_cast<long>(FrameBytes(layout));
   if (FAILED(sample->GetPointer(&pixels)) || sample->GetSize() < bytes) return false;
   BYTE* source = nullptr;
   if (copy_from && SUCCEEDED(copy_from->GetPointer(&source)) &&
       copy_from->GetActualDataLength() == bytes)
     std::memcpy(pixels, source, bytes);
   else
-    DrawTestFrame(layout_, static_cast<uint32_t>(frame), frames_per_flash_, pixels);
+    DrawTestFrame(layout, static_cast<uint32_t>(frame), frames_per_flash_, pixels);
   sample->SetActualDataLength(bytes);
   sample->SetSyncPoint(TRUE);
   sample->SetPreroll(FALSE);
@@ -724,7 +761,7 @@ STDMETHODIMP VideoCapture::GetCurrentActualFrameRate(IPin* pin, LONGLONG* interv
   VideoPin* video = VideoPinOf(pin);
   if (!video) return E_INVALIDARG;
   if (!video->IsConnected()) return VFW_E_NOT_CONNECTED;
-  *interval = current_.interval;
+  *interval = StateOf(*video).current.interval;
   return S_OK;
 }
 

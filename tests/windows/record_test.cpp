@@ -66,6 +66,46 @@ bool WaitForMessageBox()
     return ViewerTest::PumpUntil([] { return !CaughtMessageBoxes().empty(); });
 }
 
+// An earlier recording under each name the next half minute would give.
+std::string TakeTheNextNames()
+{
+    std::string folder = MakeTempFolder("fwtaken");
+    FILETIME utc;
+    GetSystemTimeAsFileTime(&utc);
+    ULARGE_INTEGER now{{utc.dwLowDateTime, utc.dwHighDateTime}};
+    for (int second = -1; second < 30; ++second) {
+        ULARGE_INTEGER at = now;
+        at.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(second) * 10000000);
+        FILETIME then{at.LowPart, at.HighPart}, local;
+        SYSTEMTIME time;
+        FileTimeToLocalFileTime(&then, &local);
+        FileTimeToSystemTime(&local, &time);
+        char path[MAX_PATH];
+        snprintf(path, sizeof path, "%s\\cap%04u%02u%02u%02u%02u%02u.avi", folder.c_str(), time.wYear, time.wMonth,
+                 time.wDay, time.wHour, time.wMinute, time.wSecond);
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "earlier", 7, &written, nullptr);
+        CloseHandle(file);
+    }
+    return folder;
+}
+
+// How many movies in the folder still hold the earlier recording's bytes.
+int EarlierMoviesKept(const std::string& folder)
+{
+    int kept = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\cap*.avi").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    do
+        kept += found.nFileSizeHigh == 0 && found.nFileSizeLow == 7;
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return kept;
+}
+
 TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
 {
     StartViewer();
@@ -82,6 +122,7 @@ TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
         {Folder() + "\\does-not-exist", L"ファイルを作れません"},
         {file_as_folder, L"ファイルを作れません"},
         {too_long, L"長すぎます"},
+        {TakeTheNextNames(), L"同じ名前の録画ファイルが既にあります"},
     };
     for (const Case& c : cases) {
         lstrcpynA(save_folders.path_capture, c.folder.c_str(), MAX_PATH);
@@ -91,6 +132,8 @@ TEST_F(RecordTest, UnwritableFoldersAreRefusedWithAMessageAndNoRecordingState)
         EXPECT_NE(std::wstring::npos, CaughtMessageBoxes()[0].find(c.says)) << c.folder;
         ExpectIdleMenu();
     }
+    EXPECT_EQ(31, EarlierMoviesKept(cases[3].folder)) << "no earlier recording is overwritten";
+    RemoveFolder(cases[3].folder);
 }
 
 // Drives the timer dialog from inside its modal loop. A step returns false

@@ -1,10 +1,16 @@
 #include <windows.h>
 
+#include <shlobj.h>
+
+#include <functional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "state/command_menu.h"
 #include "app/main_window.h"
 #include "state/timer_ids.h"
+#include "record/record_timer.h"
 #include "settings/save_folders.h"
 #include "view/video_layout.h"
 #include "viewer_harness.h"
@@ -184,6 +190,182 @@ TEST_F(SettingsTest, StoredFoldersAreCutToNinetyNineBytesAtACharacterBoundary)
     EXPECT_EQ(long_folder.substr(0, 99), save_folders.path_capture);
     EXPECT_EQ(std::string(98, 'p'), save_folders.path_picture);
 }
+
+// The folder browser of this thread, found by its tree of folders.
+HWND FolderBrowser()
+{
+    HWND found = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM out) {
+            if (IsWindowVisible(window) && FindWindowExW(window, nullptr, L"SysTreeView32", nullptr)) {
+                *reinterpret_cast<HWND*>(out) = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// The browser is answered with OK (by the message box catcher) once the
+// folder is selected in it, as a user picks it.
+TEST_F(SettingsTest, TheFolderChooserTakesOnlyAFolderWithAnExactCodePageForm)
+{
+    CreateWindowOnly();
+    struct Case {
+        const wchar_t* name;
+        bool taken;
+    };
+    // U+00E9 has no form in code page 932; the nearest, 'e', would name another folder.
+    const Case cases[] = {{L"録画", true}, {L"caf\u00e9", false}};
+    wchar_t wide_folder[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, Folder().c_str(), -1, wide_folder, MAX_PATH);
+    for (const Case& c : cases) {
+        std::wstring chosen = std::wstring(wide_folder) + L"\\" + c.name;
+        ASSERT_TRUE(CreateDirectoryW(chosen.c_str(), nullptr));
+        std::wstring before = MenuText(CommandMenu, IDM_CAPTURE_PATH);
+        std::string kept = save_folders.path_capture;
+        bool selected = false;
+        SetMessageBoxHook([&](const std::wstring&) {
+            HWND browser = FolderBrowser();
+            if (browser && !selected)
+                SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(chosen.c_str()));
+            selected = selected || browser != nullptr;
+        });
+        SendMessageA(main_window, WM_COMMAND, IDM_CAPTURE_PATH, 0);
+        SetMessageBoxHook(nullptr);
+        ASSERT_TRUE(selected) << "the browser was shown";
+        if (c.taken) {
+            EXPECT_EQ(chosen, MenuText(CommandMenu, IDM_CAPTURE_PATH));
+            wchar_t stored[MAX_PATH];
+            MultiByteToWideChar(CP_ACP, 0, save_folders.path_capture, -1, stored, MAX_PATH);
+            EXPECT_EQ(chosen, stored);
+        } else {
+            EXPECT_EQ(before, MenuText(CommandMenu, IDM_CAPTURE_PATH));
+            EXPECT_EQ(kept, save_folders.path_capture);
+        }
+    }
+}
+
+// Everything a user chooses that the next start must give back.
+struct ChosenState {
+    std::vector<unsigned> menu;
+    SIZE client{};
+    POINT position{};
+    std::string path_capture, path_picture;
+    std::wstring start_caption, stop_caption;
+    std::vector<uint16_t> timer;
+
+    bool operator==(const ChosenState& o) const
+    {
+        return menu == o.menu && client.cx == o.client.cx && client.cy == o.client.cy && position.x == o.position.x &&
+               position.y == o.position.y && path_capture == o.path_capture && path_picture == o.path_picture &&
+               start_caption == o.start_caption && stop_caption == o.stop_caption && timer == o.timer;
+    }
+};
+
+void PrintTo(const ChosenState& state, std::ostream* out)
+{
+    *out << "menu";
+    for (unsigned item : state.menu)
+        *out << " " << item;
+    *out << "; client " << state.client.cx << "x" << state.client.cy << " at " << state.position.x << ","
+         << state.position.y << "; folders " << state.path_capture << " | " << state.path_picture << "; timer";
+    for (uint16_t field : state.timer)
+        *out << " " << field;
+}
+
+ChosenState ReadChosenState()
+{
+    ChosenState state;
+    for (UINT id : {IDM_RES_720, IDM_RES_1080, IDM_MODE_VMR9, IDM_MODE_VMR7, IDM_ASPECT_16_9, IDM_ASPECT_4_3,
+                    IDM_SIZE_HALF, IDM_SIZE_ONE, IDM_SIZE_FULLSCREEN, IDM_NO_PREVIEW, IDM_AUTO_STOP, IDM_CLIPPING,
+                    IDM_TOPMOST})
+        state.menu.push_back(IsMenuChecked(id));
+    RECT client{}, window{};
+    GetClientRect(main_window, &client);
+    GetWindowRect(main_window, &window);
+    state.client = SIZE{client.right, client.bottom};
+    state.position = POINT{window.left, window.top};
+    state.path_capture = save_folders.path_capture;
+    state.path_picture = save_folders.path_picture;
+    state.start_caption = MenuText(CommandMenu, IDM_TIMER_START);
+    state.stop_caption = MenuText(CommandMenu, IDM_TIMER_STOP);
+    const TimerSpec& a = record_timer.start;
+    const TimerSpec& b = record_timer.stop;
+    state.timer = {a.month, a.day, a.hour, a.minute, b.month, b.day, b.hour, b.minute,
+                   static_cast<uint16_t>(record_timer.start_pending)};
+    return state;
+}
+
+struct Choice {
+    const char* name;
+    std::function<void(const std::string& folder)> make;
+};
+
+void PrintTo(const Choice& choice, std::ostream* out)
+{
+    *out << choice.name;
+}
+
+void Commands(std::initializer_list<UINT> ids)
+{
+    for (UINT id : ids)
+        SendMessageA(main_window, WM_COMMAND, id, 0);
+}
+
+// As the timer dialog leaves a schedule: 4 May, 5:10 to 5:20.
+void Schedule()
+{
+    record_timer.start = TimerSpec{5, 4, 5, 10};
+    record_timer.stop = TimerSpec{5, 4, 5, 20};
+    record_timer.start_pending = 1;
+    ShowTimerCaption(true);
+    ShowTimerCaption(false);
+}
+
+class RoundTripTest : public SettingsTest, public ::testing::WithParamInterface<Choice> {};
+
+// Chosen, closed, started again in the same folder: as it was.
+TEST_P(RoundTripTest, WhatWasChosenComesBackAtTheNextStart)
+{
+    StartViewer();
+    ASSERT_TRUE(SettleStartupNotices());
+    ChosenState before = ReadChosenState();
+    GetParam().make(Folder());
+    Pump();
+    ChosenState chosen = ReadChosenState();
+    ASSERT_FALSE(chosen == before) << "the choice changes something";
+    CloseViewer();
+    StartViewer();
+    ASSERT_TRUE(SettleStartupNotices());
+    EXPECT_EQ(chosen, ReadChosenState());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, RoundTripTest,
+    ::testing::Values(Choice{"FourThreeAtHalfSize", [](const std::string&) { Commands({IDM_ASPECT_4_3, IDM_SIZE_HALF}); }},
+                      Choice{"SecondRendererAt1080Lines",
+                             [](const std::string&) { Commands({IDM_SIZE_HALF, IDM_MODE_VMR7, IDM_RES_1080}); }},
+                      Choice{"TopmostWithoutPreviewStoppingAtADrop",
+                             [](const std::string&) {
+                                 Commands({IDM_TOPMOST, IDM_NO_PREVIEW, IDM_AUTO_STOP});
+                             }},
+                      Choice{"AMovedWindow",
+                             [](const std::string&) {
+                                 SetWindowPos(main_window, nullptr, 70, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+                             }},
+                      Choice{"OtherFolders",
+                             [](const std::string& folder) {
+                                 std::string movies = folder + "\\movies", pictures = folder + "\\pictures";
+                                 CreateDirectoryA(movies.c_str(), nullptr);
+                                 CreateDirectoryA(pictures.c_str(), nullptr);
+                                 lstrcpynA(save_folders.path_capture, movies.c_str(), MAX_PATH);
+                                 lstrcpynA(save_folders.path_picture, pictures.c_str(), MAX_PATH);
+                             }},
+                      Choice{"ASchedule", [](const std::string&) { Schedule(); }}),
+    [](const ::testing::TestParamInfo<Choice>& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, OnlyAStopTimeShowsItsCaptionAndStartsNoTimer)
 {

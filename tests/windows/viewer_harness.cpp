@@ -89,6 +89,8 @@ void ClearCaughtMessageBoxes()
 void ViewerTest::SetUp()
 {
     StartMessageBoxCatcher();
+    // Tests of one parametrised suite share a process.
+    ClearCaughtMessageBoxes();
     char current[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, current);
     previous_folder_ = current;

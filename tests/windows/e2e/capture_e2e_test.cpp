@@ -628,6 +628,13 @@ TEST_F(CardVariationE2E, AnAudioPinBeforeThePictures)
             nullptr});
 }
 
+// The preview pin does not follow the capture pin's format: the viewer sets it too.
+TEST_F(CardVariationE2E, PinsWithFormatsOfTheirOwn)
+{
+    Expect({"pins with formats of their own", {{L"PinFormats", L"Independent"}}, {}, 1080, MEDIASUBTYPE_UYVY,
+            FORMAT_VideoInfo, 333667, nullptr});
+}
+
 TEST_F(CardVariationE2E, CamerasTurnedOffInThePrivacySettings)
 {
     Expect({"privacy switch", {}, {{L"RunResult", static_cast<DWORD>(E_ACCESSDENIED)}}, 720, GUID_NULL, GUID_NULL, 0,

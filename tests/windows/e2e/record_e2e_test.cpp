@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "state/command_menu.h"
@@ -83,6 +84,35 @@ protected:
         return numbers;
     }
 
+    // The major type of each of the multiplexer's streams, in stream order
+    // (its connected inputs, as IConfigAviMux numbers them).
+    static std::vector<GUID> MuxStreams()
+    {
+        std::vector<GUID> streams;
+        ForEachPin(capture_graph.avi_mux, [&](IPin* pin) {
+            PIN_DIRECTION direction;
+            AM_MEDIA_TYPE type{};
+            if (pin->QueryDirection(&direction) != S_OK || direction != PINDIR_INPUT ||
+                pin->ConnectionMediaType(&type) != S_OK)
+                return;
+            streams.push_back(type.majortype);
+            FreeMediaTypeContents(type);
+        });
+        return streams;
+    }
+
+    static LONG MasterStream()
+    {
+        IConfigAviMux* config = nullptr;
+        LONG master = -2;
+        if (capture_graph.avi_mux &&
+            capture_graph.avi_mux->QueryInterface(IID_IConfigAviMux, reinterpret_cast<void**>(&config)) == S_OK) {
+            config->GetMasterStream(&master);
+            config->Release();
+        }
+        return master;
+    }
+
     // Records until the counters report `frames` recorded frames.
     void RecordFrames(long frames, DWORD timeout_ms = 60000)
     {
@@ -118,6 +148,10 @@ TEST_F(RecordE2E, ARecordingHoldsEveryFrameInOrder)
         capture_graph.dropped_frames->GetNumNotDropped(&recorded);
         return recorded >= 120 && MenuText(CommandMenu, IDM_RECORDED_FRAMES) != L"";
     }, 60000));
+    std::vector<GUID> streams = MuxStreams();
+    ASSERT_EQ(2u, streams.size());
+    EXPECT_TRUE(streams[0] == MEDIATYPE_Video && streams[1] == MEDIATYPE_Audio) << "the picture first";
+    EXPECT_EQ(1, MasterStream()) << "the sound's stream sets the file's clock";
     EXPECT_EQ(0u, MenuText(CommandMenu, IDM_RECORDED_FRAMES).rfind(L"録画フレーム数　", 0));
     EXPECT_EQ(0u, MenuText(CommandMenu, IDM_DROPPED_FRAMES).rfind(L"欠落フレーム数　", 0));
     long dropped = -1;
@@ -223,6 +257,66 @@ TEST_F(RecordE2E, AChosenCompressorCodesTheStreamAndNoneLeavesItRaw)
         EXPECT_EQ(0, ConnectedPins(codec_filter)) << "uncompressed goes straight to the multiplexer";
         codec_filter->Release();
     }
+}
+
+// The local time `minutes` from now.
+SYSTEMTIME MinutesFromNow(int minutes)
+{
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    ULARGE_INTEGER at{{utc.dwLowDateTime, utc.dwHighDateTime}};
+    at.QuadPart += static_cast<ULONGLONG>(minutes) * 60 * 10000000;
+    utc = FILETIME{at.LowPart, at.HighPart};
+    SYSTEMTIME time{};
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToSystemTime(&local, &time);
+    return time;
+}
+
+// The schedule alone, on the viewer's own timers: a start in the next minute
+// and a stop in the one after give a recording of about a minute.
+TEST_F(RecordE2E, AScheduleStartsARecordingInItsMinuteAndStopsItInTheNext)
+{
+    const SYSTEMTIME start = MinutesFromNow(1), stop = MinutesFromNow(2);
+    for (auto when : {std::make_pair("timer_start", start), std::make_pair("timer_stop", stop)}) {
+        WriteSetting(when.first, "month", std::to_string(when.second.wMonth).c_str());
+        WriteSetting(when.first, "day", std::to_string(when.second.wDay).c_str());
+        WriteSetting(when.first, "hour", std::to_string(when.second.wHour).c_str());
+        WriteSetting(when.first, "minute", std::to_string(when.second.wMinute).c_str());
+    }
+    StartWithCard();
+    // A minute of raw pictures would be 6 GB: the testbed's codec keeps it small.
+    int codec = -1;
+    for (int i = 0; i < compressor_count; ++i)
+        if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
+            codec = i;
+    ASSERT_NE(-1, codec);
+    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
+    ASSERT_EQ(0, recording_state.recording);
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 1; }, 90000)) << "the start minute came";
+    // Named for the moment it started: cap, then YYYYMMDDhhmm.
+    std::string name = MovieFile();
+    ASSERT_EQ(21u, name.size()) << name;
+    EXPECT_EQ(start.wHour * 100 + start.wMinute, std::stoi(name.substr(11, 4))) << name;
+    EXPECT_EQ(L"開始　設定無し", MenuText(CommandMenu, IDM_TIMER_START));
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 90000)) << "the stop minute came";
+    EXPECT_EQ(L"停止　設定無し", MenuText(CommandMenu, IDM_TIMER_STOP)) << "the stop's tick ended it";
+    EXPECT_TRUE(CaughtMessageBoxes().empty()) << CaughtText();
+
+    AviSummary avi = ReadAvi(Folder() + "\\" + name, [](const uint8_t*, uint32_t) {});
+    ASSERT_TRUE(avi.valid);
+    EXPECT_EQ(MAKEFOURCC('F', 'W', 'R', 'L'), avi.video.biCompression);
+    ASSERT_TRUE(avi.has_audio);
+    double video_seconds = avi.video_slots * 166833 / 1e7;
+    double sound_seconds = static_cast<double>(avi.audio_bytes) / avi.audio.nAvgBytesPerSec;
+    std::printf("%d frames in %d slots (%.1f s), %.1f s of sound\n", avi.video_frames, avi.video_slots, video_seconds,
+                sound_seconds);
+    // The ticks come every 10 s, the stop's from the start on: 50 to 70 s,
+    // less the time the graph takes to start. Lost frames are the machine's.
+    EXPECT_GT(video_seconds, 40.0);
+    EXPECT_LT(video_seconds, 70.0);
+    EXPECT_GT(avi.video_frames, 0);
+    EXPECT_GT(sound_seconds, 0.0);
 }
 
 TEST_F(RecordE2E, WithoutPreviewTheWindowIsBlackAndEverythingComesBack)
@@ -634,6 +728,37 @@ TEST_F(RecordE2E, AnUnpluggedCardStopsTheRecordingAndKeepsWhatWasWritten)
     CloseViewer();
     KeepForFfprobe(Folder() + "\\" + name, "unplugged_recording.avi");
 }
+
+// A driver that tells of the card pulled out by failing its stream rather
+// than by a removal: the recording stops as at any stream error, whole.
+class StreamErrorE2E : public RecordE2E, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(StreamErrorE2E, ACardWhoseStreamFailsStopsTheRecordingAndKeepsWhatWasWritten)
+{
+    Card().SetNumber(TestCardSetup::Video(0), L"LoseDeviceAfterFrames", 240);
+    Card().SetText(TestCardSetup::Video(0), L"LossEvent", GetParam());
+    std::string name;
+    ASSERT_NO_FATAL_FAILURE(StartRecordingOnTheCard(&name));
+    ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 0; }, 60000)) << "the recording stops by itself";
+    ASSERT_TRUE(PumpUntil([] { return MessageSaid(L"録画中にエラーが起きたため録画を停止しました"); })) << CaughtText();
+    EXPECT_EQ(1, MessagesSaying(L"録画中にエラーが起きたため録画を停止しました")) << CaughtText();
+    EXPECT_FALSE(MessageSaid(L"が外されました")) << "the driver told of no removal";
+    EXPECT_EQ(L"録画開始　　　　Ctrl+R", MenuText(CommandMenu, IDM_RECORD));
+    AviSummary avi;
+    std::vector<uint32_t> numbers = FrameNumbers(Folder() + "\\" + name, &avi);
+    ASSERT_TRUE(avi.valid) << "the file is finished";
+    EXPECT_TRUE(avi.has_audio);
+    ASSERT_FALSE(numbers.empty());
+    // The last frames before the fault, less any the card lost on a busy machine.
+    EXPECT_LE(numbers.back(), 239u);
+    EXPECT_GE(numbers.back(), 230u);
+    EXPECT_EQ(static_cast<size_t>(avi.video_frames), numbers.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(LossEvents, StreamErrorE2E, ::testing::Values(L"ErrorAbortEx", L"StreamErrorStopped"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                             return std::string(info.param, info.param + lstrlenW(info.param));
+                         });
 
 // The File Writer stand-in fails its writes past a size, as a full disk does.
 class FullDisk {

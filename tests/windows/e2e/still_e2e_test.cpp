@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,6 +213,63 @@ TEST_F(StillE2E, ACardSlowToStartStillGivesItsFirstFrame)
     // Frame n starts at n × 166833 × 100 ns: none before 3 s is made.
     EXPECT_GE(number, 180u);
 }
+
+// The Colour Space Converter stand-in's output, as configured for one test.
+class ConverterOutput {
+public:
+    explicit ConverterOutput(const wchar_t* name, const wchar_t* value) : name_(name)
+    {
+        RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name, REG_SZ, value,
+                        static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t)));
+    }
+    ~ConverterOutput() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, name_); }
+    ConverterOutput(const ConverterOutput&) = delete;
+    ConverterOutput& operator=(const ConverterOutput&) = delete;
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\FernwoodTestbed\\ColourConverter";
+    const wchar_t* name_;
+};
+
+struct GrabShape {
+    const char* name;
+    bool top_down;
+    bool vih2;
+};
+
+void PrintTo(const GrabShape& shape, std::ostream* out)
+{
+    *out << shape.name;
+}
+
+class GrabShapeE2E : public StillE2E, public ::testing::WithParamInterface<GrabShape> {};
+
+// The grabber takes whatever RGB32 the converter offers first: rows from the
+// top or from the bottom, in either format block. The BMP is the right way up.
+TEST_P(GrabShapeE2E, AStillIsTheRightWayUpWhateverTheGrabbedRowOrderAndHeader)
+{
+    std::unique_ptr<ConverterOutput> rows, header;
+    if (GetParam().top_down)
+        rows.reset(new ConverterOutput(L"OutputRows", L"TopDown"));
+    if (GetParam().vih2)
+        header.reset(new ConverterOutput(L"OutputFormat", L"VideoInfo2"));
+    StartWithCard();
+    for (UINT aspect : {IDM_ASPECT_16_9, IDM_ASPECT_4_3}) {
+        SendMessageA(main_window, WM_COMMAND, aspect, 0);
+        std::string path = TakeStill();
+        ASSERT_FALSE(path.empty()) << CaughtText();
+        uint32_t number = 0;
+        EXPECT_TRUE(ReadStill(ReadFile(path), aspect == IDM_ASPECT_16_9 ? 1280 : 960, 720, &number))
+            << "the frame number reads from a bottom-up BMP";
+        ASSERT_TRUE(DeleteFileA(path.c_str()));
+    }
+    EXPECT_TRUE(CaughtMessageBoxes().empty()) << CaughtText();
+}
+
+INSTANTIATE_TEST_SUITE_P(Grabs, GrabShapeE2E,
+                         ::testing::Values(GrabShape{"TopDown", true, false}, GrabShape{"VideoInfo2", false, true},
+                                           GrabShape{"TopDownVideoInfo2", true, true}),
+                         [](const ::testing::TestParamInfo<GrabShape>& info) { return std::string(info.param.name); });
 
 // Names have one-second resolution; a picture of a second that already has
 // one (here for every second the test can take) must not replace it.
