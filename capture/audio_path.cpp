@@ -22,16 +22,10 @@ static const int kAudioBufferMs = 20;
 // back never starves the capture filter.
 static const int kAudioBuffers = 1000 / kAudioBufferMs;
 
-HRESULT SetAudioFormat(int rate)
+HRESULT SetPcmFormat(IAMStreamConfig* config, int rate)
 {
-    CaptureGraph& g = capture_graph;
-    SafeRelease(g.audio_config);
-    HRESULT hr = g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.audio_capture, IID_IAMStreamConfig,
-                                          reinterpret_cast<void**>(&g.audio_config));
-    if (hr != S_OK || !g.audio_config)
-        return FAILED(hr) ? hr : E_NOINTERFACE;
     AM_MEDIA_TYPE* type = nullptr;
-    if (FAILED(g.audio_config->GetFormat(&type)) || !type)
+    if (FAILED(config->GetFormat(&type)) || !type)
         return E_FAIL;
     if (!type->pbFormat || type->cbFormat < sizeof(WAVEFORMATEX)) {
         FreeMediaType(type);
@@ -45,9 +39,20 @@ HRESULT SetAudioFormat(int rate)
     wave->nBlockAlign = 4;
     wave->wBitsPerSample = 16;
     wave->cbSize = 0;
-    hr = Traced("IAMStreamConfig::SetFormat(audio)", g.audio_config->SetFormat(type));
+    HRESULT hr = Traced("IAMStreamConfig::SetFormat(audio)", config->SetFormat(type));
     FreeMediaType(type);
     return hr;
+}
+
+HRESULT SetAudioFormat(int rate)
+{
+    CaptureGraph& g = capture_graph;
+    SafeRelease(g.audio_config);
+    HRESULT hr = g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.audio_capture, IID_IAMStreamConfig,
+                                          reinterpret_cast<void**>(&g.audio_config));
+    if (hr != S_OK || !g.audio_config)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    return SetPcmFormat(g.audio_config, rate);
 }
 
 static void ApplyRateProbe(bool ok_44k, bool ok_48k)
@@ -63,11 +68,10 @@ static void ApplyRateProbe(bool ok_44k, bool ok_48k)
 
 // Windows' audio capture filters deliver half-second buffers unless asked
 // for others, which puts the live sound half a second behind the picture.
-static void SuggestShortAudioBuffers()
+void SuggestShortAudioBuffers(ICaptureGraphBuilder2* builder, IBaseFilter* device, IAMStreamConfig* config)
 {
-    CaptureGraph& g = capture_graph;
     AM_MEDIA_TYPE* type = nullptr;
-    if (!g.audio_config || FAILED(g.audio_config->GetFormat(&type)) || !type)
+    if (!config || FAILED(config->GetFormat(&type)) || !type)
         return;
     DWORD bytes_per_second = 0, block = 0;
     if (type->pbFormat && type->cbFormat >= sizeof(WAVEFORMATEX)) {
@@ -79,8 +83,8 @@ static void SuggestShortAudioBuffers()
     if (bytes_per_second == 0 || block == 0)
         return;
     IAMBufferNegotiation* negotiation = nullptr;
-    if (g.builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, g.audio_capture, IID_IAMBufferNegotiation,
-                                 reinterpret_cast<void**>(&negotiation)) != S_OK ||
+    if (builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, device, IID_IAMBufferNegotiation,
+                               reinterpret_cast<void**>(&negotiation)) != S_OK ||
         !negotiation) {
         SafeRelease(negotiation);
         return;
@@ -162,7 +166,7 @@ void AddAudioDevice(int index)
     if (probed_48k && !ok_48k)
         SetAudioFormat(44100);
     ApplyRateProbe(ok_44k, ok_48k);
-    SuggestShortAudioBuffers();
+    SuggestShortAudioBuffers(g.builder, g.audio_capture, g.audio_config);
 
     Traced("CoCreateInstance(CLSID_InfTee)",
            CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER, IID_IBaseFilter,

@@ -67,6 +67,10 @@ void DisconnectLiveSound();
 void ReconnectLiveSound();
 void ReleaseAudioMonitor();
 HRESULT SetAudioFormat(int rate);
+// 16-bit stereo PCM at `rate` on an audio capture pin, as the viewer asks for it.
+HRESULT SetPcmFormat(IAMStreamConfig* config, int rate);
+// The viewer's short sound buffers, asked of `device`'s capture pin before it connects.
+void SuggestShortAudioBuffers(ICaptureGraphBuilder2* builder, IBaseFilter* device, IAMStreamConfig* config);
 // Narrows the two-rate probe of device `index` to the rate its sound
 // endpoint runs at, where that can be read.
 void KeepAudioDeviceRate(int index, bool* ok_44k, bool* ok_48k);

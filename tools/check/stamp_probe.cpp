@@ -173,6 +173,23 @@ long AudioBytesPerSecond(ProbeGraph* g, IBaseFilter* device)
     return rate;
 }
 
+// The format and buffers the viewer asks of the device (48 kHz, else
+// 44.1 kHz, in 20 ms buffers), so the buffers measured are the viewer's.
+void AskForTheViewersSound(ProbeGraph* g, IBaseFilter* device)
+{
+    IAMStreamConfig* config = nullptr;
+    if (g->builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Audio, device, IID_IAMStreamConfig,
+                                  reinterpret_cast<void**>(&config)) != S_OK ||
+        !config) {
+        SafeRelease(config);
+        return;
+    }
+    if (FAILED(g->Note("SetPcmFormat(48000) (the viewer's)", SetPcmFormat(config, 48000))))
+        g->Note("SetPcmFormat(44100) (the viewer's)", SetPcmFormat(config, 44100));
+    SuggestShortAudioBuffers(g->builder, device, config);
+    config->Release();
+}
+
 }  // namespace
 
 StampProbe ProbeStamps(int video, int audio, int height, double seconds)
@@ -206,6 +223,8 @@ StampProbe ProbeStamps(int video, int audio, int height, double seconds)
         return probe;
     IBaseFilter* microphone = audio >= 0 ? BindDevice(&g, CLSID_AudioInputDeviceCategory, audio, L"audio device")
                                          : nullptr;
+    if (microphone)
+        AskForTheViewersSound(&g, microphone);
     if (microphone && TapCapturePin(&g, microphone, MEDIATYPE_Audio, &sound))
         probe.audio_bytes_per_second = AudioBytesPerSecond(&g, microphone);
     IMediaControl* control = nullptr;
