@@ -35,8 +35,6 @@
 
 #include <dshow.h>
 #include <mmreg.h>
-#include <ks.h>
-#include <ksmedia.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -83,7 +81,8 @@ bool PlayablePcm(const AM_MEDIA_TYPE& mt) {
     if (wave.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
         if (mt.cbFormat < sizeof(WAVEFORMATEXTENSIBLE) || wave.cbSize < 22) return false;
         const auto& ext = *reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(mt.pbFormat);
-        if (!IsEqualGUID(ext.SubFormat, KSDATAFORMAT_SUBTYPE_PCM) ||
+        // KSDATAFORMAT_SUBTYPE_PCM is the same GUID as MEDIASUBTYPE_PCM.
+        if (!IsEqualGUID(ext.SubFormat, MEDIASUBTYPE_PCM) ||
             ext.Samples.wValidBitsPerSample != wave.wBitsPerSample)
             return false;
     } else if (wave.wFormatTag != WAVE_FORMAT_PCM) {
@@ -164,6 +163,22 @@ public:
         if (state && CurrentState() == State_Paused && input_.IsConnected())
             WaitForSingleObject(sample_arrived_, timeout_ms);
         return Filter::GetState(timeout_ms, state);
+    }
+
+    // The renderer as the graph's clock is held by the graph, not by itself,
+    // or it would never be freed.
+    STDMETHODIMP SetSyncSource(IReferenceClock* clock) override {
+        std::lock_guard<std::recursive_mutex> hold(Lock());
+        own_clock_ = IsOwnClock(clock);
+        return Filter::SetSyncSource(own_clock_ ? nullptr : clock);
+    }
+    STDMETHODIMP GetSyncSource(IReferenceClock** clock) override {
+        if (!clock) return E_POINTER;
+        std::lock_guard<std::recursive_mutex> hold(Lock());
+        if (!own_clock_) return Filter::GetSyncSource(clock);
+        *clock = static_cast<IReferenceClock*>(this);
+        AddRef();
+        return S_OK;
     }
 
     // IReferenceClock
@@ -296,6 +311,13 @@ protected:
     }
 
 private:
+    bool IsOwnClock(IReferenceClock* clock) {
+        if (!clock) return false;
+        if (clock == static_cast<IReferenceClock*>(this)) return true;
+        ComPtr<IUnknown> identity;
+        clock->QueryInterface(IID_IUnknown, identity.PutVoid());
+        return identity.Get() == static_cast<IUnknown*>(static_cast<IBaseFilter*>(this));
+    }
     HRESULT AddAdvise(REFERENCE_TIME at, REFERENCE_TIME period, HANDLE handle, DWORD_PTR* cookie);
     void DeviceLoop();
     REFERENCE_TIME DeviceTimeLocked(REFERENCE_TIME now);
@@ -305,10 +327,12 @@ private:
     void HearLocked(const uint8_t* frames, uint32_t real, uint32_t due, uint64_t first, REFERENCE_TIME now);
     REFERENCE_TIME GraphTimeLocked(REFERENCE_TIME now);
     void FireAdvisesLocked(REFERENCE_TIME now);
+    void LeadLocked(REFERENCE_TIME now, REFERENCE_TIME stamp);
     void MatchRateLocked(REFERENCE_TIME now, REFERENCE_TIME stamp, const uint8_t** data, uint32_t* frames);
     void ResetStreamLocked();
 
     RendererInput input_;
+    bool own_clock_ = false;  // guarded by the filter lock
     long volume_ = 0, balance_ = 0;
 
     std::mutex device_;  // taken after the filter lock, never before
@@ -340,6 +364,8 @@ private:
     ComPtr<IReferenceClock> graph_clock_;  // while running slaved; never this filter
     REFERENCE_TIME run_start_ = 0;
     bool have_latency_ = false;
+    bool dropping_ = false;   // the last buffer was dropped whole
+    uint32_t drop_run_ = 0;
     REFERENCE_TIME latency_ = 0;
     DWORD tolerance_ms_ = kDefaultToleranceMs;
     bool heard_data_ = false;
@@ -489,6 +515,7 @@ void AudioRenderer::Disconnected() {
 void AudioRenderer::ResetStreamLocked() {
     if (ring_) ring_->Clear();
     have_latency_ = false;
+    dropping_ = false;
     heard_data_ = false;
     underrun_frames_ = 0;
     end_of_stream_ = false;
@@ -510,15 +537,11 @@ HRESULT AudioRenderer::InitStream() {
 }
 
 HRESULT AudioRenderer::StartStream(REFERENCE_TIME start) {
-    ComPtr<IReferenceClock> clock = Clock();
-    ComPtr<IUnknown> clock_identity, own_identity;
-    if (clock) {
-        clock->QueryInterface(IID_IUnknown, clock_identity.PutVoid());
-        QueryInterface(IID_IUnknown, own_identity.PutVoid());
-    }
+    // Without a clock, or on its own, it plays as the samples come.
+    ComPtr<IReferenceClock> clock = own_clock_ ? nullptr : Clock();
     std::lock_guard<std::mutex> hold(device_);
-    slaved_ = clock && clock_identity.Get() != own_identity.Get();
-    graph_clock_ = slaved_ ? clock : nullptr;
+    slaved_ = static_cast<bool>(clock);
+    graph_clock_ = clock;
     run_start_ = start;
     StartPlayingLocked(PerformanceNow());
     return S_OK;
@@ -560,13 +583,20 @@ void AudioRenderer::EndOfStream() {
     SetEvent(sample_arrived_);
 }
 
+// Into an empty ring the device writes its lead ahead of the play position;
+// the run's first sample also waits for its stamp, as no renderer plays a
+// sample before its time.
+void AudioRenderer::LeadLocked(REFERENCE_TIME now, REFERENCE_TIME stamp) {
+    if (ring_->Queued() != 0 || (have_latency_ && slaved_)) return;
+    REFERENCE_TIME wait = kLeadMs * 10000LL;
+    if (!have_latency_ && stamp != kNoStamp) wait = std::max(wait, run_start_ + stamp - GraphTimeLocked(now));
+    ring_->WriteSilence(FramesIn(wait, rate_));
+}
+
 // Where the next buffer would be heard against where its stamp says, and
 // what rate matching does about it (see the top of the file).
 void AudioRenderer::MatchRateLocked(REFERENCE_TIME now, REFERENCE_TIME stamp, const uint8_t** data,
                                     uint32_t* frames) {
-    AdvanceLocked(now);
-    const bool empty = ring_->Queued() == 0;
-    if (!have_latency_ && empty) ring_->WriteSilence(FramesIn(kLeadMs * 10000LL, rate_));
     const REFERENCE_TIME heard = GraphTimeLocked(now) + SpanOf(ring_->Queued(), rate_);
     if (!have_latency_) {
         latency_ = heard - (run_start_ + stamp);
@@ -576,10 +606,17 @@ void AudioRenderer::MatchRateLocked(REFERENCE_TIME now, REFERENCE_TIME stamp, co
     settings.tolerance = tolerance_ms_ * 10000LL;
     const Decision d = Decide(heard - (run_start_ + stamp + latency_), *frames, rate_, settings);
     if (d.kind == Decision::kDrop) {
-        drops_.Add(SpanOf(d.frames, rate_));
+        // A buffer dropped whole leaves the next drop in the same run.
+        drop_run_ = (dropping_ ? drop_run_ : 0) + d.frames;
+        if (!dropping_) ++drops_.count;
+        drops_.longest = std::max(drops_.longest, SpanOf(drop_run_, rate_));
+        dropping_ = d.frames == *frames;
         *data += static_cast<size_t>(d.frames) * block_;
         *frames -= d.frames;
-    } else if (d.kind == Decision::kInsertSilence) {
+    } else {
+        dropping_ = false;
+    }
+    if (d.kind == Decision::kInsertSilence) {
         silences_.Add(SpanOf(d.frames, rate_));
         ring_->WriteSilence(d.frames);
     }
@@ -609,11 +646,12 @@ HRESULT AudioRenderer::Play(IMediaSample* sample) {
     if (sample->IsPreroll() == S_OK) return S_OK;
     uint32_t frames = static_cast<uint32_t>(std::max(0L, sample->GetActualDataLength())) / block_;
     const REFERENCE_TIME stamp = timed ? start : kNoStamp;
-    if (playing_ && slaved_ && timed) {
-        MatchRateLocked(PerformanceNow(), start, &data, &frames);
-    } else if (playing_) {
-        AdvanceLocked(PerformanceNow());
-        if (ring_->Queued() == 0) ring_->WriteSilence(FramesIn(kLeadMs * 10000LL, rate_));
+    if (playing_) {
+        const REFERENCE_TIME now = PerformanceNow();
+        AdvanceLocked(now);
+        LeadLocked(now, timed ? start : kNoStamp);
+        if (slaved_ && timed) MatchRateLocked(now, start, &data, &frames);
+        have_latency_ = have_latency_ || !slaved_ || !timed;
     }
     REFERENCE_TIME at = stamp;
     while (frames > 0) {

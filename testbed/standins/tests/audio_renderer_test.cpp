@@ -2,10 +2,10 @@
 #include <dshow.h>
 #include <gtest/gtest.h>
 #include <mmreg.h>
-#include <ks.h>
-#include <ksmedia.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <tuple>
 #include <thread>
@@ -16,12 +16,15 @@
 #include "stream_filters.h"
 #include "test_graph.h"
 #include "testbed/testcard/portable/audio_tone.h"
+#include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
 
 namespace fernwood::test {
 namespace {
 
 const int kRate = 48000;
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT
+const GUID kFloatSubFormat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 std::vector<HeardClick> Clicks(IBaseFilter* renderer) {
     ComPtr<ITestAudioRendererStats> stats;
@@ -201,10 +204,10 @@ TEST_F(AudioRendererGraph, TakesPcmOfEveryLayoutItPlaysAndNothingElse) {
     ext->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
     ext->Format.cbSize = 22;
     ext->Samples.wValidBitsPerSample = 16;
-    ext->dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
-    ext->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    ext->dwChannelMask = 3;               // front left and right
+    ext->SubFormat = MEDIASUBTYPE_PCM;   // the same GUID as KSDATAFORMAT_SUBTYPE_PCM
     EXPECT_EQ(input->QueryAccept(&extensible.Get()), S_OK);
-    ext->SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
+    ext->SubFormat = kFloatSubFormat;
     EXPECT_EQ(input->QueryAccept(&extensible.Get()), S_FALSE);
     testbed::MediaType float_tag = PcmType(kRate, 2);
     wave_of(float_tag)->wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
@@ -241,10 +244,10 @@ TEST_F(AudioRendererGraph, PlaysWhatItGetsThenCompletesAndABlockedReceiveGivesUp
     ASSERT_EQ(control->Stop(), S_OK);
     ASSERT_EQ(control->Pause(), S_OK);
     std::atomic<int> pushed{0};
-    std::atomic<HRESULT> last{S_OK};
+    HRESULT results[2] = {E_FAIL, E_FAIL};
     std::thread pusher([&] {
-        for (int i = 0; i < 3; ++i) {
-            last = PushTone(static_cast<uint64_t>(i) * kRate, 1000);
+        for (int i = 0; i < 2; ++i) {
+            results[i] = PushTone(static_cast<uint64_t>(i) * kRate, 1000);
             ++pushed;
         }
     });
@@ -253,16 +256,19 @@ TEST_F(AudioRendererGraph, PlaysWhatItGetsThenCompletesAndABlockedReceiveGivesUp
     EXPECT_EQ(renderer->GetState(0, &state), S_OK);  // it has data: paused for good
     EXPECT_EQ(pushed.load(), 1);
     ASSERT_EQ(control->Stop(), S_OK);
-    EXPECT_TRUE(WaitFor([&] { return pushed == 3; }));
+    EXPECT_TRUE(WaitFor([&] { return pushed == 2; }));
     pusher.join();
-    EXPECT_EQ(last.load(), VFW_E_WRONG_STATE);
+    EXPECT_EQ(results[0], S_OK);
+    // Refused by the stopped renderer, or by the source's allocator had the
+    // push not reached the renderer yet.
+    EXPECT_TRUE(results[1] == VFW_E_WRONG_STATE || results[1] == VFW_E_NOT_COMMITTED) << std::hex << results[1];
 }
 
 // The card's sound 5000 ppm fast for 20 s, in 50 ms buffers. On the system
 // clock the renderer matches rates: the sound stays within the tolerance
-// of where its first click was heard. On its own clock it plays the sound
-// at its device's pace, 0.5% slower than it comes, so the delay grows by
-// 0.5% of the time played, 100 ms.
+// of where its first click was heard and does not drift. On its own clock
+// it plays the sound at its device's pace, 0.5% slower than it comes, so
+// the delay grows by 5 ms a second, 100 ms over the run.
 TEST(AudioRendererDrift, MatchesRatesToAnotherClockAndDriftsOnItsOwn) {
     ComApartment com;
     testcard::TestCardSetup setup;
@@ -305,22 +311,43 @@ TEST(AudioRendererDrift, MatchesRatesToAnotherClockAndDriftsOnItsOwn) {
             },
             60000));
         const RendererGlitches glitches = Glitches(renderer.Get());
+        LONG lost = 0;
+        ComPtr<testcard::ITestCardAudioStats> card_stats;
+        if (card->QueryInterface(testcard::IID_ITestCardAudioStats, card_stats.PutVoid()) == S_OK)
+            card_stats->GetLostBuffers(&lost);
+        card_stats.Reset();
         control->Stop();
         ASSERT_GE(heard.size(), 10u);
-        const REFERENCE_TIME first = heard.front().played - heard.front().stamp;
-        const REFERENCE_TIME last = heard.back().played - heard.back().stamp;
-        const REFERENCE_TIME span = heard.back().stamp - heard.front().stamp;
+        // How much later each click is heard than the one before, per second
+        // of stamps: the median leaves out the jump a stalled process makes.
+        std::vector<double> growth;
+        for (size_t i = 1; i < heard.size(); ++i)
+            growth.push_back(static_cast<double>((heard[i].played - heard[i].stamp) -
+                                                 (heard[i - 1].played - heard[i - 1].stamp)) /
+                             static_cast<double>(heard[i].stamp - heard[i - 1].stamp));
+        std::sort(growth.begin(), growth.end());
+        const double median_growth = growth[growth.size() / 2];
+        std::printf("%s: %zu clicks heard %.1f to %.1f ms after their stamps, growing %.2f ms/s (median); "
+                    "%ld dropped runs (longest %.1f ms), %ld silences (longest %.1f ms), %ld underruns (longest "
+                    "%.1f ms), %ld buffers lost by the card\n",
+                    own_clock ? "renderer's clock" : "system clock", heard.size(),
+                    (heard.front().played - heard.front().stamp) / 1e4, (heard.back().played - heard.back().stamp) / 1e4,
+                    median_growth * 1e3, glitches.dropped_runs, glitches.longest_drop / 1e4, glitches.silences,
+                    glitches.longest_silence / 1e4, glitches.underruns, glitches.longest_underrun / 1e4, lost);
         if (!own_clock) {
-            for (const HeardClick& c : heard)
-                EXPECT_LE(std::abs(c.played - c.stamp - first), 400000) << c.stamp;
+            EXPECT_LT(std::abs(median_growth), 0.001);
+            const REFERENCE_TIME first = heard.front().played - heard.front().stamp;
+            for (const HeardClick& c : heard) EXPECT_LE(std::abs(c.played - c.stamp - first), 400000) << c.stamp;
+        } else {
+            EXPECT_NEAR(median_growth, 0.005, 0.001);
+            EXPECT_EQ(glitches.dropped_runs + glitches.silences, 0);
+        }
+        // Longer glitches follow only a stall of the process (an underrun, or
+        // sound the card lost for want of a free buffer).
+        if (glitches.underruns == 0 && lost == 0) {
             EXPECT_LE(glitches.longest_drop, 500000);
             EXPECT_LE(glitches.longest_silence, 500000);
-        } else {
-            EXPECT_EQ(glitches.dropped_runs + glitches.silences, 0);
-            // 0.5% of the span played, give or take the gaps the device had.
-            EXPECT_NEAR(static_cast<double>(last - first), span * 0.005, 100000 + glitches.longest_underrun * 4.0);
         }
-        EXPECT_LE(glitches.longest_underrun, 500000);
         control.Reset();
         media.Reset();
         output.Reset();

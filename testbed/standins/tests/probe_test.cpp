@@ -129,7 +129,8 @@ TEST_F(PlatformProbe, AviMuxRefusesAudioInput) {
 
 TEST_F(PlatformProbe, DirectSoundRendererNeitherSlavesNorClocksByItsDevice) {
     // Wine 8's renderer offers no IAMClockSlave (so it has no tolerance to
-    // match rates within, and nothing to report about it), and its clock is
+    // match rates within, and nothing to report about it, nor
+    // IAMFilterMiscFlags to say it renders), and its clock is
     // the system clock under another name: it reads what a system clock
     // reads whatever its device plays, so as the graph's clock it can never
     // show sound drifting away from its device.
@@ -137,8 +138,9 @@ TEST_F(PlatformProbe, DirectSoundRendererNeitherSlavesNorClocksByItsDevice) {
     ASSERT_EQ(PlatformClassObject(L"quartz.dll", CLSID_DSoundRender, &factory), S_OK);
     ComPtr<IBaseFilter> renderer;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, renderer.PutVoid()), S_OK);
-    ExpectInterfaces(renderer.Get(), {&IID_IBasicAudio, &IID_IReferenceClock, &IID_IAMFilterMiscFlags},
-                     {&IID_IAMClockSlave, &IID_IAMAudioRendererStats}, "Wine's DirectSound renderer");
+    ExpectInterfaces(renderer.Get(), {&IID_IBasicAudio, &IID_IReferenceClock},
+                     {&IID_IAMClockSlave, &IID_IAMAudioRendererStats, &IID_IAMFilterMiscFlags},
+                     "Wine's DirectSound renderer");
     ComPtr<IReferenceClock> clock, system;
     ASSERT_EQ(renderer->QueryInterface(IID_IReferenceClock, clock.PutVoid()), S_OK);
     ASSERT_EQ(Create(CLSID_SystemClock, IID_IReferenceClock, &system), S_OK);
