@@ -113,6 +113,18 @@ protected:
         return master;
     }
 
+    // The testbed's codec: the platform's own ones under Wine take no pictures from the card.
+    void ChooseTestCodec()
+    {
+        int codec = -1;
+        for (int i = 0; i < compressor_count; ++i)
+            if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
+                codec = i;
+        ASSERT_NE(-1, codec);
+        SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
+        ASSERT_EQ(codec, compressor_index);
+    }
+
     // Records until the counters report `frames` recorded frames.
     void RecordFrames(long frames, DWORD timeout_ms = 60000)
     {
@@ -230,14 +242,9 @@ TEST_F(RecordE2E, TheLockGreysEveryRewiringItemAndTheStopGivesEachBack)
 TEST_F(RecordE2E, AChosenCompressorCodesTheStreamAndNoneLeavesItRaw)
 {
     StartWithCard();
-    // The testbed's codec: the platform's own ones under Wine take no pictures from the card.
-    int codec = -1;
-    for (int i = 0; i < compressor_count; ++i)
-        if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
-            codec = i;
-    ASSERT_NE(-1, codec);
-    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
-    ASSERT_EQ(codec, compressor_index);
+    ChooseTestCodec();
+    if (HasFatalFailure())
+        return;
     RecordFrames(60);
     std::string name = MovieFile();
     AviSummary coded = ReadAvi(Folder() + "\\" + name, [](const uint8_t*, uint32_t) {});
@@ -286,12 +293,9 @@ TEST_F(RecordE2E, AScheduleStartsARecordingInItsMinuteAndStopsItInTheNext)
     }
     StartWithCard();
     // A minute of raw pictures would be 6 GB: the testbed's codec keeps it small.
-    int codec = -1;
-    for (int i = 0; i < compressor_count; ++i)
-        if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
-            codec = i;
-    ASSERT_NE(-1, codec);
-    SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
+    ChooseTestCodec();
+    if (HasFatalFailure())
+        return;
     ASSERT_EQ(0, recording_state.recording);
     ASSERT_TRUE(PumpUntil([] { return recording_state.recording == 1; }, 90000)) << "the start minute came";
     // Named for the moment it started: cap, then YYYYMMDDhhmm.
@@ -646,14 +650,10 @@ protected:
         StartWithCard();
         if (format == IDM_RES_1080)
             SendMessageA(main_window, WM_COMMAND, IDM_RES_1080, 0);
-        if (test_codec) {
-            int codec = -1;
-            for (int i = 0; i < compressor_count; ++i)
-                if (MenuText(CommandMenu, IDM_COMPRESSOR_FIRST + i) == L"Fernwood test codec (testbed)")
-                    codec = i;
-            ASSERT_NE(-1, codec);
-            SendMessageA(main_window, WM_COMMAND, IDM_COMPRESSOR_FIRST + codec, 0);
-        }
+        if (test_codec)
+            ChooseTestCodec();
+        if (HasFatalFailure())
+            return;
         const double frame_s = format == IDM_RES_1080 ? 1001.0 / 30000 : 1001.0 / 60000;
         RecordFrames(static_cast<long>(60 / frame_s), 180000);
         AviSummary avi;
