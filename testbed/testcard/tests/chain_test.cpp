@@ -2,7 +2,7 @@
 // audio source into the platform's AVI multiplexer, interleaving as the
 // viewer has it interleave while recording, and its file writer. The
 // first test records and notes what it recorded in testcard_chain.txt;
-// check-chain-recording then inspects the file with ffprobe and decodes its
+// check-recording then inspects the file with ffprobe and decodes its
 // frames; the second test reads the frame numbers back.
 #include <windows.h>
 #include <mmreg.h>
@@ -26,7 +26,7 @@ namespace {
 const wchar_t kMovie[] = L"testcard_chain.avi";
 const char kMovieName[] = "testcard_chain.avi";
 const char kRecordLog[] = "testcard_chain.txt";
-// Written by check-chain-recording: the movie's frames scaled to 320x180 RGB32, top-down.
+// Written by check-recording: the movie's frames scaled to 320x180 RGB32, top-down.
 const char kFrames[] = "testcard_chain.raw";
 const int kFrameWidth = 320, kFrameHeight = 180;
 // Three seconds at 59.94 frames per second.

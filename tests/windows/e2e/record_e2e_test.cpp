@@ -26,7 +26,7 @@ using testcard::TestCardSetup;
 
 class RecordE2E : public CardTest {
 protected:
-    // Moves a movie beside the test program for check-viewer-recording, which
+    // Moves a movie beside the test program for check-recording, which
     // reads it with ffprobe once this process has ended.
     static void KeepForFfprobe(const std::string& movie, const char* kept_name = "viewer_recording.avi")
     {
