@@ -1,5 +1,6 @@
 #include "standins_module.h"
 
+#include "audio_renderer.h"
 #include "avi_mux.h"
 #include "capture_graph_builder.h"
 #include "colour_converter.h"
@@ -23,6 +24,8 @@ const StandinClass kClasses[] = {
     {&CLSID_Colour, L"Color Space Converter (Fernwood testbed stand-in)", CreateColourConverter,
      RegisterColourConverterFilter},
     {&CLSID_AviDest, L"AVI Mux (Fernwood testbed stand-in)", CreateAviMux, nullptr},
+    {&CLSID_DSoundRender, L"DirectSound Renderer (Fernwood testbed stand-in)", CreateAudioRenderer,
+     RegisterAudioRendererFilter},
 };
 
 HINSTANCE g_module = nullptr;

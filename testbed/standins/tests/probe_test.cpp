@@ -127,6 +127,38 @@ TEST_F(PlatformProbe, AviMuxRefusesAudioInput) {
     EXPECT_EQ(input->Disconnect(), S_OK);
 }
 
+TEST_F(PlatformProbe, DirectSoundRendererNeitherSlavesNorClocksByItsDevice) {
+    // Wine 8's renderer offers no IAMClockSlave (so it has no tolerance to
+    // match rates within, and nothing to report about it, nor
+    // IAMFilterMiscFlags to say it renders), and its clock is
+    // the system clock under another name: it reads what a system clock
+    // reads whatever its device plays, so as the graph's clock it can never
+    // show sound drifting away from its device.
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(PlatformClassObject(L"quartz.dll", CLSID_DSoundRender, &factory), S_OK);
+    ComPtr<IBaseFilter> renderer;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, renderer.PutVoid()), S_OK);
+    ExpectInterfaces(renderer.Get(), {&IID_IBasicAudio, &IID_IReferenceClock},
+                     {&IID_IAMClockSlave, &IID_IAMAudioRendererStats, &IID_IAMFilterMiscFlags},
+                     "Wine's DirectSound renderer");
+    ComPtr<IReferenceClock> clock, system;
+    ASSERT_EQ(renderer->QueryInterface(IID_IReferenceClock, clock.PutVoid()), S_OK);
+    ASSERT_EQ(Create(CLSID_SystemClock, IID_IReferenceClock, &system), S_OK);
+    for (int i = 0; i < 3; ++i) {
+        REFERENCE_TIME before = 0, own = 0, after = 0;
+        ASSERT_TRUE(SUCCEEDED(system->GetTime(&before)));
+        ASSERT_TRUE(SUCCEEDED(clock->GetTime(&own)));
+        ASSERT_TRUE(SUCCEEDED(system->GetTime(&after)));
+        EXPECT_GE(own, before - 10000) << i;
+        EXPECT_LE(own, after + 10000) << i;
+        // Some time on, a few times over.
+        EXPECT_TRUE(WaitFor([&] {
+            REFERENCE_TIME t = 0;
+            return SUCCEEDED(system->GetTime(&t)) && t > after + 500000;
+        }));
+    }
+}
+
 TEST_F(PlatformProbe, Vmr9HasNoQualProp) {
     ComPtr<IBaseFilter> vmr9;
     ASSERT_EQ(Create(CLSID_VideoMixingRenderer9, IID_IBaseFilter, &vmr9), S_OK);
