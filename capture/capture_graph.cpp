@@ -408,6 +408,7 @@ void ReleaseCaptureGraph()
     SafeRelease(g.media_control);
     SafeRelease(g.builder);
     SafeRelease(g.graph);
+    SafeRelease(g.system_clock);
     if (com_initialized)
         CoUninitialize();
     com_initialized = false;

@@ -35,6 +35,8 @@ struct CaptureGraph {
     IAMDroppedFrames* dropped_frames = nullptr;
     IBaseFilter* sample_grabber = nullptr;
     IBaseFilter* null_renderer = nullptr;
+    // Created once and kept until the graph goes: see graph_clock.cpp.
+    IReferenceClock* system_clock = nullptr;
 
     int graph_ready = 0;
     int dx9_missing = 0;

@@ -13,6 +13,11 @@
 // IAMClockSlave documentation advises. So the graph runs on a capture
 // device's own clock when it has one (then the sound's stamps count on the
 // card's crystal), else on the system clock, never on the renderer's.
+//
+// The system clock is made once and kept: each clock let go while its
+// advise thread is between two waits can hang its final Release under
+// Wine (the thread misses the wake-up and sleeps on), and the old clock's
+// last reference goes inside SetSyncSource, on the window's thread.
 #include "capture/capture_graph.h"
 #include "capture/graph_trace.h"
 
@@ -36,13 +41,21 @@ void ChooseGraphClock()
     IReferenceClock* clock = ClockOf(g.audio_capture);
     if (!clock)
         clock = ClockOf(g.video_capture);
-    if (!clock)
-        CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
-                         reinterpret_cast<void**>(&clock));
-    // Without any clock the graph's own choice stands.
-    if (clock) {
-        Traced("IMediaFilter::SetSyncSource", media->SetSyncSource(clock));
-        clock->Release();
+    if (!clock && !g.system_clock &&
+        FAILED(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                reinterpret_cast<void**>(&g.system_clock))))
+        g.system_clock = nullptr;
+    if (!clock && g.system_clock) {
+        clock = g.system_clock;
+        clock->AddRef();
     }
+    IReferenceClock* current = nullptr;
+    if (media->GetSyncSource(&current) != S_OK)
+        current = nullptr;
+    // Without any clock the graph's own choice stands.
+    if (clock && clock != current)
+        Traced("IMediaFilter::SetSyncSource", media->SetSyncSource(clock));
+    SafeRelease(current);
+    SafeRelease(clock);
     media->Release();
 }

@@ -91,6 +91,41 @@ testcard::ITestCardFrameStats* Stats()
 
 }  // namespace
 
+HeardSound ReadHeardSound()
+{
+    HeardSound heard;
+    fernwood::ITestAudioRendererStats* stats = nullptr;
+    CardTest::ForEachFilter([&](IBaseFilter* filter) {
+        CLSID clsid{};
+        if (!stats && filter->GetClassID(&clsid) == S_OK && IsEqualCLSID(clsid, CLSID_DSoundRender))
+            filter->QueryInterface(fernwood::IID_ITestAudioRendererStats, reinterpret_cast<void**>(&stats));
+    });
+    if (!stats)
+        return heard;
+    heard.clicks.resize(4096);
+    LONG copied = 0;
+    if (stats->GetClicks(static_cast<LONG>(heard.clicks.size()), heard.clicks.data(), &copied) != S_OK)
+        copied = 0;
+    heard.clicks.resize(static_cast<size_t>(copied));
+    stats->GetGlitches(&heard.glitches);
+    stats->Release();
+    return heard;
+}
+
+std::string DescribeDelayAt(const HeardSound& heard, REFERENCE_TIME at)
+{
+    const fernwood::HeardClick* nearest = nullptr;
+    for (const fernwood::HeardClick& c : heard.clicks)
+        if (!nearest || std::llabs(c.stamp - at) < std::llabs(nearest->stamp - at))
+            nearest = &c;
+    if (!nearest)
+        return "no click heard";
+    char text[128];
+    std::snprintf(text, sizeof text, "%.1f ms behind the picture (click stamped %.3f s)",
+                  (nearest->played - nearest->stamp) / 1e4, nearest->stamp / 1e7);
+    return text;
+}
+
 std::vector<testcard::TestCardFrameDeparture> CardDepartures(LONG size)
 {
     std::vector<testcard::TestCardFrameDeparture> departures(static_cast<size_t>(size));

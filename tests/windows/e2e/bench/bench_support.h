@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "card_harness.h"
+#include "testbed/standins/audio_renderer_stats.h"
 #include "testbed/testcard/testcard_ids.h"
 
 class BenchTest : public CardTest {
@@ -44,6 +45,17 @@ DWORD CardStreamingThread();
 // The departure of frame `number` from the pin that feeds the preview, or false.
 bool FindDeparture(const std::vector<testcard::TestCardFrameDeparture>& departures, uint32_t number,
                    testcard::TestCardFrameDeparture* found);
+
+// What the audio renderer stand-in in the viewer's graph has played of the
+// card's clicks since its graph last ran; empty without the stand-in.
+struct HeardSound {
+    std::vector<fernwood::HeardClick> clicks;
+    fernwood::RendererGlitches glitches{};
+};
+HeardSound ReadHeardSound();
+// "12.3 ms behind the picture (click stamped 61.234 s)" for the click
+// stamped nearest `at` (stream time), or "no click heard".
+std::string DescribeDelayAt(const HeardSound& heard, REFERENCE_TIME at);
 
 // Reads the frame number off the screen from the band rows of the window's
 // client area only (the reader looks at nothing else), which is quick enough

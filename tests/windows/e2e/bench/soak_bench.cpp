@@ -2,8 +2,9 @@
 // recording through the test codec at 1080p29.97, and every few minutes the
 // recording stopped, the render mode switched, a still taken and the
 // recording started again. Prints the process's private bytes, handles and
-// GDI objects at the start and at every report, the frames lost, and the
-// sound's offset in the last recording.
+// GDI objects at the start and at every report, the frames lost, the live
+// sound's delay behind the picture, and the sound's offset in the last
+// recording.
 // FERNWOOD_SOAK_SECONDS (3600), FERNWOOD_SOAK_STEP_SECONDS (180) and
 // FERNWOOD_SOAK_REPORT_SECONDS (600) change the times, FERNWOOD_SOAK_SOUND_PPM
 // (100) how fast the card's sound runs against the PC's clock, FERNWOOD_SOAK_FORMAT
@@ -234,6 +235,18 @@ protected:
         SendMessageA(main_window, WM_COMMAND, IDM_RECORD, 0);
     }
 
+    // The latest click the window played: the renderer's figures start
+    // again each time the graph runs, as after a switch of render mode.
+    static void PrintLiveSound()
+    {
+        const HeardSound heard = ReadHeardSound();
+        const REFERENCE_TIME latest = heard.clicks.empty() ? 0 : heard.clicks.back().stamp;
+        std::printf("  live sound: %s; since the graph ran: %ld dropped runs, %ld inserted silences, %ld underruns\n",
+                    DescribeDelayAt(heard, latest).c_str(), heard.glitches.dropped_runs, heard.glitches.silences,
+                    heard.glitches.underruns);
+        std::fflush(stdout);
+    }
+
     // Stop, switch, still, start: what a user does between recordings.
     // FERNWOOD_SOAK_STEPS leaves some out ("mode" takes no still), to
     // tell which of them costs what.
@@ -288,6 +301,7 @@ TEST_F(SoakBench, AnHourOfPreviewRecordingSwitchesAndStills)
             if (capture_graph.dropped_frames && SUCCEEDED(capture_graph.dropped_frames->GetNumDropped(&dropped)))
                 lost_so_far += dropped;
             PrintUsage(now / 60000.0, lost_so_far);
+            PrintLiveSound();
             next_report += report_ms;
         }
     }
