@@ -37,7 +37,7 @@ TEST_F(LiveSoundBench, DelayBehindThePictureWhileTheCardsSoundDrifts)
     std::printf("live sound: the card's sound %lu ppm fast, previewing for %lu min\n", ppm, minutes);
     const double start = Now();
     std::vector<double> reports = {1, 10, static_cast<double>(minutes)};
-    for (double report : reports) {
+    for (const double& report : reports) {
         // A report that falls on the end is the end's.
         if (report > minutes || (report == minutes && &report != &reports.back()))
             continue;
