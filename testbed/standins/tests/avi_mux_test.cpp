@@ -16,8 +16,8 @@
 #include "avi_layout.h"
 #include "avi_parse.h"
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "testbed/common/filter.h"
 #include "testbed/common/pin.h"
 
@@ -31,23 +31,11 @@ constexpr uint32_t Fcc(char a, char b, char c, char d) { return avi::FourCC(a, b
 
 // A VIDEOINFOHEADER type of w x h with the given compression.
 testbed::MediaType VideoType(DWORD compression, WORD bits, int w, int h, REFERENCE_TIME frame, bool temporal) {
-    testbed::MediaType mt;
-    mt->majortype = MEDIATYPE_Video;
-    mt->subtype = MEDIASUBTYPE_UYVY;
-    mt->subtype.Data1 = compression;
-    mt->formattype = FORMAT_VideoInfo;
+    GUID subtype = MEDIASUBTYPE_UYVY;
+    subtype.Data1 = compression;
+    testbed::MediaType mt = VideoInfoType(subtype, w, h, bits, compression, frame);
     mt->bFixedSizeSamples = !temporal;
     mt->bTemporalCompression = temporal;
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormat(sizeof(VIDEOINFOHEADER)));
-    vih->AvgTimePerFrame = frame;
-    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = w;
-    vih->bmiHeader.biHeight = h;
-    vih->bmiHeader.biPlanes = 1;
-    vih->bmiHeader.biBitCount = bits;
-    vih->bmiHeader.biCompression = compression;
-    vih->bmiHeader.biSizeImage = static_cast<DWORD>(w * h * bits / 8);
-    mt->lSampleSize = vih->bmiHeader.biSizeImage;
     return mt;
 }
 

@@ -3,8 +3,8 @@
 // category, into the AVI Mux and the File Writer; and what the platform does
 // when the compressor cannot take the card's pictures.
 #include "dshow_util.h"
-#include "test_graph.h"
-#include "test_source.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "testbed/testcard/portable/test_pattern.h"
 #include "testbed/testcard/testcard_ids.h"
 
@@ -441,8 +441,8 @@ TEST(PlatformCompressorProbe, WinesAviMuxKeepsAnInputPinForEveryConnectionItHad)
     ASSERT_EQ(graph->ConnectDirect(PinAt(mux.Get(), PINDIR_OUTPUT, 0).Get(), PinAt(writer.Get(), PINDIR_INPUT, 0).Get(),
                                    nullptr),
               S_OK);
-    VideoType type(MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB);
-    auto* source = new TestSource(type, {{L"Out", nullptr}});
+    const testbed::MediaType type = VideoInfoType(MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB, 166833);
+    auto* source = new PushSource(type, type->lSampleSize);
     ASSERT_EQ(graph->AddFilter(source, L"Source"), S_OK);
     auto inputs = [&] {
         int n = 0;
@@ -457,8 +457,8 @@ TEST(PlatformCompressorProbe, WinesAviMuxKeepsAnInputPinForEveryConnectionItHad)
         for (auto& pin : PinsOf(mux.Get()))
             if (HasDirection(pin.Get(), PINDIR_INPUT) && !IsConnected(pin.Get())) free = pin;
         ASSERT_TRUE(free);
-        ASSERT_EQ(graph->ConnectDirect(source->Pin(0), free.Get(), nullptr), S_OK) << i;
-        EXPECT_EQ(graph->Disconnect(source->Pin(0)), S_OK);
+        ASSERT_EQ(graph->ConnectDirect(source->Output(), free.Get(), nullptr), S_OK) << i;
+        EXPECT_EQ(graph->Disconnect(source->Output()), S_OK);
         EXPECT_EQ(graph->Disconnect(free.Get()), S_OK);
         EXPECT_EQ(inputs(), 1 + i) << "after " << i << " connections";
     }

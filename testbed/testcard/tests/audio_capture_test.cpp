@@ -347,7 +347,7 @@ TEST_F(AudioCaptureTest, DownstreamThatHoldsBuffersMakesSoundGoLost) {
   ASSERT_EQ(S_OK, run.Start());
   ComPtr<ITestCardAudioStats> stats = Stats();
   LONG lost = 0;
-  ASSERT_TRUE(PollUntil([&] { return stats->GetLostBuffers(&lost) == S_OK && lost >= 10; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return stats->GetLostBuffers(&lost) == S_OK && lost >= 10; }, 20000));
   LONG buffers = 0, largest = 0, smallest = 0;
   ASSERT_EQ(S_OK, stats->GetDeliveryStats(&buffers, &largest, &smallest));
   EXPECT_EQ(3, buffers);
