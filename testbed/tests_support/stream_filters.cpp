@@ -97,20 +97,21 @@ MediaType RgbVideoType(const GUID& subtype, int w, int h) {
     return VideoInfoType(subtype, w, h, bits, masks ? BI_BITFIELDS : BI_RGB);
 }
 
-MediaType PcmType(int rate, int channels) {
+MediaType PcmType(int rate, int channels, int bits) {
+    const int block = channels * bits / 8;
     MediaType mt;
     mt->majortype = MEDIATYPE_Audio;
     mt->subtype = MEDIASUBTYPE_PCM;
     mt->formattype = FORMAT_WaveFormatEx;
     mt->bFixedSizeSamples = TRUE;
-    mt->lSampleSize = static_cast<ULONG>(2 * channels);
+    mt->lSampleSize = static_cast<ULONG>(block);
     auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormat(sizeof(WAVEFORMATEX)));
     wfx->wFormatTag = WAVE_FORMAT_PCM;
     wfx->nChannels = static_cast<WORD>(channels);
     wfx->nSamplesPerSec = static_cast<DWORD>(rate);
-    wfx->nBlockAlign = static_cast<WORD>(2 * channels);
-    wfx->nAvgBytesPerSec = static_cast<DWORD>(rate * 2 * channels);
-    wfx->wBitsPerSample = 16;
+    wfx->nBlockAlign = static_cast<WORD>(block);
+    wfx->nAvgBytesPerSec = static_cast<DWORD>(rate * block);
+    wfx->wBitsPerSample = static_cast<WORD>(bits);
     return mt;
 }
 

@@ -27,8 +27,8 @@ testbed::MediaType VideoInfoType(const GUID& subtype, int w, int h, WORD bits, D
                                  REFERENCE_TIME frame = 333667);
 // The same for an RGB subtype, with the bit masks that RGB565 carries.
 testbed::MediaType RgbVideoType(const GUID& subtype, int w, int h);
-// 16-bit PCM.
-testbed::MediaType PcmType(int rate, int channels);
+// PCM, 16-bit unless told.
+testbed::MediaType PcmType(int rate, int channels, int bits = 16);
 
 struct PushFlags {
     bool sync = true, preroll = false, discontinuity = false;

@@ -1,5 +1,6 @@
 #include "testbed/tests_support/test_support.h"
 
+#include <cstdio>
 #include <cwchar>
 
 namespace fernwood::test {
@@ -130,6 +131,17 @@ HRESULT PlatformClassObject(const wchar_t* dll, const CLSID& clsid, ComPtr<IClas
 HWND CreateTestWindow() {
     return CreateWindowExW(0, L"STATIC", L"standins test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return bytes;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    fclose(f);
+    return bytes;
 }
 
 std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -95,6 +96,8 @@ bool WaitFor(Pred pred, DWORD timeout_ms = 15000) {
 }
 
 HWND CreateTestWindow();
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
 
 // What the system device enumerator lists under a category.
 struct DeviceEntry {

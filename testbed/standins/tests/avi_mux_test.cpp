@@ -63,17 +63,6 @@ std::wstring TempFile() {
     return file;
 }
 
-std::vector<uint8_t> ReadFile(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return bytes;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    return bytes;
-}
-
 std::vector<uint8_t> DataOf(const std::vector<uint8_t>& file, const ParsedChunk& c) {
     return std::vector<uint8_t>(file.begin() + static_cast<long>(c.offset + 8),
                                 file.begin() + static_cast<long>(c.offset + 8 + c.size));
@@ -206,7 +195,7 @@ struct InterleavedGraph : MuxGraph {
     ParsedAvi Finish() {
         writer.Reset();
         TearDown();
-        const std::vector<uint8_t> file = ReadFile(path);
+        const std::vector<uint8_t> file = ReadFileBytes(path);
         return avi::ParseAvi(file.data(), file.size());
     }
     ~InterleavedGraph() { DeleteFileW(path.c_str()); }
@@ -608,7 +597,7 @@ TEST(AviMux, RecordsVideoAndAudioOnOneTimelineThroughTheFileWriter) {
     writer.Reset();
     g.TearDown();
 
-    const std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<uint8_t> file = ReadFileBytes(path);
     DeleteFileW(path.c_str());
     const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
     ASSERT_TRUE(avi.ok) << avi.error;
@@ -711,7 +700,7 @@ TEST(AviMux, WritesEveryStreamItsOwnWayWithoutTheLegacyIndexWhenAsked) {
     writer.Reset();
     g.TearDown();
 
-    const std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<uint8_t> file = ReadFileBytes(path);
     DeleteFileW(path.c_str());
     const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
     ASSERT_TRUE(avi.ok) << avi.error;

@@ -140,16 +140,11 @@ protected:
 
     // The output file is a RIFF AVI of at least min_size bytes.
     void ExpectAviFile(size_t min_size) {
-        WIN32_FILE_ATTRIBUTE_DATA attrs{};
-        ASSERT_TRUE(GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attrs));
-        EXPECT_GE(attrs.nFileSizeLow, min_size);
-        FILE* f = _wfopen(path_.c_str(), L"rb");
-        ASSERT_NE(f, nullptr);
-        char head[12] = {};
-        EXPECT_EQ(fread(head, 1, sizeof head, f), sizeof head);
-        fclose(f);
-        EXPECT_EQ(std::string(head, 4), "RIFF");
-        EXPECT_EQ(std::string(head + 8, 4), "AVI ");
+        const std::vector<uint8_t> file = ReadFileBytes(path_);
+        EXPECT_GE(file.size(), min_size);
+        ASSERT_GE(file.size(), 12u);
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+        EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 12), "AVI ");
     }
 
     ComPtr<IBaseFilter> OutputFile(ComPtr<IFileSinkFilter>* sink = nullptr) {
