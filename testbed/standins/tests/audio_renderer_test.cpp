@@ -13,8 +13,8 @@
 
 #include "audio_renderer_stats.h"
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/stream_filters.h"
+#include "testbed/tests_support/test_support.h"
 #include "testbed/testcard/portable/audio_tone.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"

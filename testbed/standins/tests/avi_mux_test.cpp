@@ -16,8 +16,8 @@
 #include "avi_layout.h"
 #include "avi_parse.h"
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "testbed/common/filter.h"
 #include "testbed/common/pin.h"
 
@@ -31,23 +31,11 @@ constexpr uint32_t Fcc(char a, char b, char c, char d) { return avi::FourCC(a, b
 
 // A VIDEOINFOHEADER type of w x h with the given compression.
 testbed::MediaType VideoType(DWORD compression, WORD bits, int w, int h, REFERENCE_TIME frame, bool temporal) {
-    testbed::MediaType mt;
-    mt->majortype = MEDIATYPE_Video;
-    mt->subtype = MEDIASUBTYPE_UYVY;
-    mt->subtype.Data1 = compression;
-    mt->formattype = FORMAT_VideoInfo;
+    GUID subtype = MEDIASUBTYPE_UYVY;
+    subtype.Data1 = compression;
+    testbed::MediaType mt = VideoInfoType(subtype, w, h, bits, compression, frame);
     mt->bFixedSizeSamples = !temporal;
     mt->bTemporalCompression = temporal;
-    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormat(sizeof(VIDEOINFOHEADER)));
-    vih->AvgTimePerFrame = frame;
-    vih->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih->bmiHeader.biWidth = w;
-    vih->bmiHeader.biHeight = h;
-    vih->bmiHeader.biPlanes = 1;
-    vih->bmiHeader.biBitCount = bits;
-    vih->bmiHeader.biCompression = compression;
-    vih->bmiHeader.biSizeImage = static_cast<DWORD>(w * h * bits / 8);
-    mt->lSampleSize = vih->bmiHeader.biSizeImage;
     return mt;
 }
 
@@ -73,17 +61,6 @@ std::wstring TempFile() {
     wchar_t dir[MAX_PATH], file[MAX_PATH];
     if (!GetTempPathW(MAX_PATH, dir) || !GetTempFileNameW(dir, L"mux", 0, file)) return L"";
     return file;
-}
-
-std::vector<uint8_t> ReadFile(const std::wstring& path) {
-    std::vector<uint8_t> bytes;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return bytes;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    fclose(f);
-    return bytes;
 }
 
 std::vector<uint8_t> DataOf(const std::vector<uint8_t>& file, const ParsedChunk& c) {
@@ -218,7 +195,7 @@ struct InterleavedGraph : MuxGraph {
     ParsedAvi Finish() {
         writer.Reset();
         TearDown();
-        const std::vector<uint8_t> file = ReadFile(path);
+        const std::vector<uint8_t> file = ReadFileBytes(path);
         return avi::ParseAvi(file.data(), file.size());
     }
     ~InterleavedGraph() { DeleteFileW(path.c_str()); }
@@ -620,7 +597,7 @@ TEST(AviMux, RecordsVideoAndAudioOnOneTimelineThroughTheFileWriter) {
     writer.Reset();
     g.TearDown();
 
-    const std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<uint8_t> file = ReadFileBytes(path);
     DeleteFileW(path.c_str());
     const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
     ASSERT_TRUE(avi.ok) << avi.error;
@@ -723,7 +700,7 @@ TEST(AviMux, WritesEveryStreamItsOwnWayWithoutTheLegacyIndexWhenAsked) {
     writer.Reset();
     g.TearDown();
 
-    const std::vector<uint8_t> file = ReadFile(path);
+    const std::vector<uint8_t> file = ReadFileBytes(path);
     DeleteFileW(path.c_str());
     const ParsedAvi avi = avi::ParseAvi(file.data(), file.size());
     ASSERT_TRUE(avi.ok) << avi.error;

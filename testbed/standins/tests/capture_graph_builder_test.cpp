@@ -1,9 +1,8 @@
 // The Capture Graph Builder stand-in as the prefix serves it for
 // CLSID_CaptureGraphBuilder2.
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
-#include "test_source.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 
 #include <gtest/gtest.h>
 
@@ -112,44 +111,40 @@ protected:
         control.Reset();
         builder_.Reset();
         graph_.Reset();
-        for (TestSource* s : sources_) EXPECT_EQ(s->Release(), 0u);
+        for (PushSource* s : sources_) EXPECT_EQ(s->Release(), 0u);
         DeleteFileW(path_.c_str());
     }
 
-    TestSource* AddSource(const VideoType& type, std::vector<PinSpec> pins, const wchar_t* name = L"Source") {
-        auto* source = new TestSource(type, std::move(pins));
+    PushSource* AddSource(const testbed::MediaType& type, const std::vector<PinSpec>& pins,
+                          const wchar_t* name = L"Source") {
+        auto* source = new PushSource(type, type->lSampleSize, pins);
         sources_.push_back(source);
         EXPECT_EQ(graph_->AddFilter(source, name), S_OK);
         return source;
     }
 
     // Runs the graph, pushes frames from the source's first pin, stops.
-    void Record(TestSource* source, int frames) {
+    void Record(PushSource* source, int frames) {
         ComPtr<IMediaControl> control;
         ASSERT_EQ(graph_->QueryInterface(IID_IMediaControl, control.PutVoid()), S_OK);
         ASSERT_TRUE(SUCCEEDED(control->Run()));
-        ASSERT_TRUE(WaitFor([&] { return source->State() == State_Running; }));
+        ASSERT_TRUE(WaitFor([&] { return source->CurrentState() == State_Running; }));
         AM_MEDIA_TYPE mt{};
-        ASSERT_EQ(source->Pin(0)->ConnectionMediaType(&mt), S_OK);
+        ASSERT_EQ(source->Output()->ConnectionMediaType(&mt), S_OK);
         std::vector<uint8_t> frame(mt.lSampleSize, 0x80);
         testbed::FreeMediaType(&mt);
         for (int i = 0; i < frames; ++i)
-            EXPECT_EQ(source->Deliver(0, frame.data(), frame.size(), i * 166833LL, (i + 1) * 166833LL), S_OK);
+            EXPECT_EQ(source->Push(frame.data(), frame.size(), i * 166833LL, (i + 1) * 166833LL, RunFrame(i)), S_OK);
         ASSERT_TRUE(SUCCEEDED(control->Stop()));
     }
 
     // The output file is a RIFF AVI of at least min_size bytes.
     void ExpectAviFile(size_t min_size) {
-        WIN32_FILE_ATTRIBUTE_DATA attrs{};
-        ASSERT_TRUE(GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attrs));
-        EXPECT_GE(attrs.nFileSizeLow, min_size);
-        FILE* f = _wfopen(path_.c_str(), L"rb");
-        ASSERT_NE(f, nullptr);
-        char head[12] = {};
-        EXPECT_EQ(fread(head, 1, sizeof head, f), sizeof head);
-        fclose(f);
-        EXPECT_EQ(std::string(head, 4), "RIFF");
-        EXPECT_EQ(std::string(head + 8, 4), "AVI ");
+        const std::vector<uint8_t> file = ReadFileBytes(path_);
+        EXPECT_GE(file.size(), min_size);
+        ASSERT_GE(file.size(), 12u);
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+        EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 12), "AVI ");
     }
 
     ComPtr<IBaseFilter> OutputFile(ComPtr<IFileSinkFilter>* sink = nullptr) {
@@ -164,10 +159,10 @@ protected:
     ComApartment com_;
     ComPtr<IGraphBuilder> graph_;
     ComPtr<ICaptureGraphBuilder2> builder_;
-    std::vector<TestSource*> sources_;
+    std::vector<PushSource*> sources_;
     std::wstring path_;
-    VideoType rgb32_{MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB};
-    VideoType uyvy_{MEDIASUBTYPE_UYVY, 64, 36, 16, kUyvy};
+    const testbed::MediaType rgb32_ = VideoInfoType(MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB, 166833);
+    const testbed::MediaType uyvy_ = VideoInfoType(MEDIASUBTYPE_UYVY, 64, 36, 16, kUyvy, 166833);
 };
 
 TEST_F(CaptureGraphBuilderTest, SetOutputFileNameAddsAnAviMuxWritingToTheFile) {
@@ -213,19 +208,19 @@ TEST_F(CaptureGraphBuilderTest, SetOutputFileNameAddsAnAviMuxWritingToTheFile) {
     EXPECT_EQ(graph_->RemoveFilter(second.Get()), S_OK);
 
     // The first pair writes the named file.
-    TestSource* source = AddSource(rgb32_, {{L"Out", nullptr}});
+    PushSource* source = AddSource(rgb32_, {{L"Out", nullptr}});
     ASSERT_EQ(builder_->RenderStream(nullptr, nullptr, source->AsFilter(), nullptr, mux.Get()), S_OK);
     Record(source, 2);
-    ExpectAviFile(2 * rgb32_.FrameBytes());
+    ExpectAviFile(2 * rgb32_->lSampleSize);
 }
 
 TEST_F(CaptureGraphBuilderTest, RendersAnOutputPinThroughAnIntermediateIntoTheFile) {
-    TestSource* source = AddSource(uyvy_, {{L"Out", nullptr}});
+    PushSource* source = AddSource(uyvy_, {{L"Out", nullptr}});
     ComPtr<IBaseFilter> decoder = AddNewFilter(graph_.Get(), CLSID_AVIDec, L"AVI Decompressor");
     ASSERT_TRUE(decoder);
     ComPtr<IBaseFilter> mux = OutputFile();
-    ASSERT_EQ(builder_->RenderStream(nullptr, nullptr, source->Pin(0), decoder.Get(), mux.Get()), S_OK);
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(0)).Get(), decoder.Get()));
+    ASSERT_EQ(builder_->RenderStream(nullptr, nullptr, source->Output(), decoder.Get(), mux.Get()), S_OK);
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output()).Get(), decoder.Get()));
     ComPtr<IPin> decoded = PinAt(decoder.Get(), PINDIR_OUTPUT, 0);
     EXPECT_TRUE(SameObject(PeerFilter(decoded.Get()).Get(), mux.Get()));
     AM_MEDIA_TYPE mt{};
@@ -239,7 +234,7 @@ TEST_F(CaptureGraphBuilderTest, RendersAnOutputPinThroughAnIntermediateIntoTheFi
 }
 
 TEST_F(CaptureGraphBuilderTest, PreviewOfACaptureOnlySourceGoesThroughASmartTee) {
-    TestSource* source = AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
+    PushSource* source = AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
     ComPtr<IBaseFilter> renderer = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Preview renderer");
     ComPtr<IBaseFilter> spare = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Spare renderer");
     ASSERT_TRUE(renderer && spare);
@@ -247,7 +242,7 @@ TEST_F(CaptureGraphBuilderTest, PreviewOfACaptureOnlySourceGoesThroughASmartTee)
               VFW_S_NOPREVIEWPIN);
     ComPtr<IBaseFilter> tee = FilterWithClsid(graph_.Get(), CLSID_SmartTee);
     ASSERT_TRUE(tee);
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(0)).Get(), tee.Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output()).Get(), tee.Get()));
     EXPECT_TRUE(SameObject(PeerFilter(Named(tee.Get(), L"Preview").Get()).Get(), renderer.Get()));
 
     // The capture stream then comes from the same tee.
@@ -266,7 +261,7 @@ TEST_F(CaptureGraphBuilderTest, PreviewOfACaptureOnlySourceGoesThroughASmartTee)
 // Wine's own Smart Tee carries the stream: the capture output into the file,
 // the preview output to a renderer, both from one capture pin.
 TEST_F(CaptureGraphBuilderTest, ACaptureOnlySourceRecordsAndPreviewsThroughTheSmartTee) {
-    TestSource* source = AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
+    PushSource* source = AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
     auto* preview = new RecordingSink;
     ComPtr<IBaseFilter> preview_filter = ComPtr<IBaseFilter>::Adopt(preview);
     ASSERT_EQ(graph_->AddFilter(preview_filter.Get(), L"Preview"), S_OK);
@@ -278,31 +273,31 @@ TEST_F(CaptureGraphBuilderTest, ACaptureOnlySourceRecordsAndPreviewsThroughTheSm
               S_OK);
     const int frames = 4;
     Record(source, frames);
-    ExpectAviFile(frames * rgb32_.FrameBytes());
+    ExpectAviFile(frames * rgb32_->lSampleSize);
     EXPECT_TRUE(preview->WaitForCount(1));
     const std::vector<Received> shown = preview->Samples();
     ASSERT_FALSE(shown.empty());
-    EXPECT_EQ(shown[0].data.size(), rgb32_.FrameBytes());
+    EXPECT_EQ(shown[0].data.size(), rgb32_->lSampleSize);
     ASSERT_TRUE(SUCCEEDED(graph_->RemoveFilter(preview_filter.Get())));
     EXPECT_EQ(preview_filter.Detach()->Release(), 0u);
 }
 
 TEST_F(CaptureGraphBuilderTest, SourcesWithAPreviewPinAreRenderedWithoutATee) {
-    TestSource* source =
+    PushSource* source =
         AddSource(rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}, {L"Preview", &PIN_CATEGORY_PREVIEW}});
     ComPtr<IBaseFilter> preview = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Preview renderer");
     ComPtr<IBaseFilter> capture = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Capture renderer");
     ASSERT_TRUE(preview && capture);
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_PREVIEW, nullptr, source->AsFilter(), nullptr, preview.Get()), S_OK);
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, nullptr, source->AsFilter(), nullptr, capture.Get()), S_OK);
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(1)).Get(), preview.Get()));
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(0)).Get(), capture.Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output(1)).Get(), preview.Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output()).Get(), capture.Get()));
     EXPECT_FALSE(FilterWithClsid(graph_.Get(), CLSID_SmartTee));
     EXPECT_EQ(builder_->RenderStream(&PIN_CATEGORY_CC, nullptr, source->AsFilter(), nullptr, preview.Get()), E_INVALIDARG);
 }
 
 TEST_F(CaptureGraphBuilderTest, FindInterfaceReachesTheCaptureFilterUpstreamOfTheMux) {
-    TestSource* source = AddSource(uyvy_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
+    PushSource* source = AddSource(uyvy_, {{L"Capture", &PIN_CATEGORY_CAPTURE}});
     source->SetDroppedCount(3);
     ComPtr<IBaseFilter> decoder = AddNewFilter(graph_.Get(), CLSID_AVIDec, L"AVI Decompressor");
     ASSERT_TRUE(decoder);
@@ -337,7 +332,7 @@ TEST_F(CaptureGraphBuilderTest, FindInterfaceReachesTheCaptureFilterUpstreamOfTh
 }
 
 TEST_F(CaptureGraphBuilderTest, RenderStreamFromAFilterTakesItsFreeOutputsInTurn) {
-    TestSource* source = AddSource(rgb32_, {{L"First", nullptr}, {L"Second", nullptr}});
+    PushSource* source = AddSource(rgb32_, {{L"First", nullptr}, {L"Second", nullptr}});
     ComPtr<IBaseFilter> sinks[3];
     for (auto& s : sinks) {
         s = AddNewFilter(graph_.Get(), kClsidNullRenderer, nullptr);
@@ -345,8 +340,8 @@ TEST_F(CaptureGraphBuilderTest, RenderStreamFromAFilterTakesItsFreeOutputsInTurn
     }
     EXPECT_EQ(builder_->RenderStream(nullptr, nullptr, source->AsFilter(), nullptr, sinks[0].Get()), S_OK);
     EXPECT_EQ(builder_->RenderStream(nullptr, nullptr, source->AsFilter(), nullptr, sinks[1].Get()), S_OK);
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(0)).Get(), sinks[0].Get()));
-    EXPECT_TRUE(SameObject(PeerFilter(source->Pin(1)).Get(), sinks[1].Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output()).Get(), sinks[0].Get()));
+    EXPECT_TRUE(SameObject(PeerFilter(source->Output(1)).Get(), sinks[1].Get()));
     EXPECT_TRUE(FAILED(builder_->RenderStream(nullptr, nullptr, source->AsFilter(), nullptr, sinks[2].Get())));
     EXPECT_FALSE(IsConnected(PinAt(sinks[2].Get(), PINDIR_INPUT, 0).Get()));
 
@@ -357,9 +352,9 @@ TEST_F(CaptureGraphBuilderTest, RenderStreamFromAFilterTakesItsFreeOutputsInTurn
 }
 
 TEST_F(CaptureGraphBuilderTest, RenderStreamWithoutASinkAddsTheDefaultVideoRenderer) {
-    TestSource* source = AddSource(rgb32_, {{L"Out", nullptr}});
+    PushSource* source = AddSource(rgb32_, {{L"Out", nullptr}});
     EXPECT_EQ(builder_->RenderStream(nullptr, &MEDIATYPE_Video, source->AsFilter(), nullptr, nullptr), S_OK);
-    EXPECT_TRUE(IsConnected(source->Pin(0)));
+    EXPECT_TRUE(IsConnected(source->Output()));
     EXPECT_TRUE(FilterWithClsid(graph_.Get(), CLSID_VideoRenderer));
     // No pin of the type: S_OK and nothing connected, as Windows' builder answers.
     EXPECT_EQ(builder_->RenderStream(nullptr, &MEDIATYPE_Audio, source->AsFilter(), nullptr, nullptr), S_OK);
@@ -367,7 +362,7 @@ TEST_F(CaptureGraphBuilderTest, RenderStreamWithoutASinkAddsTheDefaultVideoRende
 }
 
 TEST_F(CaptureGraphBuilderTest, FindPinSelectsByDirectionCategoryTypeConnectionAndIndex) {
-    TestSource* source = AddSource(
+    PushSource* source = AddSource(
         rgb32_, {{L"Capture", &PIN_CATEGORY_CAPTURE}, {L"Preview", &PIN_CATEGORY_PREVIEW}, {L"Plain", nullptr}});
     auto find = [&](IUnknown* from, PIN_DIRECTION dir, const GUID* cat, const GUID* type, BOOL free, int n,
                     HRESULT* hr) {
@@ -377,24 +372,24 @@ TEST_F(CaptureGraphBuilderTest, FindPinSelectsByDirectionCategoryTypeConnectionA
         return owned;
     };
     HRESULT hr;
-    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &hr).Get(), source->Pin(0));
+    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &hr).Get(), source->Output());
     EXPECT_EQ(hr, S_OK);
     EXPECT_FALSE(find(source->AsFilter(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 1, &hr));
     EXPECT_EQ(hr, E_FAIL);
-    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 2, &hr).Get(), source->Pin(2));
+    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 2, &hr).Get(), source->Output(2));
     EXPECT_FALSE(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 3, &hr));
     EXPECT_FALSE(find(source->AsFilter(), PINDIR_INPUT, nullptr, nullptr, FALSE, 0, &hr));
     EXPECT_EQ(hr, E_FAIL);
     EXPECT_FALSE(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, &MEDIATYPE_Audio, FALSE, 0, &hr));
-    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, &MEDIATYPE_Video, FALSE, 0, &hr).Get(), source->Pin(0));
+    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, &MEDIATYPE_Video, FALSE, 0, &hr).Get(), source->Output());
 
     ComPtr<IBaseFilter> renderer = AddNewFilter(graph_.Get(), kClsidNullRenderer, L"Renderer");
-    ASSERT_EQ(graph_->Connect(source->Pin(0), PinAt(renderer.Get(), PINDIR_INPUT, 0).Get()), S_OK);
-    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, nullptr, TRUE, 0, &hr).Get(), source->Pin(1));
+    ASSERT_EQ(graph_->Connect(source->Output(), PinAt(renderer.Get(), PINDIR_INPUT, 0).Get()), S_OK);
+    EXPECT_EQ(find(source->AsFilter(), PINDIR_OUTPUT, nullptr, nullptr, TRUE, 0, &hr).Get(), source->Output(1));
 
-    EXPECT_EQ(find(source->Pin(1), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0, &hr).Get(),
-              source->Pin(1));
-    EXPECT_FALSE(find(source->Pin(1), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &hr));
+    EXPECT_EQ(find(source->Output(1), PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE, 0, &hr).Get(),
+              source->Output(1));
+    EXPECT_FALSE(find(source->Output(1), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, &hr));
     EXPECT_EQ(hr, E_FAIL);
     EXPECT_FALSE(find(graph_.Get(), PINDIR_OUTPUT, nullptr, nullptr, FALSE, 0, &hr));
     EXPECT_EQ(hr, E_NOINTERFACE);

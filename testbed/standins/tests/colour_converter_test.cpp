@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 
 namespace fernwood::test {
 namespace {

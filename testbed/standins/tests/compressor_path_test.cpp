@@ -2,9 +2,10 @@
 // capture pin, through a compressor bound from the video compressor
 // category, into the AVI Mux and the File Writer; and what the platform does
 // when the compressor cannot take the card's pictures.
+#include "avi_parse.h"
 #include "dshow_util.h"
-#include "test_graph.h"
-#include "test_source.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "testbed/testcard/portable/test_pattern.h"
 #include "testbed/testcard/testcard_ids.h"
 
@@ -195,61 +196,21 @@ struct AviVideo {
     std::vector<std::vector<uint8_t>> frames;
 };
 
-class AviWalker {
-public:
-    explicit AviWalker(AviVideo* out) : out_(out) {}
-
-    void Walk(const uint8_t* p, size_t size, bool in_movi) {
-        size_t pos = 0;
-        while (size - pos >= 8) {
-            const char* id = reinterpret_cast<const char*>(p + pos);
-            uint32_t len = 0;
-            std::memcpy(&len, p + pos + 4, 4);
-            if (len > size - pos - 8) return;  // cut short
-            const uint8_t* body = p + pos + 8;
-            const std::string fourcc(id, 4);
-            if ((fourcc == "RIFF" || fourcc == "LIST") && len >= 4) {
-                const std::string type(reinterpret_cast<const char*>(body), 4);
-                if (type == "strl") ++stream_;
-                Walk(body + 4, len - 4, in_movi || type == "movi");
-            } else if (fourcc == "strh" && len >= 4) {
-                if (video_stream_ < 0 && std::memcmp(body, "vids", 4) == 0) video_stream_ = stream_;
-            } else if (fourcc == "strf" && stream_ == video_stream_ && !out_->has_format &&
-                       len >= sizeof(BITMAPINFOHEADER)) {
-                std::memcpy(&out_->format, body, sizeof(BITMAPINFOHEADER));
-                out_->has_format = true;
-            } else if (in_movi && IsVideoChunk(id)) {
-                out_->frames.emplace_back(body, body + len);
-            }
-            pos += 8 + static_cast<size_t>(len) + (len & 1);
-            if (pos > size) return;
-        }
-    }
-
-private:
-    bool IsVideoChunk(const char* id) const {
-        if (video_stream_ < 0 || id[0] < '0' || id[0] > '9' || id[1] < '0' || id[1] > '9') return false;
-        const int stream = (id[0] - '0') * 10 + (id[1] - '0');
-        return stream == video_stream_ && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b');
-    }
-
-    AviVideo* out_;
-    int stream_ = -1;
-    int video_stream_ = -1;
-};
-
 bool ReadAviVideo(const std::wstring& path, AviVideo* video) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return false;
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    fclose(f);
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "AVI ", 4) != 0)
-        return false;
-    AviWalker(video).Walk(bytes.data(), bytes.size(), false);
-    return video->has_format;
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const avi::ParsedAvi avi = avi::ParseAvi(bytes.data(), bytes.size());
+    EXPECT_TRUE(avi.ok) << avi.error;
+    const auto is_video = [](const avi::ParsedStream& s) { return s.type == mmioFOURCC('v', 'i', 'd', 's'); };
+    const auto stream = std::find_if(avi.streams.begin(), avi.streams.end(), is_video);
+    if (!avi.ok || stream == avi.streams.end() || stream->format.size() < sizeof(BITMAPINFOHEADER)) return false;
+    std::memcpy(&video->format, stream->format.data(), sizeof(BITMAPINFOHEADER));
+    video->has_format = true;
+    for (const avi::ParsedChunk& c : avi.chunks) {
+        const char kind = static_cast<char>(c.id >> 16), compressed = static_cast<char>(c.id >> 24);
+        if (avi::StreamOfChunk(c.id) == stream - avi.streams.begin() && kind == 'd' && (compressed == 'c' || compressed == 'b'))
+            video->frames.emplace_back(bytes.begin() + c.offset + 8, bytes.begin() + c.offset + 8 + c.size);
+    }
+    return true;
 }
 
 TEST(CompressorPath, TheCardRecordsThroughTheTestCodecIntoAFileThatDecodesBack) {
@@ -441,8 +402,8 @@ TEST(PlatformCompressorProbe, WinesAviMuxKeepsAnInputPinForEveryConnectionItHad)
     ASSERT_EQ(graph->ConnectDirect(PinAt(mux.Get(), PINDIR_OUTPUT, 0).Get(), PinAt(writer.Get(), PINDIR_INPUT, 0).Get(),
                                    nullptr),
               S_OK);
-    VideoType type(MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB);
-    auto* source = new TestSource(type, {{L"Out", nullptr}});
+    const testbed::MediaType type = VideoInfoType(MEDIASUBTYPE_RGB32, 64, 36, 32, BI_RGB, 166833);
+    auto* source = new PushSource(type, type->lSampleSize);
     ASSERT_EQ(graph->AddFilter(source, L"Source"), S_OK);
     auto inputs = [&] {
         int n = 0;
@@ -457,8 +418,8 @@ TEST(PlatformCompressorProbe, WinesAviMuxKeepsAnInputPinForEveryConnectionItHad)
         for (auto& pin : PinsOf(mux.Get()))
             if (HasDirection(pin.Get(), PINDIR_INPUT) && !IsConnected(pin.Get())) free = pin;
         ASSERT_TRUE(free);
-        ASSERT_EQ(graph->ConnectDirect(source->Pin(0), free.Get(), nullptr), S_OK) << i;
-        EXPECT_EQ(graph->Disconnect(source->Pin(0)), S_OK);
+        ASSERT_EQ(graph->ConnectDirect(source->Output(), free.Get(), nullptr), S_OK) << i;
+        EXPECT_EQ(graph->Disconnect(source->Output()), S_OK);
         EXPECT_EQ(graph->Disconnect(free.Get()), S_OK);
         EXPECT_EQ(inputs(), 1 + i) << "after " << i << " connections";
     }

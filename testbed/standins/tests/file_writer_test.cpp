@@ -1,7 +1,7 @@
 // The File Writer stand-in as the prefix serves it for CLSID_FileWriter.
 #include "dshow_util.h"
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What the bare platform (Wine) offers and lacks, checked directly against
 // its own DLLs where a stand-in replaces the piece in the test prefix.
-#include "stream_filters.h"
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // FWRL codec, straight through the Video for Windows calls and inside the
 // platform's AVI Decompressor.
 #include "fwrl_codec.h"
-#include "test_graph.h"
-#include "test_source.h"
+#include "testbed/tests_support/test_support.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "uyvy_bars.h"
 #include "uyvy_to_rgb.h"
 
@@ -348,8 +348,8 @@ protected:
     }
 
     // Builds the chain with the grabber asking for the given RGB subtype.
-    void Build(const VideoType& type, const GUID& rgb_subtype) {
-        source_ = new TestSource(type, {{L"Out", nullptr}});
+    void Build(const testbed::MediaType& type, const GUID& rgb_subtype) {
+        source_ = new PushSource(type, type->lSampleSize);
         ASSERT_EQ(graph_->AddFilter(source_, L"UYVY source"), S_OK);
         ComPtr<IBaseFilter> decoder = AddNewFilter(graph_.Get(), CLSID_AVIDec, L"AVI Decompressor");
         ComPtr<IBaseFilter> grabber = AddNewFilter(graph_.Get(), kClsidSampleGrabber, L"Sample Grabber");
@@ -362,7 +362,7 @@ protected:
         want.formattype = FORMAT_VideoInfo;
         ASSERT_EQ(grabber_->SetMediaType(&want), S_OK);
         ASSERT_EQ(grabber_->SetBufferSamples(TRUE), S_OK);
-        ASSERT_EQ(graph_->ConnectDirect(source_->Pin(0), PinAt(decoder.Get(), PINDIR_INPUT, 0).Get(), nullptr),
+        ASSERT_EQ(graph_->ConnectDirect(source_->Output(), PinAt(decoder.Get(), PINDIR_INPUT, 0).Get(), nullptr),
                   S_OK);
         ASSERT_EQ(graph_->Connect(PinAt(decoder.Get(), PINDIR_OUTPUT, 0).Get(),
                                   PinAt(grabber.Get(), PINDIR_INPUT, 0).Get()),
@@ -376,8 +376,8 @@ protected:
     // Runs the graph, pushes one frame and returns what the grabber saw.
     std::vector<uint8_t> Grab(const std::vector<uint8_t>& frame, AM_MEDIA_TYPE* connected) {
         EXPECT_TRUE(SUCCEEDED(control_->Run()));
-        EXPECT_TRUE(WaitFor([&] { return source_->State() == State_Running; }));
-        EXPECT_EQ(source_->Deliver(0, frame.data(), frame.size(), 0, 166833), S_OK);
+        EXPECT_TRUE(WaitFor([&] { return source_->CurrentState() == State_Running; }));
+        EXPECT_EQ(source_->Push(frame.data(), frame.size(), 0, 166833, RunFrame(0)), S_OK);
         long size = 0;
         EXPECT_TRUE(WaitFor([&] { return grabber_->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0; }));
         std::vector<uint8_t> out(static_cast<size_t>(size > 0 ? size : 0));
@@ -392,13 +392,12 @@ protected:
     ComPtr<IGraphBuilder> graph_;
     ComPtr<IMediaControl> control_;
     ComPtr<ISampleGrabber> grabber_;
-    TestSource* source_ = nullptr;
+    PushSource* source_ = nullptr;
 };
 
 TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb32) {
     const int w = 1280, h = 720;
-    VideoType uyvy(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy);
-    Build(uyvy, MEDIASUBTYPE_RGB32);
+    Build(VideoInfoType(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy), MEDIASUBTYPE_RGB32);
     AM_MEDIA_TYPE mt{};
     const auto rgb = Grab(BarsWithWhiteTop(w, h), &mt);
     ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32));
@@ -412,8 +411,7 @@ TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb32) {
 
 TEST_F(AviDecompressorChain, DecodesUyvyBarsToRgb24) {
     const int w = 640, h = 360;
-    VideoType uyvy(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy);
-    Build(uyvy, MEDIASUBTYPE_RGB24);
+    Build(VideoInfoType(MEDIASUBTYPE_UYVY, w, h, 16, kUyvy), MEDIASUBTYPE_RGB24);
     AM_MEDIA_TYPE mt{};
     const auto rgb = Grab(BarsWithWhiteTop(w, h), &mt);
     ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB24));
@@ -433,7 +431,7 @@ TEST_F(AviDecompressorChain, DecodesFwrlFramesOfTheTestCodec) {
     ASSERT_GT(frame.size(), 0u);
     GUID subtype = MEDIASUBTYPE_UYVY;
     subtype.Data1 = kFwrl;
-    Build(VideoType(subtype, w, h, 16, kFwrl), MEDIASUBTYPE_RGB32);
+    Build(VideoInfoType(subtype, w, h, 16, kFwrl), MEDIASUBTYPE_RGB32);
     AM_MEDIA_TYPE mt{};
     const auto rgb = Grab(frame, &mt);
     ASSERT_TRUE(IsEqualGUID(mt.subtype, MEDIASUBTYPE_RGB32));

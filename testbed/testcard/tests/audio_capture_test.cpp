@@ -5,6 +5,7 @@
 #include "testbed/common/media_type.h"
 #include "testbed/testcard/testcard_ids.h"
 #include "testbed/testcard/testcard_setup.h"
+#include "testbed/tests_support/stream_filters.h"
 #include "testcard_harness.h"
 
 namespace testcard_test {
@@ -46,17 +47,8 @@ class AudioCaptureTest : public ComTest {
 
   // SetFormat with a 16-bit PCM type at `rate`, made from nothing the card handed out.
   HRESULT SetRate(DWORD rate, WORD channels = 2) {
-    const WORD block = static_cast<WORD>(2 * channels);
-    WAVEFORMATEX wfx = {WAVE_FORMAT_PCM, channels, rate, rate * block, block, 16, 0};
-    AM_MEDIA_TYPE mt = {};
-    mt.majortype = MEDIATYPE_Audio;
-    mt.subtype = MEDIASUBTYPE_PCM;
-    mt.bFixedSizeSamples = TRUE;
-    mt.lSampleSize = block;
-    mt.formattype = FORMAT_WaveFormatEx;
-    mt.cbFormat = sizeof(wfx);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&wfx);
-    return config_->SetFormat(&mt);
+    testbed::MediaType mt = PcmType(static_cast<int>(rate), channels);
+    return config_->SetFormat(mt.operator->());
   }
 
   DWORD CurrentRate() {
@@ -347,7 +339,7 @@ TEST_F(AudioCaptureTest, DownstreamThatHoldsBuffersMakesSoundGoLost) {
   ASSERT_EQ(S_OK, run.Start());
   ComPtr<ITestCardAudioStats> stats = Stats();
   LONG lost = 0;
-  ASSERT_TRUE(PollUntil([&] { return stats->GetLostBuffers(&lost) == S_OK && lost >= 10; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return stats->GetLostBuffers(&lost) == S_OK && lost >= 10; }, 20000));
   LONG buffers = 0, largest = 0, smallest = 0;
   ASSERT_EQ(S_OK, stats->GetDeliveryStats(&buffers, &largest, &smallest));
   EXPECT_EQ(3, buffers);
@@ -462,16 +454,7 @@ class AudioFormatTest : public AudioCaptureTest, public ::testing::WithParamInte
 // in the type asked for, from an allocator of its own, half a second a buffer.
 TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
   const PcmCase& pcm = GetParam();
-  const WORD block = static_cast<WORD>(pcm.channels * pcm.bits / 8);
-  WAVEFORMATEX wfx = {WAVE_FORMAT_PCM, pcm.channels, pcm.rate, pcm.rate * block, block, pcm.bits, 0};
-  AM_MEDIA_TYPE mt = {};
-  mt.majortype = MEDIATYPE_Audio;
-  mt.subtype = MEDIASUBTYPE_PCM;
-  mt.bFixedSizeSamples = TRUE;
-  mt.lSampleSize = block;
-  mt.formattype = FORMAT_WaveFormatEx;
-  mt.cbFormat = sizeof(wfx);
-  mt.pbFormat = reinterpret_cast<BYTE*>(&wfx);
+  testbed::MediaType mt = PcmType(static_cast<int>(pcm.rate), pcm.channels, pcm.bits);
   graph_ = CreateGraph();
   sink_ = CreateSink(MEDIATYPE_Audio);
   ASSERT_EQ(S_OK, graph_->AddFilter(filter_.Get(), L"Audio"));
@@ -480,13 +463,13 @@ TEST_P(AudioFormatTest, DeliversHalfASecondInTheConnectedFormat) {
   ASSERT_EQ(S_OK, ComPtr<IPin>(sink_->Input()).As(&input));
   ComPtr<IMemAllocator> offered, used;
   ASSERT_EQ(S_OK, input->GetAllocator(offered.Put()));
-  mt.majortype = MEDIATYPE_Stream;
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
-  mt.majortype = MEDIATYPE_Audio;
-  ASSERT_EQ(S_OK, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt));
+  mt->majortype = MEDIATYPE_Stream;
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt.Get()));
+  mt->majortype = MEDIATYPE_Audio;
+  ASSERT_EQ(S_OK, graph_->ConnectDirect(pin_.Get(), sink_->Input(), &mt.Get()));
   AM_MEDIA_TYPE connected;
   ASSERT_EQ(S_OK, pin_->ConnectionMediaType(&connected));
-  EXPECT_TRUE(testbed::SameMediaType(mt, connected));
+  EXPECT_TRUE(testbed::SameMediaType(mt.Get(), connected));
   testbed::FreeMediaType(&connected);
   ASSERT_EQ(S_OK, input->GetAllocator(used.Put()));
   EXPECT_NE(offered.Get(), used.Get());

@@ -88,7 +88,7 @@ TEST(ChainTest, RecordsCardAndAudioThroughAviMux) {
     ASSERT_EQ(S_OK, writer.As(&sink));
     ASSERT_EQ(S_OK, sink->SetFileName(path, nullptr));
 
-    ComPtr<IPin> capture = PinNamed(card.Get(), L"Capture");
+    ComPtr<IPin> capture = Named(card.Get(), L"Capture");
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, capture.As(&config));
     ASSERT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 166833));

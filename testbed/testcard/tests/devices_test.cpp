@@ -104,7 +104,7 @@ TEST_F(DevicesTest, EachDeviceBindsToItsOwnConfiguration) {
     cards[i] = Bind(video[i].moniker.Get(), &hr);
     ASSERT_EQ(S_OK, hr);
     ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(S_OK, PinNamed(cards[i].Get(), L"Capture").As(&config));
+    ASSERT_EQ(S_OK, Named(cards[i].Get(), L"Capture").As(&config));
     int count = 0, size = 0;
     ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
     EXPECT_EQ(i == 0 ? 7 : 2, count);
@@ -153,11 +153,11 @@ TEST_F(DevicesTest, PinsFollowTheBoundDevice) {
   EXPECT_EQ(1u, CountPins(capture_only.Get()));
   ComPtr<IPin> none;
   EXPECT_EQ(VFW_E_NOT_FOUND, capture_only->FindPin(L"Preview", none.Put()));
-  EXPECT_TRUE(PinNamed(capture_only.Get(), L"Capture"));
+  EXPECT_TRUE(Named(capture_only.Get(), L"Capture"));
   ComPtr<IBaseFilter> with_sound = Bind(video[2].moniker.Get(), &hr);
   ASSERT_EQ(S_OK, hr);
   EXPECT_EQ(3u, CountPins(with_sound.Get()));
-  EXPECT_EQ(PinNamed(with_sound.Get(), L"Audio").Get(), PinAt(with_sound.Get(), 0).Get());
+  EXPECT_EQ(Named(with_sound.Get(), L"Audio").Get(), PinAt(with_sound.Get(), 0).Get());
 }
 
 TEST_F(DevicesTest, DisappearedDeviceIsListedButCannotBeBound) {

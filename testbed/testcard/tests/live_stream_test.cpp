@@ -122,7 +122,7 @@ TEST_F(LiveStreamTest, EveryRunHasItsOwnAdviseAndPausingReleasesIt) {
   ASSERT_TRUE(ticks.WaitFor(5));
   stream.Pause();
   // The thread lets go of the advise once it sees the pause.
-  EXPECT_TRUE(PollUntil([&] { return clock.unadvises.load() == 1; }, 10000));
+  EXPECT_TRUE(WaitFor([&] { return clock.unadvises.load() == 1; }, 10000));
   stream.Run(LiveStream::Now(&clock), &clock);
   ASSERT_TRUE(ticks.WaitFor(10));
   stream.Stop();

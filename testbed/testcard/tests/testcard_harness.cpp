@@ -33,67 +33,6 @@ std::wstring BesideTest(const wchar_t* file) {
 
 }  // namespace
 
-ULONG RefCount(IUnknown* object) {
-  object->AddRef();
-  return object->Release();
-}
-
-ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid) {
-  ComPtr<IBaseFilter> filter;
-  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                filter.PutVoid());
-  EXPECT_EQ(S_OK, hr);
-  return filter;
-}
-
-ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index) {
-  ComPtr<IEnumPins> pins;
-  ComPtr<IPin> pin;
-  if (FAILED(filter->EnumPins(pins.Put())) || pins->Skip(index) != S_OK ||
-      pins->Next(1, pin.Put(), nullptr) != S_OK)
-    return {};
-  return pin;
-}
-
-ComPtr<IPin> PinNamed(IBaseFilter* filter, const wchar_t* name) {
-  ComPtr<IPin> pin;
-  filter->FindPin(name, pin.Put());
-  return pin;
-}
-
-ComPtr<IGraphBuilder> CreateGraph() {
-  ComPtr<IGraphBuilder> graph;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_IGraphBuilder, graph.PutVoid()));
-  return graph;
-}
-
-void ExpectStateWalk(IBaseFilter* filter, HRESULT paused) {
-  FILTER_STATE state = State_Running;
-  EXPECT_EQ(S_OK, filter->GetState(0, &state));
-  EXPECT_EQ(State_Stopped, state);
-  EXPECT_EQ(S_OK, filter->Pause());
-  EXPECT_EQ(paused, filter->GetState(0, &state));
-  EXPECT_EQ(State_Paused, state);
-  EXPECT_EQ(S_OK, filter->Run(0));
-  EXPECT_EQ(S_OK, filter->GetState(0, &state));
-  EXPECT_EQ(State_Running, state);
-  EXPECT_EQ(S_OK, filter->Pause());
-  EXPECT_EQ(paused, filter->GetState(0, &state));
-  EXPECT_EQ(State_Paused, state);
-  EXPECT_EQ(S_OK, filter->Stop());
-  EXPECT_EQ(S_OK, filter->GetState(0, &state));
-  EXPECT_EQ(State_Stopped, state);
-  // Straight from stopped to running and back.
-  EXPECT_EQ(S_OK, filter->Run(0));
-  EXPECT_EQ(S_OK, filter->GetState(0, &state));
-  EXPECT_EQ(State_Running, state);
-  EXPECT_EQ(S_OK, filter->Stop());
-  EXPECT_EQ(S_OK, filter->Stop());
-  EXPECT_EQ(S_OK, filter->GetState(0, &state));
-  EXPECT_EQ(State_Stopped, state);
-}
-
 class SinkPin : public testbed::InputPin {
  public:
   SinkPin(SinkFilter& sink, REFGUID majortype) : InputPin(sink, L"In"), sink_(sink), majortype_(majortype) {}
@@ -292,15 +231,6 @@ HRESULT SetUyvyFormat(IAMStreamConfig* config, int width, int height, REFERENCE_
 
 namespace {
 
-std::wstring ReadText(IPropertyBag* bag, const wchar_t* name) {
-  VARIANT value;
-  VariantInit(&value);
-  std::wstring text;
-  if (SUCCEEDED(bag->Read(name, &value, nullptr)) && V_VT(&value) == VT_BSTR) text = V_BSTR(&value);
-  VariantClear(&value);
-  return text;
-}
-
 bool IsTestCard(const std::wstring& clsid_text) {
   CLSID id;
   return SUCCEEDED(CLSIDFromString(clsid_text.c_str(), &id)) &&
@@ -317,20 +247,11 @@ bool FailedAsUnplugged(HRESULT hr) {
 
 std::vector<ListedDevice> ListDevices(REFCLSID category) {
   std::vector<ListedDevice> devices;
-  ComPtr<ICreateDevEnum> enumerator;
-  ComPtr<IEnumMoniker> monikers;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICreateDevEnum, enumerator.PutVoid()));
-  if (!enumerator || enumerator->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-    return devices;
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.Put(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
-    std::wstring name = ReadText(bag.Get(), L"FriendlyName");
-    if (!name.empty() && IsTestCard(ReadText(bag.Get(), L"CLSID")))
-      devices.push_back({name, ReadText(bag.Get(), L"DevicePath"), moniker});
-  }
+  ForEachDevice(category, [&devices](const DeviceEntry& entry, IMoniker* moniker) {
+    if (!entry.friendly_name.empty() && IsTestCard(entry.clsid))
+      devices.push_back({entry.friendly_name, entry.device_path, ComPtr<IMoniker>(moniker)});
+    return false;
+  });
   return devices;
 }
 

@@ -1,5 +1,6 @@
-// Helpers for the test card's tests: COM set-up, reference counts, pins,
-// and a small sink filter that records what arrives.
+// Helpers for the test card's tests beside the shared ones: a small sink
+// filter that records what arrives, another program holding the card, the
+// card's devices and graph events.
 #pragma once
 
 #include <windows.h>
@@ -16,28 +17,12 @@
 #include "testbed/common/filter.h"
 #include "testbed/common/pin.h"
 #include "testbed/testcard/video_types.h"
+#include "testbed/tests_support/test_support.h"
 
 namespace testcard_test {
 
 using testbed::ComPtr;
-
-// Every test runs in a single-threaded apartment, as the viewer does.
-class ComTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
-  void TearDown() override { CoUninitialize(); }
-};
-
-// The object's reference count, without changing it.
-ULONG RefCount(IUnknown* object);
-
-ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid);
-ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index);
-ComPtr<IPin> PinNamed(IBaseFilter* filter, const wchar_t* name);
-ComPtr<IGraphBuilder> CreateGraph();
-// Walks the filter through stopped, paused, running and back, as a graph
-// does; GetState answers `paused` while paused.
-void ExpectStateWalk(IBaseFilter* filter, HRESULT paused);
+using namespace fernwood::test;
 
 // Runs a graph and stops it however the test ends: Wine's graph never
 // finishes releasing filters that are left paused or running.
@@ -161,15 +146,5 @@ bool FailedAsUnplugged(HRESULT hr);
 // Waits (bounded) for the graph to pass on an event with this code.
 bool WaitForEvent(IGraphBuilder* graph, long code, DWORD timeout_ms, LONG_PTR* param1,
                   LONG_PTR* param2);
-
-// Polls (bounded) until done() holds; for counters that have no event.
-template <class Done>
-bool PollUntil(Done done, DWORD timeout_ms) {
-  for (DWORD waited = 0; !done(); waited += 10) {
-    if (waited >= timeout_ms) return false;
-    Sleep(10);
-  }
-  return true;
-}
 
 }  // namespace testcard_test

@@ -33,8 +33,8 @@ class VideoCaptureTest : public ComTest {
     else
       filter_ = CreateFilter(CLSID_TestCardVideo);
     ASSERT_TRUE(filter_);
-    capture_ = PinNamed(filter_.Get(), L"Capture");
-    preview_ = PinNamed(filter_.Get(), L"Preview");
+    capture_ = Named(filter_.Get(), L"Capture");
+    preview_ = Named(filter_.Get(), L"Preview");
     ASSERT_TRUE(capture_ && preview_);
     ASSERT_EQ(S_OK, capture_.As(&config_));
   }
@@ -299,7 +299,7 @@ TEST_F(VideoCaptureTest, SetFormatTakesWhatAnyCapabilityOfTheSubtypeAllows) {
   ASSERT_TRUE(setup.SetText(setup.Video(0), L"Capabilities", L"UYVY 1280x720, YUY2 1920x1080"));
   ComPtr<IBaseFilter> card = CreateFilter(CLSID_TestCardVideo);
   ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, PinNamed(card.Get(), L"Capture").As(&config));
+  ASSERT_EQ(S_OK, Named(card.Get(), L"Capture").As(&config));
   EXPECT_EQ(E_FAIL, SetUyvyFormat(config.Get(), 1920, 1080, 333667));
   EXPECT_EQ(S_OK, SetUyvyFormat(config.Get(), 1280, 720, 333667));
 }
@@ -714,7 +714,7 @@ TEST_F(VideoStreamTest, DownstreamThatHoldsSamplesMakesTheCardLoseFrames) {
   ASSERT_EQ(S_OK, filter_.As(&dropped));
   ASSERT_EQ(S_OK, control_->Run());
   long lost = 0;
-  ASSERT_TRUE(PollUntil([&] { return dropped->GetNumDropped(&lost) == S_OK && lost >= 20; }, 20000));
+  ASSERT_TRUE(WaitFor([&] { return dropped->GetNumDropped(&lost) == S_OK && lost >= 20; }, 20000));
   // The pool's eight buffers arrived and stayed; every later frame was lost.
   EXPECT_EQ(8, Counts().kept);
   EXPECT_EQ(8u, sink_->Arrivals().size());
@@ -972,7 +972,7 @@ TEST_F(VideoStreamTest, LongListsAndRangesAreHonouredExactly) {
     // Before anything is chosen, the pin accepts what the ranges allow.
     ComPtr<IBaseFilter> fresh = CreateFilter(CLSID_TestCardVideo);
     EXPECT_EQ(r.expected == S_OK ? S_OK : S_FALSE,
-              PinNamed(fresh.Get(), L"Capture")->QueryAccept(&type.Get()));
+              Named(fresh.Get(), L"Capture")->QueryAccept(&type.Get()));
     EXPECT_EQ(r.expected, config_->SetFormat(const_cast<AM_MEDIA_TYPE*>(&type.Get())));
   }
   // The last one taken: 1280x720 at 50 fps.

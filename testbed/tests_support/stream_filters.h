@@ -1,9 +1,9 @@
-// Two small test filters on the shared testbed base, for the tee and
-// converter tests: a source whose one output carries a fixed media type and
-// whose samples the test pushes itself (any time stamps and flags), and a
-// sink that records what arrives (data, time stamps, flags, an attached media
-// type, stream events) and can play a renderer that switches its buffers to
-// another format.
+// Two small test filters on the shared testbed base: a source whose outputs
+// carry a fixed media type and whose samples the test pushes itself (any time
+// stamps and flags), with pin categories and frame counters as a capture
+// filter has them; and a sink that records what arrives (data, time stamps,
+// flags, an attached media type, stream events) and can play a renderer that
+// switches its buffers to another format.
 #pragma once
 
 #include <dshow.h>
@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -21,10 +22,13 @@
 
 namespace fernwood::test {
 
-// A VIDEOINFOHEADER RGB type of w x h (h < 0: top-down), as a source offers it.
+// A VIDEOINFOHEADER type of w x h (h < 0: top-down), as a source offers it.
+testbed::MediaType VideoInfoType(const GUID& subtype, int w, int h, WORD bits, DWORD compression,
+                                 REFERENCE_TIME frame = 333667);
+// The same for an RGB subtype, with the bit masks that RGB565 carries.
 testbed::MediaType RgbVideoType(const GUID& subtype, int w, int h);
-// 16-bit PCM.
-testbed::MediaType PcmType(int rate, int channels);
+// PCM, 16-bit unless told.
+testbed::MediaType PcmType(int rate, int channels, int bits = 16);
 
 struct PushFlags {
     bool sync = true, preroll = false, discontinuity = false;
@@ -33,49 +37,85 @@ struct PushFlags {
     const AM_MEDIA_TYPE* attach = nullptr;  // a type change announced with the sample
 };
 
+struct PinSpec {
+    const wchar_t* name;
+    const GUID* category;  // null: the pin offers no IKsPropertySet
+};
+
+// The flags of the i-th frame of a run, whose first follows a gap as a
+// capture filter marks it.
+inline PushFlags RunFrame(int i) {
+    PushFlags flags;
+    flags.discontinuity = i == 0;
+    return flags;
+}
+
 class PushSource;
-class PushPin final : public testbed::OutputPin {
+class PushPin final : public testbed::OutputPin, public IKsPropertySet {
 public:
-    PushPin(PushSource& filter, const testbed::MediaType& type, long buffer_size);
+    PushPin(PushSource& filter, const PinSpec& spec, const testbed::MediaType& type, long buffer_size);
+    TESTBED_PIN_IUNKNOWN
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
     HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop, const PushFlags& flags);
     IMediaSample* LastSample() const { return last_sample_; }
     int ReceivesEntered() const { return receives_entered_; }
 
+    STDMETHODIMP Set(REFGUID, DWORD, void*, DWORD, void*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size, DWORD* returned) override;
+    STDMETHODIMP QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
 protected:
+    void* Interface(REFIID iid) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
 private:
+    const GUID* category_;
     testbed::MediaType type_;
     long buffer_size_;
     std::atomic<IMediaSample*> last_sample_{nullptr};  // identity only, not referenced
     std::atomic<int> receives_entered_{0};
 };
 
-class PushSource final : public testbed::Filter {
+class PushSource final : public testbed::Filter, public IAMDroppedFrames {
 public:
     // One reference, owned by the caller.
-    PushSource(const testbed::MediaType& type, long buffer_size);
-    testbed::Pin* PinAt(unsigned index) override { return index == 0 ? &pin_ : nullptr; }
-    IPin* Output() { return &pin_; }
+    PushSource(const testbed::MediaType& type, long buffer_size,
+               const std::vector<PinSpec>& pins = {{L"Out", nullptr}});
+    TESTBED_IUNKNOWN
+    testbed::Pin* PinAt(unsigned index) override { return index < pins_.size() ? pins_[index].get() : nullptr; }
+    IPin* Output(size_t pin = 0) { return pins_[pin].get(); }
+    IBaseFilter* AsFilter() { return this; }
     HRESULT Push(const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop,
                  const PushFlags& flags = PushFlags()) {
-        return pin_.Push(data, size, start, stop, flags);
+        return PushTo(0, data, size, start, stop, flags);
     }
+    HRESULT PushTo(size_t pin, const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop,
+                   const PushFlags& flags = PushFlags());
     // The sample object of the last push, for identity checks downstream.
-    IMediaSample* LastSample() const { return pin_.LastSample(); }
+    IMediaSample* LastSample() const { return pins_[0]->LastSample(); }
     // Pushes that have got a buffer and are about to call the downstream
     // Receive, so that a test can tell a push that blocks there from one
     // whose thread has not run yet.
-    int ReceivesEntered() const { return pin_.ReceivesEntered(); }
+    int ReceivesEntered() const { return pins_[0]->ReceivesEntered(); }
+    void SetDroppedCount(long dropped) { dropped_ = dropped; }
+
+    // Frames pushed count as not dropped.
+    STDMETHODIMP GetNumDropped(long* count) override;
+    STDMETHODIMP GetNumNotDropped(long* count) override;
+    STDMETHODIMP GetDroppedInfo(long, long*, long* copied) override;
+    STDMETHODIMP GetAverageFrameSize(long* size) override;
 
 protected:
+    void* Interface(REFIID iid) override;
     // Live: nothing to cue while paused.
     HRESULT StateResult(FILTER_STATE state) override { return state == State_Paused ? VFW_S_CANT_CUE : S_OK; }
 
 private:
-    PushPin pin_;
+    std::vector<std::unique_ptr<PushPin>> pins_;
+    long frame_bytes_;
+    std::atomic<long> delivered_{0};
+    std::atomic<long> dropped_{0};
 };
 
 struct Received {

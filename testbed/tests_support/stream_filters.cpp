@@ -63,11 +63,8 @@ private:
 
 }  // namespace
 
-MediaType RgbVideoType(const GUID& subtype, int w, int h) {
-    const bool masks = IsEqualGUID(subtype, MEDIASUBTYPE_RGB565) != 0;
-    const WORD bits = IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)   ? 32
-                      : IsEqualGUID(subtype, MEDIASUBTYPE_RGB24) ? 24
-                                                                 : 16;
+MediaType VideoInfoType(const GUID& subtype, int w, int h, WORD bits, DWORD compression, REFERENCE_TIME frame) {
+    const bool masks = compression == BI_BITFIELDS;
     MediaType mt;
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = subtype;
@@ -75,14 +72,14 @@ MediaType RgbVideoType(const GUID& subtype, int w, int h) {
     mt->bFixedSizeSamples = TRUE;
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(
         mt.AllocFormat(static_cast<ULONG>(sizeof(VIDEOINFOHEADER) + (masks ? 12 : 0))));
-    vih->AvgTimePerFrame = 333667;
+    vih->AvgTimePerFrame = frame;
     BITMAPINFOHEADER& bih = vih->bmiHeader;
     bih.biSize = sizeof(BITMAPINFOHEADER);
     bih.biWidth = w;
     bih.biHeight = h;
     bih.biPlanes = 1;
     bih.biBitCount = bits;
-    bih.biCompression = masks ? BI_BITFIELDS : BI_RGB;
+    bih.biCompression = compression;
     bih.biSizeImage = static_cast<DWORD>(((w * bits + 31) / 32) * 4 * (h < 0 ? -h : h));
     if (masks) {
         const DWORD m[3] = {0xF800, 0x07E0, 0x001F};
@@ -92,27 +89,57 @@ MediaType RgbVideoType(const GUID& subtype, int w, int h) {
     return mt;
 }
 
-MediaType PcmType(int rate, int channels) {
+MediaType RgbVideoType(const GUID& subtype, int w, int h) {
+    const bool masks = IsEqualGUID(subtype, MEDIASUBTYPE_RGB565) != 0;
+    const WORD bits = IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)   ? 32
+                      : IsEqualGUID(subtype, MEDIASUBTYPE_RGB24) ? 24
+                                                                 : 16;
+    return VideoInfoType(subtype, w, h, bits, masks ? BI_BITFIELDS : BI_RGB);
+}
+
+MediaType PcmType(int rate, int channels, int bits) {
+    const int block = channels * bits / 8;
     MediaType mt;
     mt->majortype = MEDIATYPE_Audio;
     mt->subtype = MEDIASUBTYPE_PCM;
     mt->formattype = FORMAT_WaveFormatEx;
     mt->bFixedSizeSamples = TRUE;
-    mt->lSampleSize = static_cast<ULONG>(2 * channels);
+    mt->lSampleSize = static_cast<ULONG>(block);
     auto* wfx = reinterpret_cast<WAVEFORMATEX*>(mt.AllocFormat(sizeof(WAVEFORMATEX)));
     wfx->wFormatTag = WAVE_FORMAT_PCM;
     wfx->nChannels = static_cast<WORD>(channels);
     wfx->nSamplesPerSec = static_cast<DWORD>(rate);
-    wfx->nBlockAlign = static_cast<WORD>(2 * channels);
-    wfx->nAvgBytesPerSec = static_cast<DWORD>(rate * 2 * channels);
-    wfx->wBitsPerSample = 16;
+    wfx->nBlockAlign = static_cast<WORD>(block);
+    wfx->nAvgBytesPerSec = static_cast<DWORD>(rate * block);
+    wfx->wBitsPerSample = static_cast<WORD>(bits);
     return mt;
 }
 
 // --- PushSource ---
 
-PushPin::PushPin(PushSource& filter, const MediaType& type, long buffer_size)
-    : OutputPin(filter, L"Out"), type_(type), buffer_size_(buffer_size) {}
+PushPin::PushPin(PushSource& filter, const PinSpec& spec, const MediaType& type, long buffer_size)
+    : OutputPin(filter, spec.name), category_(spec.category), type_(type), buffer_size_(buffer_size) {}
+
+void* PushPin::Interface(REFIID iid) {
+    if (category_ && IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
+    return OutputPin::Interface(iid);
+}
+
+STDMETHODIMP PushPin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD size, DWORD* returned) {
+    if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (!data || size < sizeof(GUID)) return E_UNEXPECTED;
+    std::memcpy(data, category_, sizeof(GUID));
+    if (returned) *returned = sizeof(GUID);
+    return S_OK;
+}
+
+STDMETHODIMP PushPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+    if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (support) *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
 
 HRESULT PushPin::CheckMediaType(const AM_MEDIA_TYPE& mt) {
     return testbed::SameMediaType(mt, type_.Get()) ? S_OK : S_FALSE;
@@ -157,8 +184,47 @@ HRESULT PushPin::Push(const void* data, size_t size, REFERENCE_TIME start, REFER
     return Deliver(sample.Get());
 }
 
-PushSource::PushSource(const MediaType& type, long buffer_size)
-    : Filter(kPushSourceClsid), pin_(*this, type, buffer_size) {}
+PushSource::PushSource(const MediaType& type, long buffer_size, const std::vector<PinSpec>& pins)
+    : Filter(kPushSourceClsid), frame_bytes_(static_cast<long>(type->lSampleSize)) {
+    for (const PinSpec& spec : pins) pins_.push_back(std::make_unique<PushPin>(*this, spec, type, buffer_size));
+}
+
+void* PushSource::Interface(REFIID iid) {
+    if (IsEqualGUID(iid, IID_IAMDroppedFrames)) return static_cast<IAMDroppedFrames*>(this);
+    return Filter::Interface(iid);
+}
+
+HRESULT PushSource::PushTo(size_t pin, const void* data, size_t size, REFERENCE_TIME start, REFERENCE_TIME stop,
+                           const PushFlags& flags) {
+    if (pin >= pins_.size()) return E_INVALIDARG;
+    const HRESULT hr = pins_[pin]->Push(data, size, start, stop, flags);
+    if (hr == S_OK) ++delivered_;
+    return hr;
+}
+
+STDMETHODIMP PushSource::GetNumDropped(long* count) {
+    if (!count) return E_POINTER;
+    *count = dropped_;
+    return S_OK;
+}
+
+STDMETHODIMP PushSource::GetNumNotDropped(long* count) {
+    if (!count) return E_POINTER;
+    *count = delivered_;
+    return S_OK;
+}
+
+STDMETHODIMP PushSource::GetDroppedInfo(long, long*, long* copied) {
+    if (!copied) return E_POINTER;
+    *copied = 0;
+    return S_OK;
+}
+
+STDMETHODIMP PushSource::GetAverageFrameSize(long* size) {
+    if (!size) return E_POINTER;
+    *size = frame_bytes_;
+    return S_OK;
+}
 
 // --- RecordingSink ---
 

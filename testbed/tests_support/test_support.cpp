@@ -1,10 +1,7 @@
-#include "test_graph.h"
+#include "testbed/tests_support/test_support.h"
 
-#include <gtest/gtest.h>
-
+#include <cstdio>
 #include <cwchar>
-
-#include "dshow_util.h"
 
 namespace fernwood::test {
 
@@ -16,6 +13,26 @@ ComPtr<IBaseFilter> AddNewFilter(IGraphBuilder* graph, const CLSID& clsid, const
     if (FAILED(Create(clsid, IID_IBaseFilter, &filter)) || FAILED(graph->AddFilter(filter.Get(), name)))
         return nullptr;
     return filter;
+}
+
+ComPtr<IBaseFilter> CreateFilter(REFCLSID clsid) {
+    ComPtr<IBaseFilter> filter;
+    EXPECT_EQ(Create(clsid, IID_IBaseFilter, &filter), S_OK);
+    return filter;
+}
+
+ComPtr<IGraphBuilder> CreateGraph() {
+    ComPtr<IGraphBuilder> graph;
+    EXPECT_EQ(Create(CLSID_FilterGraph, IID_IGraphBuilder, &graph), S_OK);
+    return graph;
+}
+
+ComPtr<IPin> PinAt(IBaseFilter* filter, unsigned index) {
+    ComPtr<IEnumPins> pins;
+    ComPtr<IPin> pin;
+    if (FAILED(filter->EnumPins(pins.Put())) || pins->Skip(index) != S_OK || pins->Next(1, pin.Put(), nullptr) != S_OK)
+        return nullptr;
+    return pin;
 }
 
 ComPtr<IPin> PinAt(IBaseFilter* filter, PIN_DIRECTION dir, int index) {
@@ -116,6 +133,17 @@ HWND CreateTestWindow() {
                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path) {
+    std::vector<uint8_t> bytes;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return bytes;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    fclose(f);
+    return bytes;
+}
+
 std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name) {
     VARIANT v;
     VariantInit(&v);
@@ -125,27 +153,23 @@ std::wstring ReadBagString(IPropertyBag* bag, const wchar_t* name) {
     return text;
 }
 
-namespace {
-
-// Calls `visit` for each device of the category until it returns true.
 void ForEachDevice(const CLSID& category, const std::function<bool(const DeviceEntry&, IMoniker*)>& visit) {
     ComPtr<ICreateDevEnum> devices;
     ComPtr<IEnumMoniker> monikers;
-    if (FAILED(Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, &devices)) ||
-        devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK)
-        return;
+    const HRESULT hr = Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, &devices);
+    EXPECT_EQ(hr, S_OK);
+    if (FAILED(hr) || devices->CreateClassEnumerator(category, monikers.Put(), 0) != S_OK) return;
     IMoniker* m = nullptr;
     while (monikers->Next(1, &m, nullptr) == S_OK) {
         ComPtr<IMoniker> moniker = ComPtr<IMoniker>::Adopt(m);
         ComPtr<IPropertyBag> bag;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) continue;
         DeviceEntry entry{ReadBagString(bag.Get(), L"FriendlyName"), ReadBagString(bag.Get(), L"CLSID"),
-                          ReadBagString(bag.Get(), L"FccHandler")};
+                          ReadBagString(bag.Get(), L"FccHandler"),
+                          ReadBagString(bag.Get(), L"DevicePath")};
         if (visit(entry, moniker.Get())) return;
     }
 }
-
-}  // namespace
 
 std::vector<DeviceEntry> DevicesIn(const CLSID& category) {
     std::vector<DeviceEntry> entries;
@@ -168,7 +192,7 @@ ComPtr<IBaseFilter> BindDevice(const CLSID& category, const std::function<bool(c
     return filter;
 }
 
-void ExpectStateWalk(IBaseFilter* filter) {
+void ExpectStateWalk(IBaseFilter* filter, HRESULT paused) {
     const struct {
         HRESULT (*step)(IBaseFilter*);
         FILTER_STATE expect;
@@ -176,14 +200,16 @@ void ExpectStateWalk(IBaseFilter* filter) {
                 {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
                 {[](IBaseFilter* f) { return f->Pause(); }, State_Paused},
                 {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
+                // Straight from stopped to running and back, and a second stop.
                 {[](IBaseFilter* f) { return f->Run(0); }, State_Running},
+                {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped},
                 {[](IBaseFilter* f) { return f->Stop(); }, State_Stopped}};
-    FILTER_STATE state;
+    FILTER_STATE state = State_Running;
     EXPECT_EQ(filter->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);
     for (const auto& s : walk) {
         EXPECT_EQ(s.step(filter), S_OK);
-        EXPECT_EQ(filter->GetState(0, &state), S_OK);
+        EXPECT_EQ(filter->GetState(0, &state), s.expect == State_Paused ? paused : S_OK);
         EXPECT_EQ(state, s.expect);
     }
 }
