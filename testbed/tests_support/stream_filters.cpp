@@ -117,8 +117,8 @@ MediaType PcmType(int rate, int channels, int bits) {
 
 // --- PushSource ---
 
-PushPin::PushPin(PushSource& filter, const PinSpec& spec, const MediaType& type, long buffer_size)
-    : OutputPin(filter, spec.name), category_(spec.category), type_(type), buffer_size_(buffer_size) {}
+PushPin::PushPin(PushSource& filter, const PinOffer& offer, const MediaType& type, long buffer_size)
+    : OutputPin(filter, offer.name), category_(offer.category), type_(type), buffer_size_(buffer_size) {}
 
 void* PushPin::Interface(REFIID iid) {
     if (category_ && IsEqualGUID(iid, IID_IKsPropertySet)) return static_cast<IKsPropertySet*>(this);
@@ -184,9 +184,9 @@ HRESULT PushPin::Push(const void* data, size_t size, REFERENCE_TIME start, REFER
     return Deliver(sample.Get());
 }
 
-PushSource::PushSource(const MediaType& type, long buffer_size, const std::vector<PinSpec>& pins)
+PushSource::PushSource(const MediaType& type, long buffer_size, const std::vector<PinOffer>& pins)
     : Filter(kPushSourceClsid), frame_bytes_(static_cast<long>(type->lSampleSize)) {
-    for (const PinSpec& spec : pins) pins_.push_back(std::make_unique<PushPin>(*this, spec, type, buffer_size));
+    for (const PinOffer& offer : pins) pins_.push_back(std::make_unique<PushPin>(*this, offer, type, buffer_size));
 }
 
 void* PushSource::Interface(REFIID iid) {

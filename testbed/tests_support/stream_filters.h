@@ -37,7 +37,7 @@ struct PushFlags {
     const AM_MEDIA_TYPE* attach = nullptr;  // a type change announced with the sample
 };
 
-struct PinSpec {
+struct PinOffer {
     const wchar_t* name;
     const GUID* category;  // null: the pin offers no IKsPropertySet
 };
@@ -53,7 +53,7 @@ inline PushFlags RunFrame(int i) {
 class PushSource;
 class PushPin final : public testbed::OutputPin, public IKsPropertySet {
 public:
-    PushPin(PushSource& filter, const PinSpec& spec, const testbed::MediaType& type, long buffer_size);
+    PushPin(PushSource& filter, const PinOffer& offer, const testbed::MediaType& type, long buffer_size);
     TESTBED_PIN_IUNKNOWN
     HRESULT CheckMediaType(const AM_MEDIA_TYPE& mt) override;
     HRESULT GetMediaType(unsigned index, testbed::MediaType* out) override;
@@ -81,7 +81,7 @@ class PushSource final : public testbed::Filter, public IAMDroppedFrames {
 public:
     // One reference, owned by the caller.
     PushSource(const testbed::MediaType& type, long buffer_size,
-               const std::vector<PinSpec>& pins = {{L"Out", nullptr}});
+               const std::vector<PinOffer>& pins = {{L"Out", nullptr}});
     TESTBED_IUNKNOWN
     testbed::Pin* PinAt(unsigned index) override { return index < pins_.size() ? pins_[index].get() : nullptr; }
     IPin* Output(size_t pin = 0) { return pins_[pin].get(); }

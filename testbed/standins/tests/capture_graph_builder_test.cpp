@@ -115,7 +115,7 @@ protected:
         DeleteFileW(path_.c_str());
     }
 
-    PushSource* AddSource(const testbed::MediaType& type, const std::vector<PinSpec>& pins,
+    PushSource* AddSource(const testbed::MediaType& type, const std::vector<PinOffer>& pins,
                           const wchar_t* name = L"Source") {
         auto* source = new PushSource(type, type->lSampleSize, pins);
         sources_.push_back(source);
