@@ -29,6 +29,19 @@ static IReferenceClock* ClockOf(IBaseFilter* filter)
     return clock;
 }
 
+// The process's one system clock, with a reference for the caller; null if
+// it cannot be made.
+static IReferenceClock* SystemClock()
+{
+    CaptureGraph& g = capture_graph;
+    if (!g.system_clock && FAILED(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER,
+                                                   IID_IReferenceClock, reinterpret_cast<void**>(&g.system_clock))))
+        g.system_clock = nullptr;
+    if (g.system_clock)
+        g.system_clock->AddRef();
+    return g.system_clock;
+}
+
 void ChooseGraphClock()
 {
     CaptureGraph& g = capture_graph;
@@ -41,14 +54,8 @@ void ChooseGraphClock()
     IReferenceClock* clock = ClockOf(g.audio_capture);
     if (!clock)
         clock = ClockOf(g.video_capture);
-    if (!clock && !g.system_clock &&
-        FAILED(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
-                                reinterpret_cast<void**>(&g.system_clock))))
-        g.system_clock = nullptr;
-    if (!clock && g.system_clock) {
-        clock = g.system_clock;
-        clock->AddRef();
-    }
+    if (!clock)
+        clock = SystemClock();
     IReferenceClock* current = nullptr;
     if (media->GetSyncSource(&current) != S_OK)
         current = nullptr;

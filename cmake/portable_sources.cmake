@@ -12,3 +12,13 @@ set(FERNWOOD_PORTABLE_SOURCES
   capture/format_choice.cpp
   state/messages.cpp
 )
+
+# Tests of portable code: natively under the sanitizers, or under Wine in the
+# Windows build, one CTest test per gtest case either way.
+function(fernwood_add_portable_tests target)
+  if(WIN32)
+    fernwood_add_wine_tests(${target} ${ARGN})
+  else()
+    gtest_discover_tests(${target})
+  endif()
+endfunction()
